@@ -1,0 +1,137 @@
+#include "cli/host_services.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// The services reach the host through editp, except the cache size request,
+// which carries only the filter; the plug-in calls them one frame at a time,
+// so the host that is processing a frame is the active one.
+HostServices* active = nullptr;
+
+// Hands out copies of the host's frames and checks after the call that the
+// plug-in only read them.
+struct LentBuffer {
+    const PIXEL_YC* original;
+    std::vector<PIXEL_YC> copy;
+};
+std::vector<LentBuffer> lent;
+size_t frame_pixels = 0;
+
+const PIXEL_YC* lend(const PIXEL_YC* frame)
+{
+    if (frame == nullptr)
+        return nullptr;
+    lent.push_back({frame, std::vector<PIXEL_YC>(frame, frame + frame_pixels)});
+    return lent.back().copy.data();
+}
+
+BOOL is_saving(void* editp)
+{
+    auto* services = static_cast<HostServices*>(editp);
+    ++services->is_saving_calls;
+    return services->saving ? TRUE : FALSE;
+}
+
+BOOL set_ycp_filtering_cache_size(FILTER*, int w, int h, int d, int flag)
+{
+    active->cache_size_requests.push_back({w, h, d, flag});
+    return active->refuse_cache_size ? FALSE : TRUE;
+}
+
+void* get_ycp_source_cache(void* editp, int n, int)
+{
+    auto* services = static_cast<HostServices*>(editp);
+    services->source_requests.push_back(n);
+    const PIXEL_YC* frame = services->source_frame ? services->source_frame(n) : nullptr;
+    return const_cast<PIXEL_YC*>(lend(frame));
+}
+
+PIXEL_YC* get_ycp_filtering_cache_ex(FILTER*, void* editp, int n, int*, int*)
+{
+    auto* services = static_cast<HostServices*>(editp);
+    services->filtering_requests.push_back(n);
+    const PIXEL_YC* frame = services->filtering_frame ? services->filtering_frame(n) : nullptr;
+    return const_cast<PIXEL_YC*>(lend(frame));
+}
+
+}  // namespace
+
+void HostServices::clear_record()
+{
+    is_saving_calls = 0;
+    cache_size_requests.clear();
+    filtering_requests.clear();
+    source_requests.clear();
+    host_buffer_written = false;
+}
+
+PluginHost::PluginHost(FILTER_DLL* (*get_table)(), int w, int h, int max_w)
+    : filter_(get_table())
+{
+    if (filter_ == nullptr)
+        throw std::runtime_error("GetFilterTable returned no descriptor");
+    if (w < 0 || h < 0 || max_w < w)
+        throw std::invalid_argument("frame geometry must have 0 <= w <= max_w and h >= 0");
+    track_.assign(filter_->track_default, filter_->track_default + filter_->track_n);
+    check_.assign(filter_->check_default, filter_->check_default + filter_->check_n);
+    filter_->track = track_.data();
+    filter_->check = check_.data();
+    exfunc_.is_saving = is_saving;
+    exfunc_.set_ycp_filtering_cache_size = set_ycp_filtering_cache_size;
+    exfunc_.get_ycp_source_cache = get_ycp_source_cache;
+    exfunc_.get_ycp_filtering_cache_ex = get_ycp_filtering_cache_ex;
+    filter_->exfunc = &exfunc_;
+
+    const size_t pixels = static_cast<size_t>(max_w) * static_cast<size_t>(h);
+    // A zero-sized frame still gets a distinct, valid buffer address.
+    edit_.assign(pixels > 0 ? pixels : 1, PIXEL_YC{0, 0, 0});
+    temp_.assign(pixels > 0 ? pixels : 1, PIXEL_YC{0, 0, 0});
+    info_.w = w;
+    info_.h = h;
+    info_.max_w = max_w;
+    info_.max_h = h;
+    info_.org_w = w;
+    info_.org_h = h;
+    info_.editp = &services_;
+    info_.yc_size = static_cast<int>(sizeof(PIXEL_YC));
+    info_.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+}
+
+PluginHost::~PluginHost()
+{
+    finish();
+}
+
+BOOL PluginHost::process(int frame, int frame_n)
+{
+    // The filter record is shared by every host of the same plug-in: point it
+    // at this host's settings and services for the call.
+    filter_->track = track_.data();
+    filter_->check = check_.data();
+    filter_->exfunc = &exfunc_;
+    info_.ycp_edit = edit_.data();
+    info_.ycp_temp = temp_.data();
+    info_.frame = frame;
+    info_.frame_n = frame_n;
+    active = &services_;
+    frame_pixels = static_cast<size_t>(info_.max_w) * static_cast<size_t>(info_.h);
+    lent.clear();
+    const BOOL result = filter_->func_proc(filter_, &info_);
+    for (const LentBuffer& buffer : lent) {
+        if (std::memcmp(buffer.original, buffer.copy.data(), frame_pixels * sizeof(PIXEL_YC)) != 0)
+            services_.host_buffer_written = true;
+    }
+    lent.clear();
+    active = nullptr;
+    return result;
+}
+
+BOOL PluginHost::finish()
+{
+    if (finished_)
+        return TRUE;
+    finished_ = true;
+    return filter_->func_exit != nullptr ? filter_->func_exit(filter_) : TRUE;
+}

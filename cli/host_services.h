@@ -1,0 +1,71 @@
+// An in-memory stand-in for the editor that hosts the plug-in: it keeps the
+// parameter arrays and the service table, hands the plug-in its frame
+// buffers and answers the frame services from a clip supplied by callbacks.
+// The command-line host, the tests and the Windows test host all drive the
+// plug-in through it, exactly as the editor does.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "host/filter.h"
+
+// What the plug-in's frame services answer, and a record of what they were
+// asked. A frame callback returns null when the frame cannot be had.
+struct HostServices {
+    std::function<const PIXEL_YC*(int frame)> filtering_frame;  // frame n as it enters the filter
+    std::function<const PIXEL_YC*(int frame)> source_frame;     // unfiltered source frame n
+    bool saving = true;              // is_saving: writing an output file, not previewing
+    bool refuse_cache_size = false;  // set_ycp_filtering_cache_size answers FALSE
+
+    struct CacheSizeRequest {
+        int w, h, d, flag;
+    };
+    int is_saving_calls = 0;
+    std::vector<CacheSizeRequest> cache_size_requests;
+    std::vector<int> filtering_requests;
+    std::vector<int> source_requests;
+    // Set when the plug-in wrote into a buffer that the services handed it.
+    bool host_buffer_written = false;
+
+    void clear_record();
+};
+
+// One loaded filter with its settings and the frame it is working on.
+class PluginHost {
+public:
+    // get_table is the plug-in's GetFilterTable, linked in or looked up in
+    // the DLL. Tracks and checks start at the descriptor's defaults.
+    PluginHost(FILTER_DLL* (*get_table)(), int w, int h, int max_w);
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+
+    FILTER_DLL* filter() { return filter_; }
+    HostServices& services() { return services_; }
+    std::vector<int>& track() { return track_; }
+    std::vector<int>& check() { return check_; }
+
+    // The frame buffers handed to func_proc: ycp_edit is input and output.
+    PIXEL_YC* edit() { return edit_.data(); }
+    PIXEL_YC* temp() { return temp_.data(); }
+    int w() const { return info_.w; }
+    int h() const { return info_.h; }
+    int max_w() const { return info_.max_w; }
+
+    // Calls func_proc for frame `frame` of a clip of frame_n frames.
+    BOOL process(int frame, int frame_n);
+    // Calls func_exit once; later calls do nothing.
+    BOOL finish();
+
+private:
+    FILTER_DLL* filter_;
+    HostServices services_;
+    EXFUNC exfunc_{};
+    std::vector<int> track_;
+    std::vector<int> check_;
+    std::vector<PIXEL_YC> edit_;
+    std::vector<PIXEL_YC> temp_;
+    FILTER_PROC_INFO info_{};
+    bool finished_ = false;
+};

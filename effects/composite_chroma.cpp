@@ -1,0 +1,86 @@
+#include "effects/composite_chroma.h"
+
+#include <cmath>
+#include <cstdlib>
+
+SubcarrierTables subcarrier_tables = {nullptr, nullptr, -1, 360, -1, -1};
+
+void* (*subcarrier_table_alloc)(size_t size) = std::malloc;
+
+static void free_table(int16_t*& table)
+{
+    if (table != nullptr) {
+        std::free(table);
+        table = nullptr;
+    }
+}
+
+void compute_subcarrier_entries(int16_t* cos_table, int16_t* sin_table, int32_t freq,
+                                int32_t phase, int32_t w)
+{
+    // Degrees to radians, and 3.579545 MHz sampled at 13.5 MHz scaled by
+    // freq / 704. Each operation rounds to double in the order written, so
+    // every build derives the same angles.
+    const double offset = (phase * 0.005555555555555556) * 3.141592653589793;
+    const double step = ((freq * 0.0014204545454545455) * 11.245472275194077) * 0.14814814814814814;
+    for (int32_t x = 0; x < w; ++x) {
+        const double angle = x * step + offset;
+        cos_table[x] = static_cast<int16_t>(std::floor(std::cos(angle) * 1787.7123152709362 + 0.5));
+        sin_table[x] = static_cast<int16_t>(std::floor(std::sin(angle) * 2518.680701754386 + 0.5));
+    }
+}
+
+int build_subcarrier_tables(int32_t freq, int32_t phase, int32_t w, int32_t max_w)
+{
+    SubcarrierTables& t = subcarrier_tables;
+    if (t.cos_table == nullptr || t.sin_table == nullptr || t.table_max_w != max_w) {
+        free_table(t.cos_table);
+        free_table(t.sin_table);
+        const size_t bytes = static_cast<size_t>(max_w > 0 ? max_w : 0) * sizeof(PIXEL_YC);
+        auto* cos_block = static_cast<int16_t*>(subcarrier_table_alloc(bytes));
+        auto* sin_block = static_cast<int16_t*>(subcarrier_table_alloc(bytes));
+        if (cos_block == nullptr || sin_block == nullptr) {
+            std::free(cos_block);
+            std::free(sin_block);
+            return 0;
+        }
+        t.cos_table = cos_block;
+        t.sin_table = sin_block;
+        t.table_max_w = max_w;
+    } else if (t.table_phase == phase && t.table_freq == freq && t.table_w == w) {
+        return 1;
+    }
+    compute_subcarrier_entries(t.cos_table, t.sin_table, freq, phase, w);
+    t.table_phase = phase;
+    t.table_freq = freq;
+    t.table_w = w;
+    return 1;
+}
+
+void encode_composite(PIXEL_YC* frame, const FilterRect* rect, int32_t carrier_flags)
+{
+    const int16_t* cos_table = subcarrier_tables.cos_table;
+    const int16_t* sin_table = subcarrier_tables.sin_table;
+    int32_t sign = (carrier_flags & 2) ? 1 : -1;
+    int32_t parity = rect->top + (carrier_flags & 1);
+    for (int r = rect->top; r < rect->bottom; ++r, ++parity) {
+        // The sign flips every second row, counted from the rectangle's top.
+        if ((parity & 1) == 0)
+            sign = -sign;
+        PIXEL_YC* row = frame + static_cast<long long>(r) * rect->pitch;
+        for (int x = rect->left; x < rect->right; ++x) {
+            PIXEL_YC& p = row[x];
+            const int32_t t_cb = (cos_table[x] * p.cb * sign + 1024) >> 11;
+            const int32_t t_cr = (sin_table[x] * p.cr * sign + 1024) >> 11;
+            p.y = static_cast<short>(p.y + t_cb + t_cr);
+            p.cb = 0;
+            p.cr = 0;
+        }
+    }
+}
+
+void release_subcarrier_tables()
+{
+    free_table(subcarrier_tables.cos_table);
+    free_table(subcarrier_tables.sin_table);
+}

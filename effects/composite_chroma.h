@@ -1,0 +1,40 @@
+// "C/Y": folds cb and cr onto a colour subcarrier added to y, then drops them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "effects/filter_rect.h"
+
+// Per-column carrier weights (Q11) with the inputs they were computed for.
+// One process-wide instance lives from the first "C/Y" frame to unload.
+struct SubcarrierTables {
+    int16_t* cos_table;  // weight for cb, indexed by absolute column
+    int16_t* sin_table;  // weight for cr, indexed by absolute column
+    int32_t table_max_w; // the max_w both blocks were allocated for
+    int32_t table_phase; // the inputs the entries were computed for
+    int32_t table_freq;
+    int32_t table_w;
+};
+
+extern SubcarrierTables subcarrier_tables;
+
+// The heap allocator behind the tables; tests swap it to make allocation fail.
+extern void* (*subcarrier_table_alloc)(size_t size);
+
+// Brings the tables up to date for (freq, phase, w), allocating only when
+// max_w changed and computing only when an input changed. FALSE when the
+// memory cannot be had; both tables are then absent.
+int build_subcarrier_tables(int32_t freq, int32_t phase, int32_t w, int32_t max_w);
+
+// Computes entry x of both tables for the given carrier constants; the one
+// place where floating point decides output pixels.
+void compute_subcarrier_entries(int16_t* cos_table, int16_t* sin_table, int32_t freq,
+                                int32_t phase, int32_t w);
+
+// Modulates the rectangle's chroma onto y in place and zeroes cb and cr.
+// Bit 1 of carrier_flags gives the starting sign (+1 when set), bit 0 the
+// row-parity offset. Needs tables built for a width of at least rect->right.
+void encode_composite(PIXEL_YC* frame, const FilterRect* rect, int32_t carrier_flags);
+
+void release_subcarrier_tables();

@@ -1,0 +1,21 @@
+# Runs the scenarios through the DLL under wine and through the native build,
+# and fails unless every digest line is the same.
+if(NOT EXISTS "${NATIVE}")
+  message(FATAL_ERROR "native scenario runner ${NATIVE} is missing: build the default preset first")
+endif()
+execute_process(COMMAND "${NATIVE}" OUTPUT_VARIABLE native_out RESULT_VARIABLE native_rc)
+execute_process(COMMAND wine "${HOST}" "${PLUGIN}" OUTPUT_VARIABLE wine_out
+  ERROR_VARIABLE wine_err RESULT_VARIABLE wine_rc)
+if(NOT native_rc EQUAL 0)
+  message(FATAL_ERROR "native scenario runner failed (${native_rc})")
+endif()
+if(NOT wine_rc EQUAL 0)
+  message(FATAL_ERROR "norel_host failed (${wine_rc}): ${wine_err}")
+endif()
+string(REPLACE "\r" "" wine_out "${wine_out}")
+if(NOT native_out STREQUAL wine_out)
+  message(FATAL_ERROR "digests differ\n--- native\n${native_out}--- DLL under wine\n${wine_out}")
+endif()
+string(REGEX MATCHALL "\n" lines "${native_out}")
+list(LENGTH lines count)
+message(STATUS "${count} scenarios give the same digests on both builds")

@@ -1,0 +1,74 @@
+// Our stand-in for the editor on Windows: loads norel.auf the way the editor
+// does, checks the descriptor byte for byte and runs the scenarios, whose
+// digests must equal those of the native build.
+//
+//   norel_host PLUGIN.auf             descriptor check, then scenario digests
+//   norel_host PLUGIN.auf --describe  the settings as the editor lists them
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host/filter.h"
+#include "tests/scenarios.h"
+
+typedef FILTER_DLL*(__stdcall* GetFilterTableFunction)(void);
+
+static GetFilterTableFunction loaded_get_table = nullptr;
+
+static FILTER_DLL* call_loaded_table()
+{
+    return loaded_get_table();
+}
+
+static void describe(const FILTER_DLL* filter)
+{
+    // Labels are printed as their code page 932 bytes.
+    std::printf("title: %s\ninformation: %s\n", filter->name, filter->information);
+    for (int i = 0; i < filter->track_n; ++i)
+        std::printf("track %d: %s  range %d .. %d  default %d\n", i, filter->track_name[i],
+                    filter->track_s[i], filter->track_e[i], filter->track_default[i]);
+    for (int i = 0; i < filter->check_n; ++i)
+        std::printf("check %d: %s  default %s\n", i, filter->check_name[i],
+                    filter->check_default[i] ? "on" : "off");
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: norel_host PLUGIN.auf [--describe]\n");
+        return 2;
+    }
+    HMODULE module = LoadLibraryA(argv[1]);
+    if (module == nullptr) {
+        std::fprintf(stderr, "norel_host: cannot load %s (error %lu)\n", argv[1], GetLastError());
+        return 1;
+    }
+    loaded_get_table = reinterpret_cast<GetFilterTableFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));
+    if (loaded_get_table == nullptr) {
+        std::fprintf(stderr, "norel_host: %s exports no GetFilterTable\n", argv[1]);
+        return 1;
+    }
+    FILTER_DLL* filter = loaded_get_table();
+    if (loaded_get_table() != filter) {
+        std::fprintf(stderr, "norel_host: GetFilterTable answers different addresses\n");
+        return 1;
+    }
+    int status = 0;
+    if (argc > 2 && std::strcmp(argv[2], "--describe") == 0) {
+        describe(filter);
+    } else {
+        const std::string mismatch = descriptor_mismatch(filter);
+        if (!mismatch.empty()) {
+            std::fprintf(stderr, "norel_host: descriptor differs: %s\n", mismatch.c_str());
+            status = 1;
+        } else if (run_scenarios(call_loaded_table, stdout) == 0) {
+            status = 1;
+        }
+    }
+    std::fflush(stdout);
+    FreeLibrary(module);
+    return status;
+}
