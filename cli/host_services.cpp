@@ -1,7 +1,9 @@
 #include "cli/host_services.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -17,14 +19,31 @@ struct LentBuffer {
     std::vector<PIXEL_YC> copy;
 };
 std::vector<LentBuffer> lent;
-size_t frame_pixels = 0;
+size_t lent_pixels = 0;
 
 const PIXEL_YC* lend(const PIXEL_YC* frame)
 {
     if (frame == nullptr)
         return nullptr;
-    lent.push_back({frame, std::vector<PIXEL_YC>(frame, frame + frame_pixels)});
+    // A frame of no pixels (height 0) is still a frame: its copy gets one
+    // spare pixel so that it has an address and is not taken for null.
+    std::vector<PIXEL_YC> copy(std::max<size_t>(lent_pixels, 1), PIXEL_YC{0, 0, 0});
+    std::copy(frame, frame + lent_pixels, copy.begin());
+    lent.push_back({frame, std::move(copy)});
     return lent.back().copy.data();
+}
+
+// Answers frame n of clip, null outside it.
+std::function<const PIXEL_YC*(int)> clip_frames(const Clip& clip)
+{
+    // Stands in for the frames of a zero-height clip, whose vectors have no
+    // address to hand out.
+    static const PIXEL_YC no_pixels{0, 0, 0};
+    return [&clip](int n) -> const PIXEL_YC* {
+        if (n < 0 || static_cast<size_t>(n) >= clip.size())
+            return nullptr;
+        return clip[n].empty() ? &no_pixels : clip[n].data();
+    };
 }
 
 BOOL is_saving(void* editp)
@@ -67,7 +86,7 @@ void HostServices::clear_record()
     host_buffer_written = false;
 }
 
-PluginHost::PluginHost(FILTER_DLL* (*get_table)(), int w, int h, int max_w)
+PluginHost::PluginHost(GetFilterTableFunction get_table, int w, int h, int max_w)
     : filter_(get_table())
 {
     if (filter_ == nullptr)
@@ -104,7 +123,36 @@ PluginHost::~PluginHost()
     finish();
 }
 
+size_t PluginHost::frame_pixels() const
+{
+    return static_cast<size_t>(info_.max_w) * static_cast<size_t>(info_.h);
+}
+
+void PluginHost::answer_from(const Clip& filtering, const Clip& source)
+{
+    for (const Clip* clip : {&filtering, &source}) {
+        for (const std::vector<PIXEL_YC>& frame : *clip) {
+            if (frame.size() != frame_pixels())
+                throw std::invalid_argument("every frame of a clip must hold max_w * h pixels");
+        }
+    }
+    services_.filtering_frame = clip_frames(filtering);
+    services_.source_frame = clip_frames(source);
+}
+
+void PluginHost::load(const std::vector<PIXEL_YC>& frame)
+{
+    if (frame.size() != frame_pixels())
+        throw std::invalid_argument("a frame must hold max_w * h pixels");
+    std::copy(frame.begin(), frame.end(), edit_.begin());
+}
+
 BOOL PluginHost::process(int frame, int frame_n)
+{
+    return process_with(filter_->func_proc, frame, frame_n);
+}
+
+int PluginHost::process_with(int (*proc)(FILTER*, FILTER_PROC_INFO*), int frame, int frame_n)
 {
     // The filter record is shared by every host of the same plug-in: point it
     // at this host's settings and services for the call.
@@ -116,11 +164,11 @@ BOOL PluginHost::process(int frame, int frame_n)
     info_.frame = frame;
     info_.frame_n = frame_n;
     active = &services_;
-    frame_pixels = static_cast<size_t>(info_.max_w) * static_cast<size_t>(info_.h);
+    lent_pixels = frame_pixels();
     lent.clear();
-    const BOOL result = filter_->func_proc(filter_, &info_);
+    const int result = proc(filter_, &info_);
     for (const LentBuffer& buffer : lent) {
-        if (std::memcmp(buffer.original, buffer.copy.data(), frame_pixels * sizeof(PIXEL_YC)) != 0)
+        if (std::memcmp(buffer.original, buffer.copy.data(), lent_pixels * sizeof(PIXEL_YC)) != 0)
             services_.host_buffer_written = true;
     }
     lent.clear();

@@ -5,13 +5,21 @@
 // plug-in through it, exactly as the editor does.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <vector>
 
 #include "host/filter.h"
 
+// The plug-in's export GetFilterTable, linked in or looked up in the DLL.
+typedef FILTER_DLL*(NOREL_STDCALL* GetFilterTableFunction)(void);
+
+// A clip: frame n is clip[n], max_w * h pixels laid out like ycp_edit.
+using Clip = std::vector<std::vector<PIXEL_YC>>;
+
 // What the plug-in's frame services answer, and a record of what they were
-// asked. A frame callback returns null when the frame cannot be had.
+// asked. A frame callback returns null when the frame cannot be had; an empty
+// callback always answers null.
 struct HostServices {
     std::function<const PIXEL_YC*(int frame)> filtering_frame;  // frame n as it enters the filter
     std::function<const PIXEL_YC*(int frame)> source_frame;     // unfiltered source frame n
@@ -36,7 +44,7 @@ class PluginHost {
 public:
     // get_table is the plug-in's GetFilterTable, linked in or looked up in
     // the DLL. Tracks and checks start at the descriptor's defaults.
-    PluginHost(FILTER_DLL* (*get_table)(), int w, int h, int max_w);
+    PluginHost(GetFilterTableFunction get_table, int w, int h, int max_w);
     ~PluginHost();
     PluginHost(const PluginHost&) = delete;
     PluginHost& operator=(const PluginHost&) = delete;
@@ -53,8 +61,22 @@ public:
     int h() const { return info_.h; }
     int max_w() const { return info_.max_w; }
 
+    // Pixels of one frame: max_w * h.
+    size_t frame_pixels() const;
+
+    // Answers the filtering cache from `filtering` (frame n as it enters the
+    // filter) and the source cache from `source` (unfiltered frame n), null
+    // for every number outside a clip, frame_n among them. The caller keeps
+    // both clips alive meanwhile; every frame must hold frame_pixels().
+    void answer_from(const Clip& filtering, const Clip& source);
+    // Copies a frame of frame_pixels() pixels into ycp_edit.
+    void load(const std::vector<PIXEL_YC>& frame);
+
     // Calls func_proc for frame `frame` of a clip of frame_n frames.
     BOOL process(int frame, int frame_n);
+    // Calls proc in place of func_proc, with the same records, services and
+    // checks; lets a single stage be run as the driver would run it.
+    int process_with(int (*proc)(FILTER* fp, FILTER_PROC_INFO* fpip), int frame, int frame_n);
     // Calls func_exit once; later calls do nothing.
     BOOL finish();
 

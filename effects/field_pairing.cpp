@@ -8,7 +8,9 @@ int weave_partner_field(FILTER* fp, FILTER_PROC_INFO* fpip)
     // current frame keeps the rows of parity (NOT "TFF" XOR frame) AND 1.
     const int top_field_first = fp->check[2] != 0;
     const int moved_parity = 1 - ((~top_field_first ^ fpip->frame) & 1);
-    const int partner = fpip->frame - 2 * (fpip->frame & 1) + 1;
+    // frame + 1 for an even frame, frame - 1 for an odd one; flipping the
+    // lowest bit gives both without overflow at the ends of the int range.
+    const int partner = fpip->frame ^ 1;
     const PIXEL_YC* other =
         fp->exfunc->get_ycp_filtering_cache_ex(fp, fpip->editp, partner, nullptr, nullptr);
     if (other == nullptr)

@@ -49,6 +49,13 @@ const Scenario scenarios[] = {
     {"60fps_no_partner", 96, 40, 100, {0, 96, 0, 40, 0, 704, 0}, {0, 1, 1, 0, 0, 0, 1}, true, 2, false, false, true},
     {"compose_11", 96, 40, 100, {10, 50, 5, 20, 0, 704, 0}, {1, 1, 1, 0, 1, 1, 1}, true, 11, false, false, false},
     {"compose_10_no_source", 96, 40, 100, {10, 50, 5, 20, 0, 704, 0}, {1, 0, 1, 0, 0, 0, 1}, true, 10, false, false, true},
+    {"compose_1_frame", 96, 40, 100, {10, 50, 5, 20, 0, 704, 0}, {1, 0, 1, 0, 0, 0, 1}, true, 1, false, false, false},
+    {"compose_cut_rect", 96, 40, 100, {80, 320, 30, 320, 0, 704, 0}, {1, 0, 1, 0, 0, 0, 1}, true, 5, false, false, false},
+    {"compose_60fps_refused", 96, 40, 100, {10, 50, 5, 20, 0, 704, 0}, {1, 1, 1, 0, 0, 0, 1}, true, 4, false, true, false},
+    {"compose_show_range_preview", 96, 40, 100, {10, 50, 5, 20, 0, 704, 0}, {1, 0, 1, 1, 0, 0, 1}, false, 4, false, false, false},
+    {"60fps_empty_rect", 96, 40, 100, {10, 0, 5, 20, 24, 704, 0}, {0, 1, 1, 0, 0, 0, 1}, true, 4, false, false, false},
+    {"60fps_one_row", 96, 1, 100, {0, 96, 0, 1, 0, 704, 0}, {0, 1, 1, 0, 0, 0, 1}, true, 2, false, false, false},
+    {"60fps_no_rows", 96, 0, 100, {0, 96, 0, 1, 0, 704, 0}, {0, 1, 0, 0, 0, 0, 1}, true, 2, false, false, false},
     {"left_beyond_width", 96, 40, 100, {2000, 320, 0, 320, 24, 704, 0}, {0, 0, 1, 0, 0, 1, 1}, true, 1, false, false, false},
     {"negative_edges", 96, 40, 100, {-5, 40, -7, 30, 9, 704, 0}, {0, 0, 1, 0, 1, 0, 1}, true, 1, false, false, false},
     {"everything", 96, 40, 100, {0, 96, 0, 40, -23, 690, 33}, {0, 1, 0, 0, 0, 1, 1}, true, 6, false, false, false},
@@ -141,20 +148,15 @@ std::string descriptor_mismatch(const FILTER_DLL* filter)
     return "";
 }
 
-int run_scenarios(FILTER_DLL* (*get_table)(), FILE* out)
+int run_scenarios(GetFilterTableFunction get_table, FILE* out)
 {
     int count = 0;
     for (const Scenario& s : scenarios) {
-        std::vector<std::vector<PIXEL_YC>> filtering, source;
+        Clip filtering, source;
         for (int n = 0; n < s.frame_n; ++n) {
             filtering.push_back(make_frame(s, 2 * n + 1));
             source.push_back(make_frame(s, 2 * n + 2));
         }
-        auto clip_frame = [&](std::vector<std::vector<PIXEL_YC>>& clip, int n) -> const PIXEL_YC* {
-            if (s.no_frames || n < 0 || n >= static_cast<int>(clip.size()))
-                return nullptr;
-            return clip[n].data();
-        };
         Digest digest;
         {
             PluginHost host(get_table, s.w, s.h, s.max_w);
@@ -163,11 +165,11 @@ int run_scenarios(FILTER_DLL* (*get_table)(), FILE* out)
             HostServices& services = host.services();
             services.saving = s.saving;
             services.refuse_cache_size = s.refuse_cache;
-            services.filtering_frame = [&](int n) { return clip_frame(filtering, n); };
-            services.source_frame = [&](int n) { return clip_frame(source, n); };
+            if (!s.no_frames)
+                host.answer_from(filtering, source);
             for (int n = 0; n < s.frame_n; ++n) {
                 // The frame enters as the filters ahead of ours left it.
-                std::memcpy(host.edit(), filtering[n].data(), filtering[n].size() * sizeof(PIXEL_YC));
+                host.load(filtering[n]);
                 digest.add(host.process(n, s.frame_n));
                 digest.add(host.edit(), filtering[n].size() * sizeof(PIXEL_YC));
             }

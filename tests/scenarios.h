@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <string>
 
-#include "host/filter.h"
+#include "cli/host_services.h"
 
 // Checks the descriptor byte for byte against the expected one; returns the
 // first difference found, or an empty string.
 std::string descriptor_mismatch(const FILTER_DLL* filter);
 
 // Prints "name digest" lines to out; returns the number of scenarios run.
-int run_scenarios(FILTER_DLL* (*get_table)(), FILE* out);
+int run_scenarios(GetFilterTableFunction get_table, FILE* out);

@@ -13,14 +13,7 @@
 #include "host/filter.h"
 #include "tests/scenarios.h"
 
-typedef FILTER_DLL*(__stdcall* GetFilterTableFunction)(void);
-
 static GetFilterTableFunction loaded_get_table = nullptr;
-
-static FILTER_DLL* call_loaded_table()
-{
-    return loaded_get_table();
-}
 
 static void describe(const FILTER_DLL* filter)
 {
@@ -64,7 +57,7 @@ int main(int argc, char** argv)
         if (!mismatch.empty()) {
             std::fprintf(stderr, "norel_host: descriptor differs: %s\n", mismatch.c_str());
             status = 1;
-        } else if (run_scenarios(call_loaded_table, stdout) == 0) {
+        } else if (run_scenarios(loaded_get_table, stdout) == 0) {
             status = 1;
         }
     }
