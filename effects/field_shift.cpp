@@ -15,7 +15,8 @@ static bool row_stays(int row, int moved_field)
     return (row & 1) == (moved_field ? 1 : 0);
 }
 
-static bool row_inside(const FilterRect* rect, int row)
+// Source rows are computed wide so that no shift value can overflow them.
+static bool row_inside(const FilterRect* rect, long long row)
 {
     return row >= rect->top && row < rect->bottom;
 }
@@ -48,14 +49,14 @@ void shift_field_whole(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rec
     if (rect_is_empty(rect))
         return;
     const int direction = moved_field ? 1 : -1;
-    const int offset = direction * 2 * (v / 16);
+    const long long offset = static_cast<long long>(direction) * 2 * (v / 16);
     for (int i = rect->top; i < rect->bottom; ++i) {
         if (row_stays(i, moved_field)) {
             copy_row(dst, src, rect, i, i);
             continue;
         }
-        const long long source = static_cast<long long>(i) + offset;
-        if (row_inside(rect, static_cast<int>(source)) && source == static_cast<int>(source))
+        const long long source = i + offset;
+        if (row_inside(rect, source))
             copy_row(dst, src, rect, i, static_cast<int>(source));
         else
             fill_from_other_field(dst, src, rect, i);
@@ -83,7 +84,7 @@ void shift_field_fraction(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* 
             continue;
         }
         const long long centre = i + centre_offset;
-        if (centre < rect->top || centre >= rect->bottom) {
+        if (!row_inside(rect, centre)) {
             fill_from_other_field(dst, src, rect, i);
             continue;
         }

@@ -40,6 +40,8 @@ const Scenario scenarios[] = {
     {"shift_255_full_range", 96, 40, 100, {0, 96, 0, 40, 255, 704, 0}, {0, 0, 1, 0, 0, 0, 0}, true, 1, true, false, false},
     {"shift_-256", 96, 40, 100, {0, 96, 0, 40, -256, 704, 0}, {0, 0, 1, 0, 0, 0, 0}, true, 1, false, false, false},
     {"shift_8_one_row", 96, 40, 100, {0, 96, 6, 1, 8, 704, 0}, {0, 0, 0, 0, 0, 0, 0}, true, 1, false, false, false},
+    {"shift_16_first_row", 96, 40, 100, {10, 50, 0, 1, 16, 704, 0}, {0, 0, 0, 0, 0, 0, 0}, true, 1, false, false, false},
+    {"shift_-24_last_row", 96, 40, 100, {0, 96, 39, 5, -24, 704, 0}, {0, 0, 1, 0, 0, 0, 0}, true, 1, false, false, false},
     {"lpf_whole", 96, 40, 100, {0, 2048, 0, 2048, 0, 704, 0}, {0, 0, 1, 0, 0, 0, 1}, true, 1, false, false, false},
     {"lpf_full_range", 95, 37, 97, {1, 90, 1, 35, 0, 704, 0}, {0, 0, 1, 0, 0, 0, 1}, true, 1, true, false, false},
     {"lpf_narrow_odd", 7, 13, 9, {0, 7, 0, 13, 0, 704, 0}, {0, 0, 1, 0, 0, 0, 1}, true, 1, false, false, false},
