@@ -20,6 +20,7 @@ struct SubcarrierTables {
 extern SubcarrierTables subcarrier_tables;
 
 // The heap allocator behind the tables; tests swap it to make allocation fail.
+// Blocks are released with free, so a replacement must take them from malloc.
 extern void* (*subcarrier_table_alloc)(size_t size);
 
 // Brings the tables up to date for (freq, phase, w), allocating only when

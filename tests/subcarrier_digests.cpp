@@ -1,0 +1,66 @@
+// The subcarrier tables are the one place where floating point, and so the
+// C runtime's sine and cosine, decides output pixels. This program prints
+// them in a form the native build and the DLL's build can be compared by:
+//
+//   subcarrier_digests                      one line "freq phase digest" for
+//                                           every freq 600..750 and phase
+//                                           -180..180, over 4096 columns
+//   subcarrier_digests --entries FREQ PHASE one line "x cos sin" per column
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "effects/composite_chroma.h"
+
+namespace {
+
+constexpr int32_t columns = 4096;
+
+// FNV-1a over one 32-bit unit per column: a single differing column always
+// changes the digest, since every step is a bijection of the state.
+uint64_t digest(const std::vector<int16_t>& cos_table, const std::vector<int16_t>& sin_table)
+{
+    uint64_t value = 1469598103934665603ull;
+    for (int32_t x = 0; x < columns; ++x) {
+        const uint32_t unit = (static_cast<uint32_t>(static_cast<uint16_t>(cos_table[x])) << 16) |
+                              static_cast<uint16_t>(sin_table[x]);
+        value = (value ^ unit) * 1099511628211ull;
+    }
+    return value;
+}
+
+void print_digests()
+{
+    std::vector<int16_t> cos_table(columns), sin_table(columns);
+    for (int32_t freq = 600; freq <= 750; ++freq) {
+        for (int32_t phase = -180; phase <= 180; ++phase) {
+            compute_subcarrier_entries(cos_table.data(), sin_table.data(), freq, phase, columns);
+            std::printf("%d %d %016" PRIx64 "\n", freq, phase, digest(cos_table, sin_table));
+        }
+    }
+}
+
+void print_entries(int32_t freq, int32_t phase)
+{
+    std::vector<int16_t> cos_table(columns), sin_table(columns);
+    compute_subcarrier_entries(cos_table.data(), sin_table.data(), freq, phase, columns);
+    for (int32_t x = 0; x < columns; ++x)
+        std::printf("%d %d %d\n", x, cos_table[x], sin_table[x]);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 1) {
+        print_digests();
+    } else if (argc == 4 && std::strcmp(argv[1], "--entries") == 0) {
+        print_entries(std::atoi(argv[2]), std::atoi(argv[3]));
+    } else {
+        std::fprintf(stderr, "usage: subcarrier_digests [--entries FREQ PHASE]\n");
+        return 2;
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
