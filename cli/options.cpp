@@ -1,0 +1,328 @@
+#include "cli/options.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/parseutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "plugin/driver.h"
+
+namespace {
+
+struct TrackOption {
+    const char* name;
+    TrackIndex index;
+    const char* meaning;
+};
+
+const TrackOption track_options[] = {
+    {"left", TRACK_LEFT, "left edge of the rectangle, in pixels"},
+    {"width", TRACK_WIDTH, "width of the rectangle, in pixels"},
+    {"top", TRACK_TOP, "top edge of the rectangle, in rows"},
+    {"height", TRACK_HEIGHT, "height of the rectangle, in rows"},
+    {"shift", TRACK_SHIFT, "field shift, in sixteenths of a field line"},
+    {"freq", TRACK_FREQ, "subcarrier frequency scale; 704 is 3.579545 MHz"},
+    {"phase", TRACK_PHASE, "subcarrier phase offset, in degrees"},
+};
+
+// A check box option sets its box to `value`: most turn a box on, --bff
+// and --no-lpf turn one off.
+struct CheckOption {
+    const char* name;
+    CheckIndex index;
+    int value;
+    const char* meaning;
+};
+
+const CheckOption check_options[] = {
+    {"compose", CHECK_COMPOSE, 1, "paste into the first half the rectangle of the frame half a clip later"},
+    {"60fps", CHECK_60FPS, 1, "frames 0 and 1, 2 and 3, ... are the fields of one interlaced frame"},
+    {"bff", CHECK_TFF, 0, "bottom field first"},
+    {"show-range", CHECK_SHOW_RANGE, 1, "show the rectangle inverted, seen with --preview only"},
+    {"mono", CHECK_MONO, 1, "drop the colour inside the rectangle"},
+    {"cy", CHECK_CY, 1, "fold the colour onto a subcarrier in the luma"},
+    {"no-lpf", CHECK_LPF, 0, "no vertical low-pass filter"},
+};
+
+// How many terminal columns a UTF-8 label takes: the labels are ASCII or
+// full-width Japanese.
+int display_width(const std::string& text)
+{
+    int width = 0;
+    for (unsigned char c : text) {
+        if (c < 0x80)
+            width += 1;
+        else if (c >= 0xC0)
+            width += 2;
+    }
+    return width;
+}
+
+std::string padded(const std::string& text, int width)
+{
+    return text + std::string(std::max(0, width - display_width(text)), ' ');
+}
+
+int parse_int(const std::string& option, const std::string& text)
+{
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        throw UsageError("--" + option + ": '" + text + "' is not a whole number");
+    return static_cast<int>(value);
+}
+
+int parse_in_range(const std::string& option, const std::string& text, int minimum, int maximum)
+{
+    const int value = parse_int(option, text);
+    if (value < minimum || value > maximum)
+        throw UsageError("--" + option + " " + text + " is out of range: it must be from " +
+                         std::to_string(minimum) + " to " + std::to_string(maximum));
+    return value;
+}
+
+void parse_size(const std::string& text, Options& options)
+{
+    int width = 0, height = 0;
+    if (av_parse_video_size(&width, &height, text.c_str()) < 0 || width > 8192 || height > 8192)
+        throw UsageError("--size: '" + text + "' is not a picture size such as 720x480 (at most 8192x8192)");
+    options.width = width;
+    options.height = height;
+}
+
+void parse_rate(const std::string& text, Options& options)
+{
+    AVRational rate;
+    if (av_parse_video_rate(&rate, text.c_str()) < 0 || rate.num <= 0 || rate.den <= 0 ||
+        av_q2d(rate) > 1000)
+        throw UsageError("--rate: '" + text + "' is not a frame rate such as 30000/1001 or 25");
+    options.rate = rate;
+}
+
+void parse_pixel_format(const std::string& text, Options& options)
+{
+    const AVPixelFormat format = av_get_pix_fmt(text.c_str());
+    if (format == AV_PIX_FMT_NONE || !yuv_layout_of(format) ||
+        std::string(av_get_pix_fmt_name(format)).rfind("yuvj", 0) == 0)
+        throw UsageError("--pix-fmt: '" + text + "' is not a planar YUV or grey format of 8 to 12 bits, "
+                         "such as yuv420p, yuv422p10le or gray");
+    options.pixel_format = format;
+}
+
+}  // namespace
+
+std::string label_as_utf8(const char* cp932)
+{
+    iconv_t converter = iconv_open("UTF-8", "CP932");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return cp932;
+    std::string input(cp932);
+    std::string output(input.size() * 3 + 1, '\0');
+    char* in = input.data();
+    char* out = output.data();
+    size_t in_left = input.size(), out_left = output.size();
+    const size_t result = iconv(converter, &in, &in_left, &out, &out_left);
+    iconv_close(converter);
+    if (result == static_cast<size_t>(-1))
+        return cp932;
+    output.resize(output.size() - out_left);
+    return output;
+}
+
+Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filter)
+{
+    Options options;
+    options.track.assign(filter->track_default, filter->track_default + filter->track_n);
+    options.check.assign(filter->check_default, filter->check_default + filter->check_n);
+
+    std::vector<std::string> positional;
+    std::vector<std::string> filter_options_seen, synthesis_options_seen;
+    bool options_ended = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (options_ended || argument == "-" || argument.rfind("--", 0) != 0) {
+            if (!options_ended && argument.size() > 1 && argument[0] == '-')
+                throw UsageError("unknown option " + argument);
+            if (argument.empty())
+                throw UsageError("an empty file name was given");
+            positional.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            options_ended = true;
+            continue;
+        }
+        std::string name = argument.substr(2);
+        std::string inline_value;
+        bool has_inline_value = false;
+        if (const size_t equals = name.find('='); equals != std::string::npos) {
+            inline_value = name.substr(equals + 1);
+            name.erase(equals);
+            has_inline_value = true;
+        }
+        auto value = [&]() -> std::string {
+            if (has_inline_value)
+                return inline_value;
+            if (i + 1 >= argc)
+                throw UsageError("--" + name + " needs a value");
+            return argv[++i];
+        };
+        auto no_value = [&] {
+            if (has_inline_value)
+                throw UsageError("--" + name + " takes no value");
+        };
+
+        bool known = false;
+        for (const TrackOption& track : track_options) {
+            if (name == track.name) {
+                options.track[track.index] = parse_in_range(name, value(), filter->track_s[track.index],
+                                                             filter->track_e[track.index]);
+                filter_options_seen.push_back(name);
+                known = true;
+            }
+        }
+        for (const CheckOption& check : check_options) {
+            if (name == check.name) {
+                no_value();
+                options.check[check.index] = check.value;
+                filter_options_seen.push_back(name);
+                known = true;
+            }
+        }
+        if (known)
+            continue;
+        if (name == "help") {
+            options.mode = Options::Mode::Help;
+            return options;
+        } else if (name == "preview") {
+            no_value();
+            options.preview = true;
+            filter_options_seen.push_back(name);
+        } else if (name == "compare") {
+            no_value();
+            options.compare = true;
+            filter_options_seen.push_back(name);
+        } else if (name == "quiet") {
+            no_value();
+            options.quiet = true;
+        } else if (name == "verbose") {
+            no_value();
+            options.verbose = true;
+        } else if (name == "crf") {
+            options.crf = parse_in_range(name, value(), 0, 51);
+        } else if (name == "still") {
+            options.still_frame = parse_in_range(name, value(), 0, INT_MAX);
+            if (i + 1 >= argc)
+                throw UsageError("--still needs a frame number and a PNG file");
+            options.still_path = argv[++i];
+            if (options.still_path.empty())
+                throw UsageError("--still: an empty file name was given");
+            filter_options_seen.push_back(name);
+        } else if (name == "synthesize") {
+            no_value();
+            options.mode = Options::Mode::Synthesize;
+        } else if (name == "frames") {
+            options.frames = parse_in_range(name, value(), 1, 1000000);
+            synthesis_options_seen.push_back(name);
+        } else if (name == "size") {
+            parse_size(value(), options);
+            synthesis_options_seen.push_back(name);
+        } else if (name == "rate") {
+            parse_rate(value(), options);
+            synthesis_options_seen.push_back(name);
+        } else if (name == "pix-fmt") {
+            parse_pixel_format(value(), options);
+            synthesis_options_seen.push_back(name);
+        } else {
+            throw UsageError("unknown option --" + name);
+        }
+    }
+
+    if (options.mode == Options::Mode::Synthesize) {
+        if (!filter_options_seen.empty())
+            throw UsageError("--" + filter_options_seen.front() + " does not apply to --synthesize");
+        if (positional.size() != 1)
+            throw UsageError("--synthesize needs exactly one OUTPUT");
+        options.output = positional[0];
+        return options;
+    }
+    if (!synthesis_options_seen.empty())
+        throw UsageError("--" + synthesis_options_seen.front() + " applies to --synthesize only");
+    const size_t wanted_min = options.still_frame >= 0 ? 1 : 2;
+    if (positional.size() < wanted_min || positional.size() > 2)
+        throw UsageError(positional.empty() ? "no INPUT given"
+                         : positional.size() > 2 ? "too many arguments: '" + positional[2] + "'"
+                                                 : "no OUTPUT given");
+    options.input = positional[0];
+    if (positional.size() == 2)
+        options.output = positional[1];
+    return options;
+}
+
+std::string help_text(const FILTER_DLL* filter)
+{
+    std::string text =
+        "Usage: norel [options] INPUT OUTPUT\n"
+        "       norel [options] --still N IMAGE.png INPUT [OUTPUT]\n"
+        "       norel --synthesize [--frames N] [--size WxH] [--rate R] [--pix-fmt F] OUTPUT\n"
+        "\n"
+        "Runs the filter \"" + std::string(filter->name) + "\" over every frame of INPUT as the editor does\n"
+        "while it saves a file, and writes the result to OUTPUT.\n"
+        "\n"
+        "Filter settings (the editor's label in brackets; ranges and defaults are the filter's):\n";
+    int label_width = 0;
+    for (int i = 0; i < filter->track_n; ++i)
+        label_width = std::max(label_width, display_width(label_as_utf8(filter->track_name[i])));
+    for (int i = 0; i < filter->check_n; ++i)
+        label_width = std::max(label_width, display_width(label_as_utf8(filter->check_name[i])));
+    label_width += 2;
+
+    for (const TrackOption& track : track_options) {
+        const int i = track.index;
+        text += "  " + padded("--" + std::string(track.name) + " N", 14) +
+                padded("[" + label_as_utf8(filter->track_name[i]) + "]", label_width + 1) + track.meaning +
+                " (" + std::to_string(filter->track_s[i]) + " to " + std::to_string(filter->track_e[i]) +
+                "; default " + std::to_string(filter->track_default[i]) + ")\n";
+    }
+    for (const CheckOption& check : check_options) {
+        const int i = check.index;
+        const std::string label = label_as_utf8(filter->check_name[i]);
+        text += "  " + padded("--" + std::string(check.name), 14) + padded("[" + label + "]", label_width + 1) +
+                check.meaning + (check.value ? "" : ", " + label + " off") + " (default " +
+                (filter->check_default[i] ? "on" : "off") + ")\n";
+    }
+    text +=
+        "\n"
+        "Host and output:\n"
+        "  --preview            answer the filter that the editor is previewing, not saving\n"
+        "  --compare            put the source (left) and the result (right) side by side\n"
+        "  --still N IMAGE.png  also write frame N (counted from 0) alone as a PNG\n"
+        "  --crf N              H.264 quality for .mp4, 0 (lossless) to 51; default 18\n"
+        "  --quiet              no progress line\n"
+        "  --verbose            show FFmpeg's own warnings\n"
+        "  --help               this text\n"
+        "\n"
+        "Test clip (--synthesize writes colour bars, a moving zone plate, interlaced motion\n"
+        "and sharp horizontal edges to OUTPUT):\n"
+        "  --frames N           length of the clip; default 60\n"
+        "  --size WxH           picture size; default 720x480\n"
+        "  --rate R             frame rate; default 30000/1001\n"
+        "  --pix-fmt F          planar YUV or grey format of 8 to 12 bits; default yuv420p\n"
+        "\n"
+        "INPUT is any video file FFmpeg's libraries read, an image sequence given as a\n"
+        "pattern such as frame%04d.png, or - for YUV4MPEG2 on standard input.\n"
+        "OUTPUT is named .mkv (lossless FFV1), .y4m (or - for standard output), .mp4\n"
+        "(H.264), .png (a single frame) or a PNG sequence pattern such as out%04d.png,\n"
+        "numbered from 0. OUTPUT is written under a temporary name and appears only\n"
+        "when complete.\n";
+    return text;
+}

@@ -1,0 +1,312 @@
+#include "cli/render.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include "cli/clip.h"
+#include "cli/encode.h"
+#include "cli/host_services.h"
+#include "plugin/driver.h"
+
+namespace {
+
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileId& other) const { return device == other.device && inode == other.inode; }
+};
+
+// The file a name stands for; "-" is the file behind standard input for an
+// input and behind standard output for an output.
+std::optional<FileId> file_id(const std::string& path, int standard_stream = STDIN_FILENO)
+{
+    struct stat info;
+    if (path == "-" ? fstat(standard_stream, &info) != 0 : stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileId{info.st_dev, info.st_ino};
+}
+
+// The files an input reads: the file itself (for "-", the file standard
+// input comes from), or for a pattern the run of files the image sequence
+// reader takes (from the first of numbers 0 to 4).
+std::vector<FileId> input_files(const std::string& input)
+{
+    std::vector<FileId> files;
+    if (av_filename_number_test(input.c_str()) == 0) {
+        if (std::optional<FileId> id = file_id(input))
+            files.push_back(*id);
+        return files;
+    }
+    int number = 0;
+    while (number < 5 && !file_id(sequence_file_name(input, number)))
+        ++number;
+    for (; number < INT_MAX; ++number) {
+        std::optional<FileId> id = file_id(sequence_file_name(input, number));
+        if (!id)
+            break;
+        files.push_back(*id);
+    }
+    return files;
+}
+
+void refuse_input(const std::string& path, const std::string& display_name, const std::vector<FileId>& inputs)
+{
+    const std::optional<FileId> id = file_id(path, STDOUT_FILENO);
+    if (id && std::find(inputs.begin(), inputs.end(), *id) != inputs.end())
+        throw Failure(display_name + ": is the input; choose another output");
+}
+
+// The filter's output for a frame, in the source's format and colour tags.
+FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source)
+{
+    FramePtr result = make_picture(static_cast<AVPixelFormat>(source->format), source->width, source->height);
+    av_frame_copy_props(result.get(), source);
+    yc_to_yuv(yuv_layout_of(source), yc, source->width, source->width, source->height, planes_of(result.get()));
+    return result;
+}
+
+// Copies `width` samples of a row and repeats the last over the rest of
+// `span` samples.
+void copy_padded(uint8_t* dst, const uint8_t* src, int width, int span, int bytes)
+{
+    std::memcpy(dst, src, static_cast<size_t>(width) * bytes);
+    for (int x = width; x < span; ++x)
+        std::memcpy(dst + static_cast<size_t>(x) * bytes, src + static_cast<size_t>(width - 1) * bytes, bytes);
+}
+
+// Source on the left, result on the right. Each half is widened to a whole
+// number of chroma blocks, so that both keep their own chroma samples.
+FramePtr side_by_side(const AVFrame* left, const AVFrame* right)
+{
+    const YuvLayout layout = yuv_layout_of(left);
+    const int block = 1 << layout.chroma_shift_x;
+    const int half = (left->width + block - 1) / block * block;
+    FramePtr both = make_picture(static_cast<AVPixelFormat>(left->format), 2 * half, left->height);
+    av_frame_copy_props(both.get(), right);
+    const int bytes = layout.depth > 8 ? 2 : 1;
+    for (int p = 0; p < (layout.has_chroma ? 3 : 1); ++p) {
+        const int shift_x = p > 0 ? layout.chroma_shift_x : 0;
+        const int shift_y = p > 0 ? layout.chroma_shift_y : 0;
+        const int width = AV_CEIL_RSHIFT(left->width, shift_x);
+        const int span = half >> shift_x;
+        for (int r = 0; r < AV_CEIL_RSHIFT(left->height, shift_y); ++r) {
+            uint8_t* row = both->data[p] + static_cast<ptrdiff_t>(r) * both->linesize[p];
+            copy_padded(row, left->data[p] + static_cast<ptrdiff_t>(r) * left->linesize[p], width, span, bytes);
+            copy_padded(row + static_cast<size_t>(span) * bytes,
+                        right->data[p] + static_cast<ptrdiff_t>(r) * right->linesize[p], width, span, bytes);
+        }
+    }
+    return both;
+}
+
+std::string clock_text(double seconds)
+{
+    const long total = static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+// Refuses output names that cannot be written or that name the input,
+// before any work is done.
+void check_outputs(const Options& options, const std::string& output_name, const std::vector<FileId>& inputs)
+{
+    if (!options.output.empty()) {
+        output_kind(options.output, output_name);
+        refuse_input(options.output, output_name, inputs);
+    }
+    if (options.still_frame >= 0) {
+        if (output_kind(options.still_path, options.still_path) != OutputKind::Png)
+            throw Failure(options.still_path + ": --still writes a single PNG; name it .png");
+        refuse_input(options.still_path, options.still_path, inputs);
+    }
+}
+
+// Answers the filter's frame services from the clip: a frame asked for
+// outside the clip is clamped to its nearest frame. A failure inside a
+// service is kept in `failure` and raised after the filter has returned, so
+// that it never unwinds through the filter.
+void serve_frames(HostServices& services, ClipWindow& window, SourceFrames* source, std::exception_ptr& failure)
+{
+    services.filtering_frame = [&window](int n) -> const PIXEL_YC* {
+        return window.yc(std::clamp(n, 0, window.last_available()));
+    };
+    services.source_frame = [&window, source, &failure](int n) -> const PIXEL_YC* {
+        try {
+            return source != nullptr ? source->frame(std::clamp(n, 0, window.known_length() - 1)) : nullptr;
+        } catch (...) {
+            failure = std::current_exception();
+            return nullptr;
+        }
+    };
+}
+
+std::string past_the_end(const std::string& input_name, int frames, int still_frame)
+{
+    return input_name + ": has " + std::to_string(frames) + " frames; --still " + std::to_string(still_frame) +
+           " is past its end";
+}
+
+}  // namespace
+
+void render(const Options& options, FILTER_DLL* (*get_table)())
+{
+    const std::string input_name = options.input == "-" ? "standard input" : options.input;
+    const std::string output_name = options.output == "-" ? "standard output" : options.output;
+    const std::vector<FileId> inputs = input_files(options.input);
+    check_outputs(options, output_name, inputs);
+
+    // Compose mode reads the input twice; a stream can be read once.
+    const bool shows_range = options.check[CHECK_SHOW_RANGE] && options.preview;
+    const bool composes = options.check[CHECK_COMPOSE] && !shows_range;
+    std::unique_ptr<SpooledInput> spool;
+    if (composes && is_stream(options.input))
+        spool = std::make_unique<SpooledInput>(options.input, input_name);
+    const std::string path = spool ? spool->path() : options.input;
+
+    VideoDecoder decoder(path, input_name);
+    const VideoInfo& info = decoder.info();
+    EncodeSettings settings;
+    settings.frame_rate = info.frame_rate;
+    settings.sample_aspect = info.sample_aspect;
+    settings.field_order = options.check[CHECK_TFF] ? AV_FIELD_TT : AV_FIELD_BB;
+    settings.crf = options.crf;
+    std::unique_ptr<VideoWriter> clip_writer, still_writer;
+    if (!options.output.empty())
+        clip_writer = open_writer(options.output, output_name, settings);
+    if (options.still_frame >= 0)
+        still_writer = open_writer(options.still_path, options.still_path, settings);
+
+    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
+    int frame_count = -1;
+    if (!is_stream(path)) {
+        frame_count = count_frames(path, input_name, [&](int n) { progress.counting(input_name, n); });
+        if (still_writer && options.still_frame >= frame_count)
+            throw Failure(past_the_end(input_name, frame_count, options.still_frame));
+        if (clip_writer && output_kind(options.output, output_name) == OutputKind::PngSequence) {
+            for (int n = 0; n < frame_count; ++n)
+                refuse_input(sequence_file_name(options.output, n), output_name, inputs);
+        }
+    }
+
+    ClipWindow window(decoder, frame_count, input_name);
+    std::unique_ptr<SourceFrames> source;
+    if (composes)
+        source = std::make_unique<SourceFrames>(path, input_name);
+    PluginHost host(get_table, info.width, info.height, info.width);
+    std::copy(options.track.begin(), options.track.end(), host.track().begin());
+    std::copy(options.check.begin(), options.check.end(), host.check().begin());
+    host.services().saving = !options.preview;
+    std::exception_ptr service_failure;
+    serve_frames(host.services(), window, source.get(), service_failure);
+
+    const size_t frame_bytes = static_cast<size_t>(info.width) * info.height * sizeof(PIXEL_YC);
+    const int last_frame = clip_writer ? INT_MAX : options.still_frame;
+    bool still_written = false;
+    while (window.advance() && window.current() <= last_frame) {
+        stop_if_requested();
+        const int n = window.current();
+        if (clip_writer || n == options.still_frame) {
+            std::memcpy(host.edit(), window.yc(n), frame_bytes);
+            const BOOL good = host.process(n, window.known_length());
+            if (service_failure)
+                std::rethrow_exception(service_failure);
+            if (!good)
+                throw Failure(input_name + ": frame " + std::to_string(n) + ": the filter reported the frame as failed");
+            FramePtr result = result_picture(host.edit(), window.picture(n));
+            if (options.compare)
+                result = side_by_side(window.picture(n), result.get());
+            if (clip_writer)
+                clip_writer->write(result.get());
+            if (n == options.still_frame) {
+                still_writer->write(result.get());
+                still_written = true;
+            }
+        }
+        progress.frames(n + 1, clip_writer ? frame_count : options.still_frame + 1);
+    }
+    if (still_writer && !still_written)
+        throw Failure(past_the_end(input_name, window.known_length(), options.still_frame));
+    progress.clear();
+    host.finish();
+    if (clip_writer)
+        clip_writer->finish();
+    if (still_writer)
+        still_writer->finish();
+}
+
+ProgressLine::ProgressLine(bool enabled)
+    : enabled_(enabled), start_(std::chrono::steady_clock::now())
+{
+}
+
+ProgressLine::~ProgressLine()
+{
+    clear();
+}
+
+void ProgressLine::counting(const std::string& name, int frames)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!enabled_ || now - last_shown_ < std::chrono::milliseconds(250))
+        return;
+    last_shown_ = now;
+    show("counting the frames of " + name + ": " + std::to_string(frames));
+}
+
+void ProgressLine::frames(int done, int total)
+{
+    if (!enabled_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done == 1)
+        start_ = now;  // timing starts after opening and counting
+    if (now - last_shown_ < std::chrono::milliseconds(250) && done != total)
+        return;
+    last_shown_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = seconds > 0 ? (done - 1) / seconds : 0;
+    std::string text = "frame " + std::to_string(done);
+    if (total > 0)
+        text += " of " + std::to_string(total);
+    if (rate > 0) {
+        char fps[32];
+        std::snprintf(fps, sizeof fps, ", %.1f fps", rate);
+        text += fps;
+        if (total > 0)
+            text += ", " + clock_text((total - done) / rate) + " left";
+    }
+    show(text);
+}
+
+void ProgressLine::show(const std::string& text)
+{
+    const std::string line = "norel: " + text;
+    std::fprintf(stderr, "\r%s%*s", line.c_str(),
+                 static_cast<int>(std::max(line.size(), shown_length_) - line.size()), "");
+    std::fflush(stderr);
+    shown_length_ = line.size();
+}
+
+void ProgressLine::clear()
+{
+    if (!enabled_ || shown_length_ == 0)
+        return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown_length_), "");
+    std::fflush(stderr);
+    shown_length_ = 0;
+}

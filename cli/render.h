@@ -1,0 +1,37 @@
+// The main job: plays the editor's part for one clip, running the filter
+// over its frames in order and writing what comes out.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "cli/options.h"
+#include "host/filter.h"
+
+// Decodes options.input, runs the filter that get_table describes over it
+// and writes options.output and the still. Throws Failure.
+void render(const Options& options, FILTER_DLL* (*get_table)());
+
+// A progress line on stderr, redrawn a few times a second; disabled, it
+// prints nothing.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void counting(const std::string& name, int frames);
+    // total is -1 when the clip's length is not known.
+    void frames(int done, int total);
+    // Removes the line.
+    void clear();
+
+private:
+    void show(const std::string& text);
+
+    bool enabled_;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_shown_;
+    size_t shown_length_ = 0;
+};

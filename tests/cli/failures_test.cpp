@@ -1,0 +1,195 @@
+// Every way a run can fail: one line naming what and where, a non-zero exit
+// status, and nothing left behind under the output's name or any other.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli/render.h"
+#include "plugin/descriptor.h"
+#include "tests/cli/support.h"
+
+namespace {
+
+// Runs norel and checks that it failed with exactly `message` (after
+// "norel: ") and exit status `status`.
+void expect_failure(const std::vector<std::string>& arguments, const std::string& message, int status = 1,
+                    const RunOptions& options = {})
+{
+    const RunResult result = run_norel(arguments, options);
+    EXPECT_EQ(result.exit_status, status);
+    std::string expected = "norel: " + message + "\n";
+    if (status == 2)
+        expected += "Try 'norel --help' for the options.\n";
+    EXPECT_EQ(result.stderr_text, expected);
+}
+
+class Failures : public testing::Test {
+protected:
+    void SetUp() override { synthesize_clip(clip, 6); }
+
+    // Nothing but the files the test made itself.
+    void expect_left_alone(std::vector<std::string> made = {})
+    {
+        made.push_back("clip.y4m");
+        std::sort(made.begin(), made.end());
+        EXPECT_EQ(dir.entries(), made);
+    }
+
+    ScratchDir dir;
+    const std::string clip = dir.path("clip.y4m");
+    const std::string out = dir.path("out.mkv");
+};
+
+}  // namespace
+
+TEST_F(Failures, InputsThatAreNotVideos)
+{
+    expect_failure({dir.path("missing.y4m"), out}, dir.path("missing.y4m") + ": No such file or directory");
+
+    write_file(dir.path("empty.y4m"), "");
+    expect_failure({dir.path("empty.y4m"), out}, dir.path("empty.y4m") + ": file is empty");
+
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += static_cast<char>((i * 7919 + 13) % 251);
+    write_file(dir.path("garbage.mkv"), garbage);
+    expect_failure({dir.path("garbage.mkv"), out},
+                   dir.path("garbage.mkv") + ": not a video file that can be read (Invalid data found when processing input)");
+
+    // A WAV file of silence: a container with sound only.
+    std::string wav("RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\0\x10\0\0", 44);
+    wav += std::string(4096, '\0');
+    write_file(dir.path("sound.wav"), wav);
+    expect_failure({dir.path("sound.wav"), out}, dir.path("sound.wav") + ": has no video stream");
+
+    expect_failure({dir.path(""), out}, dir.path("") + ": is a directory, not a video file");
+    expect_left_alone({"empty.y4m", "garbage.mkv", "sound.wav"});
+}
+
+TEST_F(Failures, TruncatedInputs)
+{
+    const std::string whole = read_file(clip);
+    write_file(dir.path("cut.y4m"), whole.substr(0, whole.size() * 2 / 3));
+    expect_failure({dir.path("cut.y4m"), out}, dir.path("cut.y4m") + ": truncated: the last frame is incomplete");
+
+    norel_ok({clip, dir.path("whole.mkv")});
+    const std::string mkv = read_file(dir.path("whole.mkv"));
+    write_file(dir.path("cut.mkv"), mkv.substr(0, mkv.size() / 2));
+    const RunResult result = run_norel({dir.path("cut.mkv"), out});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.stderr_text.rfind("norel: " + dir.path("cut.mkv") + ": truncated: the video stops at ", 0), 0u)
+        << result.stderr_text;
+    expect_left_alone({"cut.y4m", "cut.mkv", "whole.mkv"});
+}
+
+TEST_F(Failures, OutputsThatCannotBeWritten)
+{
+    expect_failure({clip, dir.path("out.avi")},
+                   dir.path("out.avi") + ": unsupported output format; name it .mkv (FFV1), .y4m, .mp4 (H.264), "
+                                         ".png or a PNG sequence such as frame%04d.png");
+    expect_failure({clip, dir.path("no/such/dir/out.mkv")},
+                   dir.path("no/such/dir/out.mkv") + ": cannot create: No such file or directory");
+    expect_failure({clip, dir.path("")}, dir.path("") + ": unsupported output format; name it .mkv (FFV1), "
+                                                        ".y4m, .mp4 (H.264), .png or a PNG sequence such as frame%04d.png");
+    expect_failure({clip, "/dev/full"}, "/dev/full: cannot write: No space left on device");
+    expect_failure({clip, dir.path("one.png")},
+                   dir.path("one.png") + ": a single PNG holds one frame; name a sequence such as frame%04d.png");
+    expect_failure({"--still", "6", dir.path("still.png"), clip},
+                   clip + ": has 6 frames; --still 6 is past its end");
+    expect_failure({"--still", "1", dir.path("still.mkv"), clip},
+                   dir.path("still.mkv") + ": --still writes a single PNG; name it .png");
+    expect_left_alone();
+}
+
+TEST_F(Failures, AFullDiskLeavesNoPartialFile)
+{
+    for (const char* name : {"out.mkv", "out.y4m", "out.mp4", "f%02d.png"}) {
+        RunOptions small_disk;
+        small_disk.file_size_limit = 1000;
+        expect_failure({clip, dir.path(name)}, dir.path(name) + ": cannot write: File too large", 1, small_disk);
+    }
+    expect_left_alone();
+}
+
+TEST_F(Failures, TheInputIsNeverOverwritten)
+{
+    expect_failure({clip, clip}, clip + ": is the input; choose another output");
+    std::filesystem::create_symlink(clip, dir.path("link.y4m"));
+    expect_failure({clip, dir.path("link.y4m")}, dir.path("link.y4m") + ": is the input; choose another output");
+    std::filesystem::create_hard_link(clip, dir.path("hard.y4m"));
+    expect_failure({dir.path("hard.y4m"), dir.path("./clip.y4m")},
+                   dir.path("./clip.y4m") + ": is the input; choose another output");
+
+    // An image sequence reads every file its pattern names.
+    norel_ok({clip, dir.path("f%d.png")});
+    expect_failure({dir.path("f%d.png"), dir.path("f%d.png")}, dir.path("f%d.png") + ": is the input; choose another output");
+    expect_failure({dir.path("f%d.png"), dir.path("f3.png")}, dir.path("f3.png") + ": is the input; choose another output");
+    expect_failure({"--still", "0", dir.path("f5.png"), dir.path("f%d.png")},
+                   dir.path("f5.png") + ": is the input; choose another output");
+    expect_left_alone({"link.y4m", "hard.y4m", "f0.png", "f1.png", "f2.png", "f3.png", "f4.png", "f5.png"});
+}
+
+TEST_F(Failures, OptionsOutOfRangeAreRefused)
+{
+    const FILTER_DLL* filter = GetFilterTable();
+    const char* names[] = {"left", "width", "top", "height", "shift", "freq", "phase"};
+    for (int i = 0; i < 7; ++i) {
+        const std::string range = "from " + std::to_string(filter->track_s[i]) + " to " + std::to_string(filter->track_e[i]);
+        const std::string above = std::to_string(filter->track_e[i] + 1);
+        expect_failure({std::string("--") + names[i], above, clip, out},
+                       std::string("--") + names[i] + " " + above + " is out of range: it must be " + range, 2);
+    }
+    expect_failure({"--frobnicate", clip, out}, "unknown option --frobnicate", 2);
+    expect_left_alone();
+}
+
+TEST_F(Failures, AnInterruptedRunLeavesNothing)
+{
+    RunOptions interrupt;
+    interrupt.interrupt_after_ms = 300;
+    // Long enough to be still running when the signal comes.
+    expect_failure({"--synthesize", "--frames", "1000000", "--size", "64x48", dir.path("endless.mkv")},
+                   "interrupted", 1, interrupt);
+    expect_left_alone();
+}
+
+// A filter like ours whose frame 2 fails, as "60FPS" does when the host
+// cannot supply a partner frame.
+namespace {
+
+BOOL fail_frame_two(FILTER*, FILTER_PROC_INFO* fpip)
+{
+    return fpip->frame == 2 ? FALSE : TRUE;
+}
+
+FILTER_DLL* failing_filter()
+{
+    static FILTER_DLL filter = [] {
+        FILTER_DLL copy = *GetFilterTable();
+        copy.func_proc = fail_frame_two;
+        return copy;
+    }();
+    return &filter;
+}
+
+}  // namespace
+
+TEST_F(Failures, AFrameTheFilterFailsEndsTheRun)
+{
+    Options options;
+    options.input = clip;
+    options.output = out;
+    options.quiet = true;
+    const FILTER_DLL* filter = GetFilterTable();
+    options.track.assign(filter->track_default, filter->track_default + filter->track_n);
+    options.check.assign(filter->check_default, filter->check_default + filter->check_n);
+    try {
+        render(options, failing_filter);
+        ADD_FAILURE() << "the run went on past the failed frame";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(std::string(failure.what()), clip + ": frame 2: the filter reported the frame as failed");
+    }
+    expect_left_alone();
+}

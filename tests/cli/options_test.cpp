@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "plugin/descriptor.h"
+#include "plugin/driver.h"
+
+namespace {
+
+Options parse(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), "norel");
+    std::vector<const char*> argv;
+    for (const std::string& a : arguments)
+        argv.push_back(a.c_str());
+    return parse_options(static_cast<int>(argv.size()), argv.data(), GetFilterTable());
+}
+
+// The message of the UsageError the arguments give, or "" when they parse.
+std::string refusal(const std::vector<std::string>& arguments)
+{
+    try {
+        parse(arguments);
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+const std::pair<const char*, int> track_options[] = {
+    {"left", TRACK_LEFT}, {"width", TRACK_WIDTH}, {"top", TRACK_TOP}, {"height", TRACK_HEIGHT},
+    {"shift", TRACK_SHIFT}, {"freq", TRACK_FREQ}, {"phase", TRACK_PHASE}};
+
+}  // namespace
+
+TEST(Options, SettingsStartAtTheFiltersDefaults)
+{
+    const FILTER_DLL* filter = GetFilterTable();
+    const Options options = parse({"in.mkv", "out.mkv"});
+    EXPECT_EQ(options.mode, Options::Mode::Render);
+    EXPECT_EQ(options.input, "in.mkv");
+    EXPECT_EQ(options.output, "out.mkv");
+    EXPECT_EQ(options.track, std::vector<int>(filter->track_default, filter->track_default + 7));
+    EXPECT_EQ(options.check, std::vector<int>(filter->check_default, filter->check_default + 7));
+    EXPECT_FALSE(options.preview);
+}
+
+TEST(Options, EachTrackOptionSetsItsTrackAcrossItsRange)
+{
+    const FILTER_DLL* filter = GetFilterTable();
+    for (const auto& [name, index] : track_options) {
+        const std::string option = std::string("--") + name;
+        const int low = filter->track_s[index], high = filter->track_e[index];
+        EXPECT_EQ(parse({option, std::to_string(low), "a", "b"}).track[index], low) << name;
+        EXPECT_EQ(parse({option + "=" + std::to_string(high), "a", "b"}).track[index], high) << name;
+
+        const std::string range = "from " + std::to_string(low) + " to " + std::to_string(high);
+        EXPECT_EQ(refusal({option, std::to_string(low - 1), "a", "b"}),
+                  option + " " + std::to_string(low - 1) + " is out of range: it must be " + range);
+        EXPECT_EQ(refusal({option + "=" + std::to_string(high + 1), "a", "b"}),
+                  option + " " + std::to_string(high + 1) + " is out of range: it must be " + range);
+    }
+}
+
+TEST(Options, CheckOptionsTurnTheirBoxOnOrOff)
+{
+    const std::pair<const char*, std::pair<int, int>> cases[] = {
+        {"--compose", {CHECK_COMPOSE, 1}}, {"--60fps", {CHECK_60FPS, 1}}, {"--bff", {CHECK_TFF, 0}},
+        {"--show-range", {CHECK_SHOW_RANGE, 1}}, {"--mono", {CHECK_MONO, 1}}, {"--cy", {CHECK_CY, 1}},
+        {"--no-lpf", {CHECK_LPF, 0}}};
+    for (const auto& [option, expected] : cases) {
+        const Options options = parse({option, "a", "b"});
+        const FILTER_DLL* filter = GetFilterTable();
+        std::vector<int> wanted(filter->check_default, filter->check_default + filter->check_n);
+        wanted[expected.first] = expected.second;
+        EXPECT_EQ(options.check, wanted) << option;
+    }
+}
+
+TEST(Options, MalformedCommandLinesAreRefused)
+{
+    EXPECT_EQ(refusal({"--left", "abc", "a", "b"}), "--left: 'abc' is not a whole number");
+    EXPECT_EQ(refusal({"--left", "12px", "a", "b"}), "--left: '12px' is not a whole number");
+    EXPECT_EQ(refusal({"a", "b", "--shift"}), "--shift needs a value");
+    EXPECT_EQ(refusal({"--mono=1", "a", "b"}), "--mono takes no value");
+    EXPECT_EQ(refusal({"--bogus", "a", "b"}), "unknown option --bogus");
+    EXPECT_EQ(refusal({"-x", "a", "b"}), "unknown option -x");
+    EXPECT_EQ(refusal({"a"}), "no OUTPUT given");
+    EXPECT_EQ(refusal({}), "no INPUT given");
+    EXPECT_EQ(refusal({"a", "b", "c"}), "too many arguments: 'c'");
+    EXPECT_EQ(refusal({"--crf", "52", "a", "b"}), "--crf 52 is out of range: it must be from 0 to 51");
+    EXPECT_EQ(refusal({"--still", "3"}), "--still needs a frame number and a PNG file");
+    EXPECT_EQ(refusal({"--frames", "3", "a", "b"}), "--frames applies to --synthesize only");
+    EXPECT_EQ(refusal({"--synthesize", "--cy", "a"}), "--cy does not apply to --synthesize");
+    EXPECT_EQ(refusal({"--synthesize", "a", "b"}), "--synthesize needs exactly one OUTPUT");
+    EXPECT_NE(refusal({"--synthesize", "--pix-fmt", "rgb24", "a"}).find("not a planar YUV"), std::string::npos);
+    EXPECT_NE(refusal({"--synthesize", "--size", "12", "a"}).find("not a picture size"), std::string::npos);
+}
+
+TEST(Options, StillNeedsNoOutputAndDashesNameStandardStreams)
+{
+    const Options still = parse({"--still", "12", "frame.png", "in.mkv"});
+    EXPECT_EQ(still.still_frame, 12);
+    EXPECT_EQ(still.still_path, "frame.png");
+    EXPECT_EQ(still.input, "in.mkv");
+    EXPECT_EQ(still.output, "");
+
+    const Options streams = parse({"--preview", "--", "-", "-"});
+    EXPECT_TRUE(streams.preview);
+    EXPECT_EQ(streams.input, "-");
+    EXPECT_EQ(streams.output, "-");
+}
+
+TEST(Options, SynthesisHasItsOwnSettings)
+{
+    const Options options = parse({"--synthesize", "--frames", "9", "--size", "64x48", "--rate", "25",
+                                   "--pix-fmt", "yuv422p10le", "clip.y4m"});
+    EXPECT_EQ(options.mode, Options::Mode::Synthesize);
+    EXPECT_EQ(options.frames, 9);
+    EXPECT_EQ(options.width, 64);
+    EXPECT_EQ(options.height, 48);
+    EXPECT_EQ(options.rate.num, 25);
+    EXPECT_EQ(options.rate.den, 1);
+    EXPECT_EQ(options.pixel_format, AV_PIX_FMT_YUV422P10LE);
+    EXPECT_EQ(options.output, "clip.y4m");
+}
+
+TEST(Options, LabelsAreShownInUtf8)
+{
+    // 範囲表示: the trail byte of 表 is a backslash in code page 932.
+    EXPECT_EQ(label_as_utf8("\x94\xCD\x88\xCD\x95\x5C\x8E\xA6"), "範囲表示");
+    EXPECT_EQ(label_as_utf8("\x8D\x87\x90\xAC\x83\x82\x81\x5B\x83\x68"), "合成モード");
+    EXPECT_EQ(label_as_utf8("freq"), "freq");
+}
+
+TEST(Options, HelpListsEveryOptionBesideTheEditorsLabel)
+{
+    const std::string help = help_text(GetFilterTable());
+    const char* lines[] = {
+        "--left N      [左]",        "--width N     [幅]",    "--top N       [上]",
+        "--height N    [高さ]",      "--shift N     [移動量]", "--freq N      [freq]",
+        "--phase N     [phase]",     "--compose     [合成モード]", "--60fps       [60FPS]",
+        "--bff         [TFF]",       "--show-range  [範囲表示]", "--mono        [MONO]",
+        "--cy          [C/Y]",       "--no-lpf      [LPF]"};
+    for (const char* line : lines)
+        EXPECT_NE(help.find(line), std::string::npos) << line;
+    EXPECT_NE(help.find("(-256 to 256; default 0)"), std::string::npos);
+    EXPECT_NE(help.find("(600 to 750; default 704)"), std::string::npos);
+    EXPECT_NE(help.find("no vertical low-pass filter, LPF off (default on)"), std::string::npos);
+    EXPECT_EQ(parse({"--help"}).mode, Options::Mode::Help);
+}
