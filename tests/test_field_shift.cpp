@@ -612,7 +612,7 @@ TEST(FieldShift, RandomFramesMatchTheModel)
                 src.at(x, r) = {value(), value(), value()};
             }
 
-        Weights kernel = kernel_for(v == 0 ? 1 : v);
+        Weights kernel = kernel_for((v & 15) != 0 ? v : 1);
         if ((v & 15) != 0 && uniform(0, 3) == 0) {
             // Any weights keeping the sum below 2^31 go through the same arithmetic.
             for (int32_t& weight : kernel)
