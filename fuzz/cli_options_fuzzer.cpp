@@ -1,0 +1,88 @@
+// Drives the command-line host's option parsing with any command line: the
+// input is split at NUL bytes into the arguments after the program's name.
+// A command line must either be refused with a UsageError (any other
+// exception escapes and fails the run) or give options the program can
+// carry out as they stand:
+//  - every track value within the descriptor's range, every check 0 or 1;
+//  - something to write: a render that writes neither a clip nor a still
+//    would end "successfully" having done nothing (names the program cannot
+//    open are refused later, with a message);
+//  - synthesis settings inside the limits the options promise.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "plugin/descriptor.h"
+
+namespace {
+
+[[noreturn]] void fail(const char* what, const std::vector<std::string>& arguments)
+{
+    std::fprintf(stderr, "cli_options fuzz: %s; the arguments were:\n", what);
+    for (const std::string& argument : arguments)
+        std::fprintf(stderr, "  [%s]\n", argument.c_str());
+    std::abort();
+}
+
+void check_options(const Options& options, const FILTER_DLL* filter,
+                   const std::vector<std::string>& arguments)
+{
+    if (options.track.size() != static_cast<size_t>(filter->track_n) ||
+        options.check.size() != static_cast<size_t>(filter->check_n))
+        fail("the settings do not match the descriptor", arguments);
+    for (int i = 0; i < filter->track_n; ++i)
+        if (options.track[i] < filter->track_s[i] || options.track[i] > filter->track_e[i])
+            fail("a track value is outside its range", arguments);
+    for (int value : options.check)
+        if (value != 0 && value != 1)
+            fail("a check value is neither 0 nor 1", arguments);
+    if (options.crf < 0 || options.crf > 51)
+        fail("--crf is outside 0..51", arguments);
+
+    switch (options.mode) {
+    case Options::Mode::Help:
+        return;
+    case Options::Mode::Synthesize:
+        if (options.frames < 1 || options.frames > 1000000 || options.width < 1 ||
+            options.width > 8192 || options.height < 1 || options.height > 8192 ||
+            options.rate.num <= 0 || options.rate.den <= 0)
+            fail("a synthesis setting is outside its limits", arguments);
+        return;
+    case Options::Mode::Render:
+        if (options.still_frame < -1)
+            fail("--still was accepted with a negative frame", arguments);
+        if (options.output.empty() && options.still_frame < 0)
+            fail("a render was accepted with nothing to write", arguments);
+        return;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::vector<std::string> arguments(1);
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == '\0')
+            arguments.emplace_back();
+        else
+            arguments.back() += static_cast<char>(data[i]);
+    }
+    if (size == 0)
+        arguments.clear();
+    std::vector<const char*> argv{"norel"};
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+
+    const FILTER_DLL* filter = GetFilterTable();
+    try {
+        const Options options = parse_options(static_cast<int>(argv.size()), argv.data(), filter);
+        check_options(options, filter, arguments);
+    } catch (const UsageError&) {
+        // Refused with a message: what a bad command line must get.
+    }
+    return 0;
+}
