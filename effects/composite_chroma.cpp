@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 SubcarrierTables subcarrier_tables = {nullptr, nullptr, -1, 360, -1, -1};
 
@@ -57,25 +58,46 @@ int build_subcarrier_tables(int32_t freq, int32_t phase, int32_t w, int32_t max_
     return 1;
 }
 
+void encode_composite_row_c(PIXEL_YC* pixels, const int16_t* cos_weights,
+                            const int16_t* sin_weights, int count, int32_t sign)
+{
+    for (int x = 0; x < count; ++x) {
+        PIXEL_YC& p = pixels[x];
+        const int32_t t_cb = (cos_weights[x] * p.cb * sign + 1024) >> 11;
+        const int32_t t_cr = (sin_weights[x] * p.cr * sign + 1024) >> 11;
+        p.y = static_cast<short>(p.y + t_cb + t_cr);
+        p.cb = 0;
+        p.cr = 0;
+    }
+}
+
+static const KernelVariant<EncodeCompositeRowFn> encode_composite_row_variants[] = {
+    {"c", 0, encode_composite_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, encode_composite_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, encode_composite_row_avx2},
+#endif
+};
+
+DispatchedKernel<EncodeCompositeRowFn> encode_composite_row_kernel = {
+    encode_composite_row_variants, std::size(encode_composite_row_variants)};
+
 void encode_composite(PIXEL_YC* frame, const FilterRect* rect, int32_t carrier_flags)
 {
-    const int16_t* cos_table = subcarrier_tables.cos_table;
-    const int16_t* sin_table = subcarrier_tables.sin_table;
+    if (rect_is_empty(rect))
+        return;
+    EncodeCompositeRowFn* encode_row = dispatched(&encode_composite_row_kernel);
+    // Entries are indexed by absolute column, so every row starts at left.
+    const int16_t* cos_weights = subcarrier_tables.cos_table + rect->left;
+    const int16_t* sin_weights = subcarrier_tables.sin_table + rect->left;
+    const int width = rect->right - rect->left;
     int32_t sign = (carrier_flags & 2) ? 1 : -1;
     int32_t parity = rect->top + (carrier_flags & 1);
     for (int r = rect->top; r < rect->bottom; ++r, ++parity) {
         // The sign flips every second row, counted from the rectangle's top.
         if ((parity & 1) == 0)
             sign = -sign;
-        PIXEL_YC* row = frame + static_cast<long long>(r) * rect->pitch;
-        for (int x = rect->left; x < rect->right; ++x) {
-            PIXEL_YC& p = row[x];
-            const int32_t t_cb = (cos_table[x] * p.cb * sign + 1024) >> 11;
-            const int32_t t_cr = (sin_table[x] * p.cr * sign + 1024) >> 11;
-            p.y = static_cast<short>(p.y + t_cb + t_cr);
-            p.cb = 0;
-            p.cr = 0;
-        }
+        encode_row(rect_row(frame, rect, r), cos_weights, sin_weights, width, sign);
     }
 }
 

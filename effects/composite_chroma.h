@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "effects/cpu.h"
 #include "effects/filter_rect.h"
 
 // Per-column carrier weights (Q11) with the inputs they were computed for.
@@ -39,3 +40,24 @@ void compute_subcarrier_entries(int16_t* cos_table, int16_t* sin_table, int32_t 
 void encode_composite(PIXEL_YC* frame, const FilterRect* rect, int32_t carrier_flags);
 
 void release_subcarrier_tables();
+
+// One row's run of `count` pixels: y gains both carrier terms under `sign`
+// (+1 or -1), cb and cr become 0. cos_weights and sin_weights hold the
+// table entries of the same columns, within -32767 .. 32767 for the packed
+// variants. The unit that encode_composite dispatches.
+typedef void EncodeCompositeRowFn(PIXEL_YC* pixels, const int16_t* cos_weights,
+                                  const int16_t* sin_weights, int count, int32_t sign);
+
+// The plain reference the packed variants must match bit for bit.
+void encode_composite_row_c(PIXEL_YC* pixels, const int16_t* cos_weights,
+                            const int16_t* sin_weights, int count, int32_t sign);
+
+// The reference "c" and, on x86, "sse2" and "avx2".
+extern DispatchedKernel<EncodeCompositeRowFn> encode_composite_row_kernel;
+
+#if NOREL_X86
+void encode_composite_row_sse2(PIXEL_YC* pixels, const int16_t* cos_weights,
+                               const int16_t* sin_weights, int count, int32_t sign);
+void encode_composite_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights,
+                               const int16_t* sin_weights, int count, int32_t sign);
+#endif

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "effects/cpu.h"
 #include "effects/filter_rect.h"
 
 // v a multiple of 16 (0 included): moved rows are copies of other rows of
@@ -18,3 +19,33 @@ void shift_field_fraction(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* 
 
 // Rebuilds moved row i of dst from its neighbours of the field that stays.
 void fill_from_other_field(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int i);
+
+// The row operations the stage dispatches. A row is a flat run of `count`
+// 16-bit components (3 per pixel); out never overlaps the inputs.
+
+// out[c] = low 16 bits of (tap[0][c] * weights[0] + ... + tap[3][c] *
+// weights[3] + 0x4000) >> 15. The packed variants need weights that fit in
+// -32767 .. 32767, as every ShiftKernel's do.
+typedef void InterpolateRowFn(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
+                              int count);
+
+// out[c] = (a[c] + b[c] + 1) / 2, the division truncating toward zero.
+typedef void AverageRowsFn(int16_t* out, const int16_t* a, const int16_t* b, int count);
+
+// The plain references the packed variants must match bit for bit.
+void interpolate_row_c(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
+                       int count);
+void average_rows_c(int16_t* out, const int16_t* a, const int16_t* b, int count);
+
+// The references "c" and, on x86, "sse2" and "avx2".
+extern DispatchedKernel<InterpolateRowFn> interpolate_row_kernel;
+extern DispatchedKernel<AverageRowsFn> average_rows_kernel;
+
+#if NOREL_X86
+void interpolate_row_sse2(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
+                          int count);
+void interpolate_row_avx2(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
+                          int count);
+void average_rows_sse2(int16_t* out, const int16_t* a, const int16_t* b, int count);
+void average_rows_avx2(int16_t* out, const int16_t* a, const int16_t* b, int count);
+#endif

@@ -1,6 +1,7 @@
 // Rectangle operations the driver needs between and besides the stages.
 #pragma once
 
+#include "effects/cpu.h"
 #include "effects/filter_rect.h"
 
 // Copies the rectangle's pixels from src to dst; nothing else is touched.
@@ -11,3 +12,22 @@ void show_range(PIXEL_YC* frame, const FilterRect* rect);
 
 // "MONO": cb and cr become 0, y stays.
 void strip_chroma(PIXEL_YC* frame, const FilterRect* rect);
+
+// The row operations of show_range and strip_chroma, in place over a run of
+// `count` pixels: the units they dispatch.
+typedef void RegionRowFn(PIXEL_YC* pixels, int count);
+
+// The plain references the packed variants must match bit for bit.
+void show_range_row_c(PIXEL_YC* pixels, int count);
+void strip_chroma_row_c(PIXEL_YC* pixels, int count);
+
+// The references "c" and, on x86, "sse2" and "avx2".
+extern DispatchedKernel<RegionRowFn> show_range_row_kernel;
+extern DispatchedKernel<RegionRowFn> strip_chroma_row_kernel;
+
+#if NOREL_X86
+void show_range_row_sse2(PIXEL_YC* pixels, int count);
+void show_range_row_avx2(PIXEL_YC* pixels, int count);
+void strip_chroma_row_sse2(PIXEL_YC* pixels, int count);
+void strip_chroma_row_avx2(PIXEL_YC* pixels, int count);
+#endif

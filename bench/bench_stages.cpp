@@ -1,0 +1,209 @@
+// The per-pixel stages over whole pictures, once per variant of the row
+// kernel each one dispatches, and filter_proc over 1080p frames as the host
+// calls it.
+//
+// The in-place stages run again on their own output; their arithmetic does
+// not depend on the pixel values, so every iteration costs the same.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "bench/bench_frames.h"
+#include "cli/host_services.h"
+#include "effects/composite_chroma.h"
+#include "effects/field_shift.h"
+#include "effects/shift_kernel.h"
+#include "plugin/descriptor.h"
+#include "plugin/driver.h"
+#include "plugin/region.h"
+
+namespace {
+
+FilterRect whole_picture(const FrameSize& size)
+{
+    return {0, size.h, 0, size.w, size.w};
+}
+
+// Holds dispatch to the variant that needs `flags` while a benchmark runs.
+struct VariantScope {
+    explicit VariantScope(unsigned flags) { cpu_set_mask(flags); }
+    ~VariantScope() { cpu_set_mask(~0u); }
+};
+
+void report_frames(benchmark::State& state, const FrameSize& size)
+{
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(size.w) * size.h *
+                            static_cast<int64_t>(sizeof(PIXEL_YC)));
+}
+
+void encode_composite_stage(benchmark::State& state, unsigned flags, FrameSize size)
+{
+    std::vector<PIXEL_YC> frame = noise_frame(size);
+    const FilterRect rect = whole_picture(size);
+    build_subcarrier_tables(704, 0, size.w, size.w);
+    VariantScope variant(flags);
+    for (auto _ : state) {
+        encode_composite(frame.data(), &rect, 2);
+        benchmark::ClobberMemory();
+    }
+    report_frames(state, size);
+}
+
+void shift_field_fraction_stage(benchmark::State& state, unsigned flags, FrameSize size)
+{
+    const std::vector<PIXEL_YC> src = noise_frame(size);
+    std::vector<PIXEL_YC> dst(src.size());
+    const FilterRect rect = whole_picture(size);
+    ShiftKernel kernel;
+    build_shift_kernel(kernel.weights, 23);
+    VariantScope variant(flags);
+    for (auto _ : state) {
+        shift_field_fraction(dst.data(), src.data(), &rect, 23, 1, kernel.weights);
+        benchmark::ClobberMemory();
+    }
+    report_frames(state, size);
+}
+
+// Every moved row gap-filled: the field shift with a source outside the
+// picture for each of them.
+void fill_from_other_field_stage(benchmark::State& state, unsigned flags, FrameSize size)
+{
+    const std::vector<PIXEL_YC> src = noise_frame(size);
+    std::vector<PIXEL_YC> dst(src.size());
+    const FilterRect rect = whole_picture(size);
+    VariantScope variant(flags);
+    for (auto _ : state) {
+        for (int i = 0; i < size.h; i += 2)
+            fill_from_other_field(dst.data(), src.data(), &rect, i);
+        benchmark::ClobberMemory();
+    }
+    report_frames(state, size);
+}
+
+template <void (*stage)(PIXEL_YC*, const FilterRect*)>
+void region_stage(benchmark::State& state, unsigned flags, FrameSize size)
+{
+    std::vector<PIXEL_YC> frame = noise_frame(size);
+    const FilterRect rect = whole_picture(size);
+    VariantScope variant(flags);
+    for (auto _ : state) {
+        stage(frame.data(), &rect);
+        benchmark::ClobberMemory();
+    }
+    report_frames(state, size);
+}
+
+// The block copies: the whole-line shift by 0 and copy_rect.
+void shift_field_whole_stage(benchmark::State& state, FrameSize size)
+{
+    const std::vector<PIXEL_YC> src = noise_frame(size);
+    std::vector<PIXEL_YC> dst(src.size());
+    const FilterRect rect = whole_picture(size);
+    for (auto _ : state) {
+        shift_field_whole(dst.data(), src.data(), &rect, 0, 1);
+        benchmark::ClobberMemory();
+    }
+    report_frames(state, size);
+}
+
+void copy_rect_stage(benchmark::State& state, FrameSize size)
+{
+    const std::vector<PIXEL_YC> src = noise_frame(size);
+    std::vector<PIXEL_YC> dst(src.size());
+    const FilterRect rect = whole_picture(size);
+    for (auto _ : state) {
+        copy_rect(dst.data(), src.data(), &rect);
+        benchmark::ClobberMemory();
+    }
+    report_frames(state, size);
+}
+
+// filter_proc as the host calls it, with the descriptor's defaults changed
+// by `setup`.
+void filter_proc_frame(benchmark::State& state, void (*setup)(PluginHost& host))
+{
+    PluginHost host(GetFilterTable, frame_hd.w, frame_hd.h, frame_hd.w);
+    setup(host);
+    host.load(noise_frame(frame_hd));
+    int frame = 0;
+    for (auto _ : state) {
+        host.process(frame, 1000);
+        frame = (frame + 1) % 1000;
+        benchmark::ClobberMemory();
+    }
+    host.finish();
+    report_frames(state, frame_hd);
+}
+
+void default_settings(PluginHost&) {}
+
+// The same without the low-pass filter, to show what it adds.
+void default_settings_without_lpf(PluginHost& host)
+{
+    host.check()[CHECK_LPF] = 0;
+}
+
+void whole_picture_cy_shift(PluginHost& host)
+{
+    host.track()[TRACK_WIDTH] = frame_hd.w;
+    host.track()[TRACK_HEIGHT] = frame_hd.h;
+    host.track()[TRACK_SHIFT] = 23;
+    host.check()[CHECK_CY] = 1;
+    host.check()[CHECK_LPF] = 0;
+}
+
+void whole_picture_cy_shift_lpf(PluginHost& host)
+{
+    whole_picture_cy_shift(host);
+    host.check()[CHECK_LPF] = 1;
+}
+
+template <typename Fn, typename Stage>
+void register_variants(const char* name, const DispatchedKernel<Fn>& kernel, Stage stage)
+{
+    for (const FrameSize& size : {frame_sd, frame_hd}) {
+        for (size_t i = 0; i < kernel.variant_count; ++i) {
+            const KernelVariant<Fn>& variant = kernel.variants[i];
+            if (!cpu_can_run(variant.required_flags))
+                continue;
+            const std::string full_name = std::string(name) + "/" + variant.name + "/" + size.name;
+            benchmark::RegisterBenchmark(full_name.c_str(), stage, variant.required_flags, size)
+                ->Unit(benchmark::kMicrosecond);
+        }
+    }
+}
+
+int register_stages()
+{
+    register_variants("encode_composite", encode_composite_row_kernel, encode_composite_stage);
+    register_variants("shift_field_fraction", interpolate_row_kernel, shift_field_fraction_stage);
+    register_variants("fill_from_other_field", average_rows_kernel, fill_from_other_field_stage);
+    register_variants("show_range", show_range_row_kernel, region_stage<show_range>);
+    register_variants("strip_chroma", strip_chroma_row_kernel, region_stage<strip_chroma>);
+    for (const FrameSize& size : {frame_sd, frame_hd}) {
+        benchmark::RegisterBenchmark((std::string("shift_field_whole/") + size.name).c_str(),
+                                     shift_field_whole_stage, size)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("copy_rect/") + size.name).c_str(),
+                                     copy_rect_stage, size)
+            ->Unit(benchmark::kMicrosecond);
+    }
+    const struct {
+        const char* name;
+        void (*setup)(PluginHost& host);
+    } settings[] = {
+        {"filter_proc_default/1920x1080", default_settings},
+        {"filter_proc_default_no_lpf/1920x1080", default_settings_without_lpf},
+        {"filter_proc_cy_shift23_lpf/1920x1080", whole_picture_cy_shift_lpf},
+        {"filter_proc_cy_shift23_no_lpf/1920x1080", whole_picture_cy_shift},
+    };
+    for (const auto& setting : settings)
+        benchmark::RegisterBenchmark(setting.name, filter_proc_frame, setting.setup)
+            ->Unit(benchmark::kMicrosecond);
+    return 0;
+}
+
+const int stages_registered = register_stages();
+
+}  // namespace
