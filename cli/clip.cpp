@@ -9,9 +9,27 @@
 #include <cstring>
 
 ClipWindow::ClipWindow(VideoDecoder& decoder, int frame_count, const std::string& display_name)
-    : decoder_(decoder), frame_count_(frame_count), display_name_(display_name)
+    : frame_count_(frame_count), display_name_(display_name)
 {
+    decode_thread_.start([this, &decoder] { decode_all(decoder); }, [this] { decoded_frames_.close(); });
     decode_ahead();
+}
+
+ClipWindow::~ClipWindow()
+{
+    // Wakes a decode thread waiting for room; it stops after its frame.
+    decoded_frames_.cancel();
+    decode_thread_.join();
+}
+
+void ClipWindow::decode_all(VideoDecoder& decoder)
+{
+    while (FramePtr picture = decoder.next()) {
+        std::vector<PIXEL_YC> yc = buffers_.take();
+        picture_to_yc(picture.get(), yc);
+        if (!decoded_frames_.push(Decoded{std::move(picture), std::move(yc)}))
+            return;
+    }
 }
 
 bool ClipWindow::advance()
@@ -21,8 +39,7 @@ bool ClipWindow::advance()
         return false;
     current_ = next;
     while (!slots_.empty() && slots_.front().number < current_ - 1) {
-        if (spare_.empty())
-            spare_ = std::move(slots_.front().yc);
+        buffers_.give_back(std::move(slots_.front().frame.yc));
         slots_.pop_front();
     }
     decode_ahead();
@@ -38,8 +55,9 @@ void ClipWindow::decode_ahead()
 {
     if (ended_ || decoded_ > current_ + 1)
         return;
-    FramePtr picture = decoder_.next();
-    if (!picture) {
+    std::optional<Decoded> frame = decoded_frames_.pop();
+    if (!frame) {
+        decode_thread_.rethrow_failure();
         ended_ = true;
         if (frame_count_ >= 0 && decoded_ != frame_count_)
             throw Failure(display_name_ + ": only " + std::to_string(decoded_) + " of its " +
@@ -48,7 +66,7 @@ void ClipWindow::decode_ahead()
     }
     if (frame_count_ >= 0 && decoded_ >= frame_count_)
         throw Failure(display_name_ + ": gave more frames on the second reading than on the first");
-    slots_.push_back(Slot{decoded_++, std::move(picture), {}});
+    slots_.push_back(Slot{decoded_++, std::move(*frame)});
 }
 
 ClipWindow::Slot* ClipWindow::slot(int n)
@@ -63,20 +81,13 @@ ClipWindow::Slot* ClipWindow::slot(int n)
 const AVFrame* ClipWindow::picture(int n)
 {
     const Slot* s = slot(n);
-    return s != nullptr ? s->picture.get() : nullptr;
+    return s != nullptr ? s->frame.picture.get() : nullptr;
 }
 
 const PIXEL_YC* ClipWindow::yc(int n)
 {
-    Slot* s = slot(n);
-    if (s == nullptr)
-        return nullptr;
-    if (s->yc.empty()) {
-        s->yc = std::move(spare_);
-        spare_.clear();
-        picture_to_yc(s->picture.get(), s->yc);
-    }
-    return s->yc.data();
+    const Slot* s = slot(n);
+    return s != nullptr ? s->frame.yc.data() : nullptr;
 }
 
 SourceFrames::SourceFrames(const std::string& path, const std::string& display_name)

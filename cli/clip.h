@@ -10,16 +10,21 @@
 #include <vector>
 
 #include "cli/decode.h"
+#include "cli/pipeline.h"
 #include "host/pixel_yc.h"
 
 // Frames current - 1, current and current + 1 of a decoder, as decoded and
-// as PIXEL_YC (converted when first asked for), the next one decoded ahead.
+// as PIXEL_YC, the next one decoded ahead. A thread of its own decodes and
+// converts the frames after those, a few at most, while the filter works.
 class ClipWindow {
 public:
     // frame_count is the clip's length counted beforehand, or -1 for a
     // stream that is read once; a clip that turns out to have another
     // length is reported.
     ClipWindow(VideoDecoder& decoder, int frame_count, const std::string& display_name);
+    ~ClipWindow();
+    ClipWindow(const ClipWindow&) = delete;
+    ClipWindow& operator=(const ClipWindow&) = delete;
 
     // Makes the next frame current; false when the clip has ended.
     bool advance();
@@ -38,19 +43,25 @@ public:
     const PIXEL_YC* yc(int n);
 
 private:
+    struct Decoded {
+        FramePtr picture;
+        std::vector<PIXEL_YC> yc;
+    };
     struct Slot {
         int number;
-        FramePtr picture;
-        std::vector<PIXEL_YC> yc;  // empty until asked for
+        Decoded frame;
     };
     Slot* slot(int n);
     void decode_ahead();
+    // The decode thread's work: decodes and converts every frame in order.
+    void decode_all(VideoDecoder& decoder);
 
-    VideoDecoder& decoder_;
     int frame_count_;
     std::string display_name_;
     std::deque<Slot> slots_;
-    std::vector<PIXEL_YC> spare_;  // a dropped slot's buffer, reused
+    BufferPool buffers_;  // dropped slots' PIXEL_YC buffers, for the decode thread
+    BoundedQueue<Decoded> decoded_frames_{2};
+    Worker decode_thread_;
     int current_ = -1;
     int decoded_ = 0;
     bool ended_ = false;

@@ -51,9 +51,20 @@ struct YuvPlanes {
 };
 
 // Fills the width x height pixels of `yc` (rows `pitch` pixels apart).
+// Reads codes through a table of the scale's values and writes whole rows
+// in loops the compiler vectorises.
 void yuv_to_yc(const YuvLayout& layout, const YuvPlanes& planes, int width, int height,
                PIXEL_YC* yc, int pitch);
 
-// Writes the width x height pixels of `yc` into the planes.
+// Writes the width x height pixels of `yc` into the planes. Maps values
+// with a multiply and a shift (the scale has 4096 steps) and sums blocks
+// column by column, in loops the compiler vectorises.
 void yc_to_yuv(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, int width, int height,
                const YuvPlanes& planes);
+
+// The same conversions one sample at a time through code_to_yc and
+// yc_to_code: the definition the fast ones are tested against.
+void yuv_to_yc_reference(const YuvLayout& layout, const YuvPlanes& planes, int width, int height,
+                         PIXEL_YC* yc, int pitch);
+void yc_to_yuv_reference(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, int width, int height,
+                         const YuvPlanes& planes);

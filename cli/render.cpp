@@ -17,6 +17,7 @@ extern "C" {
 #include "cli/clip.h"
 #include "cli/encode.h"
 #include "cli/host_services.h"
+#include "cli/pipeline.h"
 #include "plugin/driver.h"
 
 namespace {
@@ -155,6 +156,76 @@ void serve_frames(HostServices& services, ClipWindow& window, SourceFrames* sour
     };
 }
 
+// Converts the filter's results back and encodes them on a thread of its
+// own, in the order they are handed over, a few frames behind the filter.
+class EncodeThread {
+public:
+    struct Result {
+        std::vector<PIXEL_YC> yc;  // the filter's output
+        FramePtr source;           // the frame as decoded, for its format, tags and --compare
+        bool to_clip;
+        bool to_still;
+    };
+
+    EncodeThread(VideoWriter* clip_writer, VideoWriter* still_writer, bool compare)
+        : clip_writer_(clip_writer), still_writer_(still_writer), compare_(compare)
+    {
+        worker_.start([this] { encode_all(); }, [this] { results_.cancel(); });
+    }
+
+    ~EncodeThread()
+    {
+        results_.cancel();
+        worker_.join();
+    }
+    EncodeThread(const EncodeThread&) = delete;
+    EncodeThread& operator=(const EncodeThread&) = delete;
+
+    // A buffer for the next result, one the thread has finished with when
+    // there is one.
+    std::vector<PIXEL_YC> buffer() { return buffers_.take(); }
+
+    // Queues a result; raises the thread's failure if it has stopped.
+    void write(Result result)
+    {
+        if (!results_.push(std::move(result))) {
+            worker_.join();
+            worker_.rethrow_failure();
+        }
+    }
+
+    // Waits for every queued result to be written; raises a failure.
+    void finish()
+    {
+        results_.close();
+        worker_.join();
+        worker_.rethrow_failure();
+    }
+
+private:
+    void encode_all()
+    {
+        while (std::optional<Result> result = results_.pop()) {
+            const AVFrame* source = result->source.get();
+            FramePtr picture = result_picture(result->yc.data(), source);
+            if (compare_)
+                picture = side_by_side(source, picture.get());
+            if (result->to_clip)
+                clip_writer_->write(picture.get());
+            if (result->to_still)
+                still_writer_->write(picture.get());
+            buffers_.give_back(std::move(result->yc));
+        }
+    }
+
+    VideoWriter* clip_writer_;
+    VideoWriter* still_writer_;
+    bool compare_;
+    BufferPool buffers_;
+    BoundedQueue<Result> results_{2};
+    Worker worker_;
+};
+
 std::string past_the_end(const std::string& input_name, int frames, int still_frame)
 {
     return input_name + ": has " + std::to_string(frames) + " frames; --still " + std::to_string(still_frame) +
@@ -214,33 +285,35 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     std::exception_ptr service_failure;
     serve_frames(host.services(), window, source.get(), service_failure);
 
-    const size_t frame_bytes = static_cast<size_t>(info.width) * info.height * sizeof(PIXEL_YC);
+    // func_proc runs here, on this thread only, one frame after another.
+    EncodeThread encoder(clip_writer.get(), still_writer.get(), options.compare);
+    const size_t frame_pixels = static_cast<size_t>(info.width) * info.height;
     const int last_frame = clip_writer ? INT_MAX : options.still_frame;
     bool still_written = false;
     while (window.advance() && window.current() <= last_frame) {
         stop_if_requested();
         const int n = window.current();
         if (clip_writer || n == options.still_frame) {
-            std::memcpy(host.edit(), window.yc(n), frame_bytes);
+            std::copy_n(window.yc(n), frame_pixels, host.edit());
             const BOOL good = host.process(n, window.known_length());
             if (service_failure)
                 std::rethrow_exception(service_failure);
             if (!good)
                 throw Failure(input_name + ": frame " + std::to_string(n) + ": the filter reported the frame as failed");
-            FramePtr result = result_picture(host.edit(), window.picture(n));
-            if (options.compare)
-                result = side_by_side(window.picture(n), result.get());
-            if (clip_writer)
-                clip_writer->write(result.get());
-            if (n == options.still_frame) {
-                still_writer->write(result.get());
-                still_written = true;
-            }
+            std::vector<PIXEL_YC> result = encoder.buffer();
+            result.assign(host.edit(), host.edit() + frame_pixels);
+            FramePtr source_picture(av_frame_clone(window.picture(n)));
+            if (!source_picture)
+                throw std::bad_alloc();
+            encoder.write({std::move(result), std::move(source_picture), clip_writer != nullptr,
+                           n == options.still_frame});
+            still_written = still_written || n == options.still_frame;
         }
         progress.frames(n + 1, clip_writer ? frame_count : options.still_frame + 1);
     }
     if (still_writer && !still_written)
         throw Failure(past_the_end(input_name, window.known_length(), options.still_frame));
+    encoder.finish();
     progress.clear();
     host.finish();
     if (clip_writer)

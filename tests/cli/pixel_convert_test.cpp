@@ -206,3 +206,68 @@ TEST(PixelConvert, GreyPicturesHaveNoChroma)
     EXPECT_EQ(luma[0], 16);
     EXPECT_EQ(luma[1], 235);
 }
+
+namespace {
+
+// PIXEL_YC values anywhere in the 16-bit range, and mostly near the
+// nominal ones, where rounding and block means decide the codes.
+std::vector<PIXEL_YC> random_yc(size_t count, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> any(-32768, 32767), nominal(-2200, 4300);
+    std::vector<PIXEL_YC> yc(count);
+    for (PIXEL_YC& p : yc) {
+        auto value = [&] { return static_cast<short>(random() % 8 == 0 ? any(random) : nominal(random)); };
+        p = {value(), value(), value()};
+    }
+    return yc;
+}
+
+}  // namespace
+
+TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryLayout)
+{
+    for (int depth = 8; depth <= 12; ++depth) {
+        for (int shift_x = 0; shift_x <= 2; ++shift_x) {
+            for (int shift_y = 0; shift_y <= 2; ++shift_y) {
+                for (bool full : {false, true}) {
+                    for (bool chroma : {true, false}) {
+                        if (!chroma && (shift_x != 0 || shift_y != 0))
+                            continue;
+                        const YuvLayout l = layout(depth, shift_x, shift_y, full, chroma);
+                        for (auto [w, h] : {std::pair{37, 11}, std::pair{64, 8}, std::pair{1, 3}, std::pair{7, 1}}) {
+                            const unsigned seed = static_cast<unsigned>(depth * 1000 + shift_x * 100 + shift_y * 10 + w);
+                            SCOPED_TRACE(testing::Message() << "depth " << depth << " shifts " << shift_x << shift_y
+                                                            << " full " << full << " chroma " << chroma << " size "
+                                                            << w << "x" << h);
+                            // Samples beyond the depth too, as a damaged file holds them.
+                            RandomPicture source(l, w, h, seed);
+                            if (depth > 8) {
+                                uint16_t* first = reinterpret_cast<uint16_t*>(source.planes.data[0]);
+                                first[0] = 65535;
+                                first[w - 1] = static_cast<uint16_t>(1 << depth);
+                            }
+                            const int pitch = w + 2;
+                            std::vector<PIXEL_YC> fast(static_cast<size_t>(pitch) * h, PIXEL_YC{7, 7, 7});
+                            std::vector<PIXEL_YC> reference = fast;
+                            yuv_to_yc(l, source.planes, w, h, fast.data(), pitch);
+                            yuv_to_yc_reference(l, source.planes, w, h, reference.data(), pitch);
+                            for (size_t i = 0; i < fast.size(); ++i) {
+                                ASSERT_EQ(fast[i].y, reference[i].y) << "pixel " << i;
+                                ASSERT_EQ(fast[i].cb, reference[i].cb) << "pixel " << i;
+                                ASSERT_EQ(fast[i].cr, reference[i].cr) << "pixel " << i;
+                            }
+
+                            const std::vector<PIXEL_YC> yc = random_yc(fast.size(), seed);
+                            RandomPicture fast_back(l, w, h, 1), reference_back(l, w, h, 1);
+                            yc_to_yuv(l, yc.data(), pitch, w, h, fast_back.planes);
+                            yc_to_yuv_reference(l, yc.data(), pitch, w, h, reference_back.planes);
+                            for (size_t p = 0; p < fast_back.storage.size(); ++p)
+                                ASSERT_EQ(fast_back.storage[p], reference_back.storage[p]) << "plane " << p;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
