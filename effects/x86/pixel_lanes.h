@@ -1,32 +1,29 @@
 // Lane patterns for packed code that walks rows of PIXEL_YC as 16-bit
-// lanes. A group of pixels fills three vectors; lane L of vector k holds
-// component n * k + L of the group (n lanes per vector), which is a y
-// exactly when n * k + L is a multiple of 3.
+// lanes. A group of Ops::lanes pixels fills three vectors; lane L of vector
+// k holds component Ops::lanes * k + L of the group, which is a y exactly
+// when that is a multiple of 3. Internal linkage, as in vector_ops.h.
 #pragma once
 
-#include <cstdint>
+#include "effects/x86/vector_ops.h"
 
-#include <emmintrin.h>
-#ifdef __AVX2__
-#include <immintrin.h>
-#endif
+namespace {
 
-// `value` in the y lanes of vector k of an 8-pixel group, 0 elsewhere.
-static inline __m128i y_lanes_128(int k, short value)
+// `value` in the y lanes of vector k of a group, 0 elsewhere.
+template <typename Ops>
+typename Ops::V y_lanes(int k, short value)
 {
-    int16_t lanes[8];
-    for (int i = 0; i < 8; ++i)
-        lanes[i] = (8 * k + i) % 3 == 0 ? value : 0;
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
+    int16_t lanes[Ops::lanes];
+    for (int i = 0; i < Ops::lanes; ++i)
+        lanes[i] = (Ops::lanes * k + i) % 3 == 0 ? value : 0;
+    return Ops::load(lanes);
 }
 
-#ifdef __AVX2__
-// `value` in the y lanes of vector k of a 16-pixel group, 0 elsewhere.
-static inline __m256i y_lanes_256(int k, short value)
+// The three vectors' patterns for `value` in the y lanes.
+template <typename Ops>
+void y_lane_patterns(typename Ops::V patterns[3], short value)
 {
-    int16_t lanes[16];
-    for (int i = 0; i < 16; ++i)
-        lanes[i] = (16 * k + i) % 3 == 0 ? value : 0;
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
+    for (int k = 0; k < 3; ++k)
+        patterns[k] = y_lanes<Ops>(k, value);
 }
-#endif
+
+}  // namespace

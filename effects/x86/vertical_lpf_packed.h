@@ -1,0 +1,93 @@
+// The low-pass filter Ops::lanes components at a time. Internal linkage, as
+// in vector_ops.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "effects/vertical_lpf.h"
+#include "effects/x86/vector_ops.h"
+
+namespace {
+
+// Ops::lanes components of one output row from the same components of its
+// eleven tap rows r[0] .. r[10]. Pair sums saturate, as in the reference;
+// each multiply-add takes two weights at once, paired as (S1, x0),
+// (S3, S2), (S4, S5), and yields exact 32-bit sums.
+template <typename Ops>
+typename Ops::V filter_step(const typename Ops::V* r)
+{
+    using V = typename Ops::V;
+    const V x0 = r[5];
+    const V s1 = Ops::adds_i16(r[4], r[6]);
+    const V s2 = Ops::adds_i16(r[3], r[7]);
+    const V s3 = Ops::adds_i16(r[2], r[8]);
+    const V s4 = Ops::adds_i16(r[1], r[9]);
+    const V s5 = Ops::adds_i16(r[0], r[10]);
+    const V w_s1_x0 = weight_pair<Ops>(4980, 27256);
+    const V w_s3_s2 = weight_pair<Ops>(2693, -3993);
+    const V w_s4_s5 = weight_pair<Ops>(-1442, 518);
+    const V round = Ops::set1_i32(16384);
+
+    V lo = Ops::add_i32(Ops::madd_i16(Ops::unpacklo_i16(s1, x0), w_s1_x0), round);
+    lo = Ops::add_i32(lo, Ops::madd_i16(Ops::unpacklo_i16(s3, s2), w_s3_s2));
+    lo = Ops::add_i32(lo, Ops::madd_i16(Ops::unpacklo_i16(s4, s5), w_s4_s5));
+    V hi = Ops::add_i32(Ops::madd_i16(Ops::unpackhi_i16(s1, x0), w_s1_x0), round);
+    hi = Ops::add_i32(hi, Ops::madd_i16(Ops::unpackhi_i16(s3, s2), w_s3_s2));
+    hi = Ops::add_i32(hi, Ops::madd_i16(Ops::unpackhi_i16(s4, s5), w_s4_s5));
+    return Ops::packs_i32(Ops::srai_i32(lo, 15), Ops::srai_i32(hi, 15));
+}
+
+// `rows` output rows at once: every source row loaded serves all of them.
+template <typename Ops, int rows>
+void filter_rows_together(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int count)
+{
+    constexpr int lanes = Ops::lanes;
+    // A local copy: the stores below could otherwise alias the caller's
+    // array and force a reload of every tap pointer per step.
+    const int16_t* t[rows + 10];
+    for (int k = 0; k < rows + 10; ++k)
+        t[k] = tap[k];
+    auto step = [&](int c) {
+        typename Ops::V r[rows + 10];
+        for (int k = 0; k < rows + 10; ++k)
+            r[k] = Ops::load(t[k] + c);
+        for (int j = 0; j < rows; ++j)
+            Ops::store(out + j * pitch + c, filter_step<Ops>(r + j));
+    };
+    // After a first step, the steps start at a vector-size boundary of the
+    // first tap row (and of every row, when the pitch allows): loads that
+    // cross a cache line cost twice.
+    int c = 0;
+    const int to_boundary =
+        static_cast<int>(-(reinterpret_cast<uintptr_t>(t[0]) / 2) & (lanes - 1));
+    if (to_boundary != 0) {
+        step(0);
+        c = to_boundary;
+    }
+    for (; c + lanes <= count; c += lanes)
+        step(c);
+    // The last step overlaps the one before: it rewrites some components
+    // with the same values and touches nothing past the row.
+    if (c < count)
+        step(count - lanes);
+}
+
+// A VerticalLpfRowsFn.
+template <typename Ops>
+void filter_rows_packed(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
+                        int count)
+{
+    if (count < Ops::lanes) {
+        // Shorter than one step: not worth a packed step.
+        for (int j = 0; j < rows; ++j)
+            vertical_lpf_row_c(out + j * pitch, tap + j, count);
+    } else if (rows == vertical_lpf_group_rows) {
+        filter_rows_together<Ops, vertical_lpf_group_rows>(out, pitch, tap, count);
+    } else {
+        for (int j = 0; j < rows; ++j)
+            filter_rows_together<Ops, 1>(out + j * pitch, pitch, tap + j, count);
+    }
+}
+
+}  // namespace
