@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-ClipWindow::ClipWindow(VideoDecoder& decoder, int frame_count, const std::string& display_name)
-    : frame_count_(frame_count), display_name_(display_name)
+ClipWindow::ClipWindow(VideoDecoder& decoder, int frame_count, const std::string& display_name,
+                       BufferPool& buffers)
+    : frame_count_(frame_count), display_name_(display_name), buffers_(buffers)
 {
     decode_thread_.start([this, &decoder] { decode_all(decoder); }, [this] { decoded_frames_.close(); });
     decode_ahead();
@@ -87,7 +89,13 @@ const AVFrame* ClipWindow::picture(int n)
 const PIXEL_YC* ClipWindow::yc(int n)
 {
     const Slot* s = slot(n);
-    return s != nullptr ? s->frame.yc.data() : nullptr;
+    return s != nullptr && !s->frame.yc.empty() ? s->frame.yc.data() : nullptr;
+}
+
+std::vector<PIXEL_YC> ClipWindow::take_yc(int n)
+{
+    Slot* s = slot(n);
+    return s != nullptr ? std::move(s->frame.yc) : std::vector<PIXEL_YC>{};
 }
 
 SourceFrames::SourceFrames(const std::string& path, const std::string& display_name)

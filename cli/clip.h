@@ -20,8 +20,9 @@ class ClipWindow {
 public:
     // frame_count is the clip's length counted beforehand, or -1 for a
     // stream that is read once; a clip that turns out to have another
-    // length is reported.
-    ClipWindow(VideoDecoder& decoder, int frame_count, const std::string& display_name);
+    // length is reported. The decode thread fills buffers from `buffers`,
+    // and the window hands back there those of the frames it drops.
+    ClipWindow(VideoDecoder& decoder, int frame_count, const std::string& display_name, BufferPool& buffers);
     ~ClipWindow();
     ClipWindow(const ClipWindow&) = delete;
     ClipWindow& operator=(const ClipWindow&) = delete;
@@ -41,6 +42,9 @@ public:
     const AVFrame* picture(int n);
     // Frame n as PIXEL_YC, rows `width` pixels apart, or null outside the window.
     const PIXEL_YC* yc(int n);
+    // Takes frame n's PIXEL_YC buffer out of the window, for a frame that
+    // nothing will ask for again; yc(n) answers null from then on.
+    std::vector<PIXEL_YC> take_yc(int n);
 
 private:
     struct Decoded {
@@ -59,7 +63,7 @@ private:
     int frame_count_;
     std::string display_name_;
     std::deque<Slot> slots_;
-    BufferPool buffers_;  // dropped slots' PIXEL_YC buffers, for the decode thread
+    BufferPool& buffers_;
     BoundedQueue<Decoded> decoded_frames_{2};
     Worker decode_thread_;
     int current_ = -1;

@@ -1,8 +1,11 @@
 #include "cli/decode.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -274,6 +277,39 @@ FramePtr VideoDecoder::to_working_format(FramePtr frame)
     return converter_.convert(frame.get(), target, range);
 }
 
+namespace {
+
+// A Y4M file whose frames all carry the bare frame header is its stream
+// header and then frames of one size, so their number follows from the
+// file's size. `first` is the first frame's packet. -1 for any other
+// layout (frame parameters, a frame cut short), which is counted instead.
+int y4m_frames_from_size(const std::string& path, const AVPacket* first)
+{
+    static constexpr char frame_header[] = "FRAME\n";
+    constexpr int64_t header_size = sizeof frame_header - 1;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    int count = -1;
+    const int64_t start = first->pos - header_size;  // the first frame header
+    const int64_t span = header_size + first->size;
+    if (fstat(fd, &info) == 0 && first->pos >= header_size && (info.st_size - start) % span == 0 &&
+        (info.st_size - start) / span <= INT_MAX) {
+        count = static_cast<int>((info.st_size - start) / span);
+        char header[header_size];
+        for (int n = 0; n < count; ++n) {
+            if (pread(fd, header, header_size, start + n * span) != header_size ||
+                std::memcmp(header, frame_header, header_size) != 0)
+                count = -1;
+        }
+    }
+    close(fd);
+    return count;
+}
+
+}  // namespace
+
 int count_frames(const std::string& path, const std::string& display_name,
                  const std::function<void(int)>& on_progress)
 {
@@ -287,6 +323,14 @@ int count_frames(const std::string& path, const std::string& display_name,
         const AVCodecDescriptor* codec = avcodec_descriptor_get(input.stream()->codecpar->codec_id);
         if (codec != nullptr && (codec->props & AV_CODEC_PROP_INTRA_ONLY) != 0) {
             PacketPtr packet = make_packet();
+            if (std::strcmp(input.context()->iformat->name, "yuv4mpegpipe") == 0 && is_regular_file(path) &&
+                input.read(packet.get())) {
+                const int frames = y4m_frames_from_size(path, packet.get());
+                if (frames >= 0)
+                    return frames;
+                av_packet_unref(packet.get());
+                counted();
+            }
             while (input.read(packet.get())) {
                 av_packet_unref(packet.get());
                 counted();

@@ -64,7 +64,7 @@ void* get_ycp_source_cache(void* editp, int n, int)
     auto* services = static_cast<HostServices*>(editp);
     services->source_requests.push_back(n);
     const PIXEL_YC* frame = services->source_frame ? services->source_frame(n) : nullptr;
-    return const_cast<PIXEL_YC*>(lend(frame));
+    return const_cast<PIXEL_YC*>(services->lend_copies ? lend(frame) : frame);
 }
 
 PIXEL_YC* get_ycp_filtering_cache_ex(FILTER*, void* editp, int n, int*, int*)
@@ -72,7 +72,7 @@ PIXEL_YC* get_ycp_filtering_cache_ex(FILTER*, void* editp, int n, int*, int*)
     auto* services = static_cast<HostServices*>(editp);
     services->filtering_requests.push_back(n);
     const PIXEL_YC* frame = services->filtering_frame ? services->filtering_frame(n) : nullptr;
-    return const_cast<PIXEL_YC*>(lend(frame));
+    return const_cast<PIXEL_YC*>(services->lend_copies ? lend(frame) : frame);
 }
 
 }  // namespace
@@ -149,17 +149,27 @@ void PluginHost::load(const std::vector<PIXEL_YC>& frame)
 
 BOOL PluginHost::process(int frame, int frame_n)
 {
-    return process_with(filter_->func_proc, frame, frame_n);
+    return call(filter_->func_proc, frame, frame_n, edit_.data());
+}
+
+BOOL PluginHost::process(int frame, int frame_n, PIXEL_YC* edit)
+{
+    return call(filter_->func_proc, frame, frame_n, edit);
 }
 
 int PluginHost::process_with(int (*proc)(FILTER*, FILTER_PROC_INFO*), int frame, int frame_n)
+{
+    return call(proc, frame, frame_n, edit_.data());
+}
+
+int PluginHost::call(int (*proc)(FILTER*, FILTER_PROC_INFO*), int frame, int frame_n, PIXEL_YC* edit)
 {
     // The filter record is shared by every host of the same plug-in: point it
     // at this host's settings and services for the call.
     filter_->track = track_.data();
     filter_->check = check_.data();
     filter_->exfunc = &exfunc_;
-    info_.ycp_edit = edit_.data();
+    info_.ycp_edit = edit;
     info_.ycp_temp = temp_.data();
     info_.frame = frame;
     info_.frame_n = frame_n;

@@ -25,6 +25,10 @@ struct HostServices {
     std::function<const PIXEL_YC*(int frame)> source_frame;     // unfiltered source frame n
     bool saving = true;              // is_saving: writing an output file, not previewing
     bool refuse_cache_size = false;  // set_ycp_filtering_cache_size answers FALSE
+    // The plug-in is handed copies of the frames the callbacks answer, which
+    // are compared afterwards to set host_buffer_written. Off, it is handed
+    // the frames themselves: no copies, and no check.
+    bool lend_copies = true;
 
     struct CacheSizeRequest {
         int w, h, d, flag;
@@ -74,6 +78,9 @@ public:
 
     // Calls func_proc for frame `frame` of a clip of frame_n frames.
     BOOL process(int frame, int frame_n);
+    // The same with `edit`, a buffer of frame_pixels() pixels that the caller
+    // owns, as ycp_edit in place of edit(): the frame is filtered where it is.
+    BOOL process(int frame, int frame_n, PIXEL_YC* edit);
     // Calls proc in place of func_proc, with the same records, services and
     // checks; lets a single stage be run as the driver would run it.
     int process_with(int (*proc)(FILTER* fp, FILTER_PROC_INFO* fpip), int frame, int frame_n);
@@ -81,6 +88,8 @@ public:
     BOOL finish();
 
 private:
+    int call(int (*proc)(FILTER* fp, FILTER_PROC_INFO* fpip), int frame, int frame_n, PIXEL_YC* edit);
+
     FILTER_DLL* filter_;
     HostServices services_;
     EXFUNC exfunc_{};

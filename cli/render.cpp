@@ -167,8 +167,9 @@ public:
         bool to_still;
     };
 
-    EncodeThread(VideoWriter* clip_writer, VideoWriter* still_writer, bool compare)
-        : clip_writer_(clip_writer), still_writer_(still_writer), compare_(compare)
+    // Buffers of written results go back to `buffers`.
+    EncodeThread(VideoWriter* clip_writer, VideoWriter* still_writer, bool compare, BufferPool& buffers)
+        : clip_writer_(clip_writer), still_writer_(still_writer), compare_(compare), buffers_(buffers)
     {
         worker_.start([this] { encode_all(); }, [this] { results_.cancel(); });
     }
@@ -180,10 +181,6 @@ public:
     }
     EncodeThread(const EncodeThread&) = delete;
     EncodeThread& operator=(const EncodeThread&) = delete;
-
-    // A buffer for the next result, one the thread has finished with when
-    // there is one.
-    std::vector<PIXEL_YC> buffer() { return buffers_.take(); }
 
     // Queues a result; raises the thread's failure if it has stopped.
     void write(Result result)
@@ -221,7 +218,7 @@ private:
     VideoWriter* clip_writer_;
     VideoWriter* still_writer_;
     bool compare_;
-    BufferPool buffers_;
+    BufferPool& buffers_;
     BoundedQueue<Result> results_{2};
     Worker worker_;
 };
@@ -274,7 +271,10 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
         }
     }
 
-    ClipWindow window(decoder, frame_count, input_name);
+    // PIXEL_YC frame buffers go round from the decode thread through the
+    // filter to the encode thread and back.
+    BufferPool frame_buffers;
+    ClipWindow window(decoder, frame_count, input_name, frame_buffers);
     std::unique_ptr<SourceFrames> source;
     if (composes)
         source = std::make_unique<SourceFrames>(path, input_name);
@@ -282,11 +282,16 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     std::copy(options.track.begin(), options.track.end(), host.track().begin());
     std::copy(options.check.begin(), options.check.end(), host.check().begin());
     host.services().saving = !options.preview;
+    host.services().lend_copies = false;
     std::exception_ptr service_failure;
     serve_frames(host.services(), window, source.get(), service_failure);
 
     // func_proc runs here, on this thread only, one frame after another.
-    EncodeThread encoder(clip_writer.get(), still_writer.get(), options.compare);
+    EncodeThread encoder(clip_writer.get(), still_writer.get(), options.compare, frame_buffers);
+    // The filter works on the decoded frame's own buffer, which then goes to
+    // the encoder; only where it pairs fields (60FPS) may it still ask for
+    // this frame as decoded, so there it works on a copy.
+    const bool pairs_fields = options.check[CHECK_60FPS] && !options.check[CHECK_COMPOSE] && !shows_range;
     const size_t frame_pixels = static_cast<size_t>(info.width) * info.height;
     const int last_frame = clip_writer ? INT_MAX : options.still_frame;
     bool still_written = false;
@@ -294,18 +299,22 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
         stop_if_requested();
         const int n = window.current();
         if (clip_writer || n == options.still_frame) {
-            std::copy_n(window.yc(n), frame_pixels, host.edit());
-            const BOOL good = host.process(n, window.known_length());
+            std::vector<PIXEL_YC> frame;
+            if (pairs_fields) {
+                frame = frame_buffers.take();
+                frame.assign(window.yc(n), window.yc(n) + frame_pixels);
+            } else {
+                frame = window.take_yc(n);
+            }
+            const BOOL good = host.process(n, window.known_length(), frame.data());
             if (service_failure)
                 std::rethrow_exception(service_failure);
             if (!good)
                 throw Failure(input_name + ": frame " + std::to_string(n) + ": the filter reported the frame as failed");
-            std::vector<PIXEL_YC> result = encoder.buffer();
-            result.assign(host.edit(), host.edit() + frame_pixels);
             FramePtr source_picture(av_frame_clone(window.picture(n)));
             if (!source_picture)
                 throw std::bad_alloc();
-            encoder.write({std::move(result), std::move(source_picture), clip_writer != nullptr,
+            encoder.write({std::move(frame), std::move(source_picture), clip_writer != nullptr,
                            n == options.still_frame});
             still_written = still_written || n == options.still_frame;
         }

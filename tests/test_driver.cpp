@@ -72,6 +72,36 @@ TEST_F(DriverTest, DefaultsChangeOnlyTheTopLeftRectangleAndOnlyByTheLowPassFilte
     EXPECT_EQ(std::memcmp(before.data(), plain.edit(), before.size() * sizeof(PIXEL_YC)), 0);
 }
 
+TEST_F(DriverTest, ACallerOwnedEditBufferIsFilteredInPlaceWithTheHostsFramesUncopied)
+{
+    // 60FPS reads the partner frame through the filtering cache: without
+    // lent copies it must be handed frame 1 itself and still see it intact.
+    Clip clip(2, std::vector<PIXEL_YC>(48 * 16));
+    fill_pattern(clip[0].data(), 48, 16, 48, 1);
+    fill_pattern(clip[1].data(), 48, 16, 48, 2);
+    PluginHost lending(GetFilterTable, 48, 16, 48);
+    lending.check()[CHECK_60FPS] = 1;
+    lending.answer_from(clip, {});
+    lending.load(clip[0]);
+    ASSERT_TRUE(lending.process(0, 2));
+
+    PluginHost direct(GetFilterTable, 48, 16, 48);
+    direct.check()[CHECK_60FPS] = 1;
+    direct.services().lend_copies = false;
+    const PIXEL_YC* handed = nullptr;
+    direct.services().filtering_frame = [&](int n) {
+        handed = n == 1 ? clip[1].data() : nullptr;
+        return handed;
+    };
+    const std::vector<PIXEL_YC> untouched_edit(direct.edit(), direct.edit() + direct.frame_pixels());
+    std::vector<PIXEL_YC> frame = clip[0];
+    ASSERT_TRUE(direct.process(0, 2, frame.data()));
+    EXPECT_EQ(handed, clip[1].data());
+    EXPECT_EQ(std::memcmp(frame.data(), lending.edit(), frame.size() * sizeof(PIXEL_YC)), 0);
+    EXPECT_NE(std::memcmp(frame.data(), clip[0].data(), frame.size() * sizeof(PIXEL_YC)), 0);
+    EXPECT_EQ(std::memcmp(direct.edit(), untouched_edit.data(), frame.size() * sizeof(PIXEL_YC)), 0);
+}
+
 TEST_F(DriverTest, ShowRangeInvertsTheRectangleDuringPreviewOnly)
 {
     PluginHost host(GetFilterTable, 64, 32, 64);

@@ -191,6 +191,19 @@ TEST_F(HostileInputs, TruncatedAtEveryBoundary)
     EXPECT_EQ(read_y4m(dir.path("out.y4m")).frames.size(), 2u);
 }
 
+TEST_F(HostileInputs, FrameParametersThatMimicEqualFramesAreCounted)
+{
+    // 2 x 2 4:4:4 frames take 6 + 12 bytes with a bare marker. Two markers
+    // with 9 bytes of parameters add up to one such frame more, so the
+    // file's size alone would give 4 frames: the markers must be looked at.
+    const std::string pixels(12, '\x80');
+    const std::string clip = "YUV4MPEG2 W2 H2 F25:1 Ip C444\n" + ("FRAME\n" + pixels) +
+                             ("FRAME Xabcdefg\n" + pixels) + ("FRAME Xabcdefg\n" + pixels);
+    write_file(dir.path("parameters.y4m"), clip);
+    norel_ok({dir.path("parameters.y4m"), dir.path("out.y4m")});
+    EXPECT_EQ(read_y4m(dir.path("out.y4m")).frames.size(), 3u);
+}
+
 TEST_F(HostileInputs, CorruptedHeaderAndMarkerBytes)
 {
     const std::string clip = y4m(good_fields, 2, good_frame);
