@@ -139,7 +139,7 @@ private:
         }
         if (const AVCodec* x264 = avcodec_find_encoder_by_name("libx264"))
             return x264;
-        std::fprintf(stderr, "norel: %s: libx264 is not available; writing MPEG-4 Part 2 video instead of H.264\n",
+        std::fprintf(stderr, "norel: %s: libx264 is not available; writing MPEG-4 Visual (ASP) video instead of H.264\n",
                      display_name_.c_str());
         return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     }
