@@ -270,14 +270,6 @@ TEST(EndToEnd, Mp4OutputIsH264OfTheWholeClip)
     EXPECT_EQ(decoder.info().frame_rate.num * 1001, decoder.info().frame_rate.den * 30000);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define NOREL_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define NOREL_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 TEST(EndToEnd, MemoryStaysBoundedOnALongClip)
 {
 #ifdef NOREL_ADDRESS_SANITIZER

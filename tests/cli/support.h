@@ -10,6 +10,15 @@
 #include "cli/pixel_convert.h"
 #include "host/pixel_yc.h"
 
+// Defined under AddressSanitizer, whose quarantine makes peak memory meaningless.
+#if defined(__SANITIZE_ADDRESS__)
+#define NOREL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NOREL_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 // A directory of its own for one test, removed afterwards.
 class ScratchDir {
 public:

@@ -13,14 +13,6 @@
 
 #include "tests/cli/support.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define NOREL_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define NOREL_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace {
 
 // A YUV4MPEG2 stream: the header's fields, then `frames` frames of
