@@ -1,7 +1,14 @@
 #include "cli/pixel_convert.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -134,27 +141,147 @@ inline int table_index(uint16_t code, int max_code)
     return std::min<int>(code, max_code);
 }
 
+// value = ((code - offset) · factor + bias) >> 17: the value table of an
+// 8-bit scale as arithmetic, for the vector path.
+struct LinearMap {
+    int offset;
+    int factor;
+    int bias;
+};
+constexpr int linear_map_shift = 17;
+
+// A LinearMap that gives every code of the table exactly its value, if a
+// factor near 4096 / span has a bias that fits every code: each code bounds
+// the bias from both sides, and the bounds are intersected.
+std::optional<LinearMap> linear_map(const std::vector<short>& table, const SampleScale& scale)
+{
+    const long long nominal = ((4096LL << linear_map_shift) + scale.span / 2) / scale.span;
+    for (long long factor = nominal - 2; factor <= nominal + 2; ++factor) {
+        long long lowest = std::numeric_limits<long long>::min();
+        long long highest = std::numeric_limits<long long>::max();
+        for (int code = 0; code < static_cast<int>(table.size()); ++code) {
+            const long long scaled = (code - scale.offset) * factor;
+            // Values may be negative: scale by multiplying, not by shifting.
+            const long long value = static_cast<long long>(table[code]) * (1LL << linear_map_shift);
+            lowest = std::max(lowest, value - scaled);
+            highest = std::min(highest, value + (1LL << linear_map_shift) - 1 - scaled);
+        }
+        if (lowest <= highest)
+            return LinearMap{scale.offset, static_cast<int>(factor), static_cast<int>(lowest)};
+    }
+    return std::nullopt;
+}
+
+// Every code's value on one scale, and for 8-bit samples the same as a
+// LinearMap.
+struct CodeValues {
+    std::vector<short> table;
+    std::optional<LinearMap> linear;
+};
+
+CodeValues code_values(const SampleScale& scale, int depth)
+{
+    CodeValues values{value_table(scale), std::nullopt};
+    if (depth == 8)
+        values.linear = linear_map(values.table, scale);
+    return values;
+}
+
+// Codes to values through the table; with SSE2 for 8-bit samples with a
+// LinearMap sixteen at a time, the code - offset pairs (d·128, d) times
+// (factor >> 7, factor & 127) giving d·factor in 32 bits.
 template <typename Sample>
-void codes_to_values(const Sample* codes, int count, const std::vector<short>& table, short* values)
+void codes_to_values(const Sample* codes, int count, const CodeValues& map, short* values)
 {
-    const int max_code = static_cast<int>(table.size()) - 1;
-    for (int i = 0; i < count; ++i)
-        values[i] = table[table_index(codes[i], max_code)];
+    int i = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Sample, uint8_t>) {
+        if (map.linear) {
+            const __m128i offset = _mm_set1_epi16(static_cast<short>(map.linear->offset));
+            const __m128i factor = _mm_set1_epi32(((map.linear->factor & 127) << 16) | (map.linear->factor >> 7));
+            const __m128i bias = _mm_set1_epi32(map.linear->bias);
+            auto eight_values = [&](__m128i differences) {
+                const __m128i high_part = _mm_slli_epi16(differences, 7);
+                auto products = [&](__m128i pairs) {
+                    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, factor), bias), linear_map_shift);
+                };
+                return _mm_packs_epi32(products(_mm_unpacklo_epi16(high_part, differences)),
+                                       products(_mm_unpackhi_epi16(high_part, differences)));
+            };
+            const __m128i zero = _mm_setzero_si128();
+            for (; i + 16 <= count; i += 16) {
+                const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + i));
+                const __m128i low = _mm_sub_epi16(_mm_unpacklo_epi8(sixteen, zero), offset);
+                const __m128i high = _mm_sub_epi16(_mm_unpackhi_epi8(sixteen, zero), offset);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(values + i), eight_values(low));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(values + i + 8), eight_values(high));
+            }
+        }
+    }
+#endif
+    const int max_code = static_cast<int>(map.table.size()) - 1;
+    for (; i < count; ++i)
+        values[i] = map.table[table_index(codes[i], max_code)];
 }
 
-// Gives every pixel of a block its chroma row's value.
-void widen(const short* values, int width, int shift_x, short* wide)
+#if defined(__SSE2__)
+// Stores four pixels held as [y cb cr junk] 64-bit lanes in `first` and
+// `second`. Each 8-byte store overlaps the next pixel's first 2 bytes, which
+// the following store overwrites, so the caller must own the pixel after
+// the last one.
+inline void store_four_pixels(__m128i first, __m128i second, PIXEL_YC* out)
 {
-    for (int x = 0; x < width; ++x)
-        wide[x] = values[x >> shift_x];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), first);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 1), _mm_unpackhi_epi64(first, first));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2), second);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3), _mm_unpackhi_epi64(second, second));
 }
 
-void interleave(const short* y, const short* cb, const short* cr, int width, PIXEL_YC* out)
+// Eight pixels from eight y, cb and cr values each.
+inline void store_eight_pixels(__m128i y, __m128i cb, __m128i cr, PIXEL_YC* out)
 {
-    for (int x = 0; x < width; ++x) {
+    const __m128i y_cb_low = _mm_unpacklo_epi16(y, cb);
+    const __m128i y_cb_high = _mm_unpackhi_epi16(y, cb);
+    const __m128i cr_low = _mm_unpacklo_epi16(cr, cr);
+    const __m128i cr_high = _mm_unpackhi_epi16(cr, cr);
+    store_four_pixels(_mm_unpacklo_epi32(y_cb_low, cr_low), _mm_unpackhi_epi32(y_cb_low, cr_low), out);
+    store_four_pixels(_mm_unpacklo_epi32(y_cb_high, cr_high), _mm_unpackhi_epi32(y_cb_high, cr_high), out + 4);
+}
+
+inline __m128i load_eight(const short* values)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
+}
+#endif
+
+// Writes `width` pixels from y and from cb, cr widened 2^shift_x times:
+// with SSE2 for shift_x 0 and 1 sixteen pixels at a time while a pixel
+// follows them (their stores reach into it), the rest one at a time.
+void interleave_widened(const short* y, const short* cb, const short* cr, int width, int shift_x,
+                       PIXEL_YC* out)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    if (shift_x == 0) {
+        for (; x + 16 < width; x += 16) {
+            store_eight_pixels(load_eight(y + x), load_eight(cb + x), load_eight(cr + x), out + x);
+            store_eight_pixels(load_eight(y + x + 8), load_eight(cb + x + 8), load_eight(cr + x + 8), out + x + 8);
+        }
+    } else if (shift_x == 1) {
+        for (; x + 16 < width; x += 16) {
+            const __m128i narrow_cb = load_eight(cb + x / 2);
+            const __m128i narrow_cr = load_eight(cr + x / 2);
+            store_eight_pixels(load_eight(y + x), _mm_unpacklo_epi16(narrow_cb, narrow_cb),
+                               _mm_unpacklo_epi16(narrow_cr, narrow_cr), out + x);
+            store_eight_pixels(load_eight(y + x + 8), _mm_unpackhi_epi16(narrow_cb, narrow_cb),
+                               _mm_unpackhi_epi16(narrow_cr, narrow_cr), out + x + 8);
+        }
+    }
+#endif
+    for (; x < width; ++x) {
         out[x].y = y[x];
-        out[x].cb = cb[x];
-        out[x].cr = cr[x];
+        out[x].cb = cb[x >> shift_x];
+        out[x].cr = cr[x >> shift_x];
     }
 }
 
@@ -162,22 +289,21 @@ template <typename Sample>
 void planes_to_yc_fast(const YuvLayout& layout, const YuvPlanes& planes, int width, int height,
                        PIXEL_YC* yc, int pitch)
 {
-    const std::vector<short> luma = value_table(luma_scale(layout));
-    const std::vector<short> chroma = value_table(chroma_scale(layout));
+    const CodeValues luma = code_values(luma_scale(layout), layout.depth);
+    const CodeValues chroma = code_values(chroma_scale(layout), layout.depth);
     const int chroma_width = (width + (1 << layout.chroma_shift_x) - 1) >> layout.chroma_shift_x;
-    std::vector<short> y(width), cb(width, 0), cr(width, 0), narrow(chroma_width);
-    int widened_row = -1;
+    std::vector<short> y(width), cb(chroma_width, 0), cr(chroma_width, 0);
+    int converted_row = -1;
     for (int r = 0; r < height; ++r) {
         codes_to_values(plane_row<Sample>(planes, 0, r), width, luma, y.data());
         const int chroma_row = r >> layout.chroma_shift_y;
-        if (layout.has_chroma && chroma_row != widened_row) {
-            codes_to_values(plane_row<Sample>(planes, 1, chroma_row), chroma_width, chroma, narrow.data());
-            widen(narrow.data(), width, layout.chroma_shift_x, cb.data());
-            codes_to_values(plane_row<Sample>(planes, 2, chroma_row), chroma_width, chroma, narrow.data());
-            widen(narrow.data(), width, layout.chroma_shift_x, cr.data());
-            widened_row = chroma_row;
+        if (layout.has_chroma && chroma_row != converted_row) {
+            codes_to_values(plane_row<Sample>(planes, 1, chroma_row), chroma_width, chroma, cb.data());
+            codes_to_values(plane_row<Sample>(planes, 2, chroma_row), chroma_width, chroma, cr.data());
+            converted_row = chroma_row;
         }
-        interleave(y.data(), cb.data(), cr.data(), width, yc + static_cast<long long>(r) * pitch);
+        interleave_widened(y.data(), cb.data(), cr.data(), width, layout.chroma_shift_x,
+                           yc + static_cast<long long>(r) * pitch);
     }
 }
 
@@ -189,11 +315,111 @@ inline int value_to_code(int value, const SampleScale& scale)
     return std::clamp(code, 0, scale.max_code);
 }
 
+#if defined(__SSE2__)
+// y, cb and cr of eight pixels. Reads the first 2 bytes of the pixel after
+// them, so the caller must own it.
+inline void load_eight_pixels(const PIXEL_YC* in, __m128i& y, __m128i& cb, __m128i& cr)
+{
+    // Pixels i and i + 1 as [y cb cr junk] 64-bit lanes.
+    auto two_pixels = [in](int i) {
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i)),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i + 1)));
+    };
+    // Four pixels as [y y y y cb cb cb cb] and [cr cr cr cr junk].
+    auto four_pixels = [&](int i, __m128i& y_cb, __m128i& cr_junk) {
+        const __m128i first = two_pixels(i), second = two_pixels(i + 2);
+        const __m128i even = _mm_unpacklo_epi16(first, second);  // y0 y2 cb0 cb2 cr0 cr2
+        const __m128i odd = _mm_unpackhi_epi16(first, second);   // y1 y3 cb1 cb3 cr1 cr3
+        y_cb = _mm_unpacklo_epi16(even, odd);
+        cr_junk = _mm_unpackhi_epi16(even, odd);
+    };
+    __m128i y_cb_low, cr_low, y_cb_high, cr_high;
+    four_pixels(0, y_cb_low, cr_low);
+    four_pixels(4, y_cb_high, cr_high);
+    y = _mm_unpacklo_epi64(y_cb_low, y_cb_high);
+    cb = _mm_unpackhi_epi64(y_cb_low, y_cb_high);
+    cr = _mm_unpacklo_epi64(cr_low, cr_high);
+}
+
+// value_to_code of eight values before the clamping, in 16-bit lanes: each
+// lane pair (value, 1) times (span, 2048) gives value·span + 2048.
+inline __m128i values_to_unclamped_codes(__m128i values, const SampleScale& scale)
+{
+    const __m128i span_and_half = _mm_set1_epi32((2048 << 16) | scale.span);
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i low = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(values, one), span_and_half), 12);
+    const __m128i high = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(values, one), span_and_half), 12);
+    return _mm_add_epi16(_mm_packs_epi32(low, high), _mm_set1_epi16(static_cast<short>(scale.offset)));
+}
+#endif
+
+// Luma codes of a row: with SSE2 for 8-bit samples sixteen pixels at a
+// time while a pixel follows them, where packing to unsigned bytes is the
+// clamping to 0..255.
 template <typename Sample>
 void yc_row_to_luma_fast(const PIXEL_YC* in, int width, const SampleScale& scale, Sample* luma)
 {
-    for (int x = 0; x < width; ++x)
+    int x = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Sample, uint8_t>) {
+        for (; x + 16 < width; x += 16) {
+            __m128i y_low, y_high, cb, cr;
+            load_eight_pixels(in + x, y_low, cb, cr);
+            load_eight_pixels(in + x + 8, y_high, cb, cr);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x),
+                             _mm_packus_epi16(values_to_unclamped_codes(y_low, scale),
+                                              values_to_unclamped_codes(y_high, scale)));
+        }
+    }
+#endif
+    for (; x < width; ++x)
         luma[x] = static_cast<Sample>(value_to_code(in[x].y, scale));
+}
+
+// Chroma codes of blocks two pixels wide and `rows` high: with SSE2 for
+// 8-bit samples and rows 1 or 2, sixteen pixels at a time while a pixel
+// follows them. A block's mean is (2·sum + count) >> (log2 count + 1), as
+// in block_means_to_codes. Returns the number of pixels done.
+template <typename Sample>
+int pair_blocks_to_codes(const PIXEL_YC* in, int pitch, int rows, int width, const SampleScale& scale,
+                         Sample* cb, Sample* cr)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Sample, uint8_t>) {
+        if (rows > 2)
+            return 0;
+        const __m128i count = _mm_set1_epi32(2 * rows);
+        const int shift = rows == 2 ? 3 : 2;
+        const __m128i one = _mm_set1_epi16(1);
+        // Block sums of eight pixels, in four 32-bit lanes each.
+        auto block_sums = [&](const PIXEL_YC* at, __m128i& sum_cb, __m128i& sum_cr) {
+            __m128i y, cb_values, cr_values;
+            load_eight_pixels(at, y, cb_values, cr_values);
+            sum_cb = _mm_madd_epi16(cb_values, one);
+            sum_cr = _mm_madd_epi16(cr_values, one);
+            if (rows == 2) {
+                load_eight_pixels(at + pitch, y, cb_values, cr_values);
+                sum_cb = _mm_add_epi32(sum_cb, _mm_madd_epi16(cb_values, one));
+                sum_cr = _mm_add_epi32(sum_cr, _mm_madd_epi16(cr_values, one));
+            }
+        };
+        auto means = [&](__m128i sum) { return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(sum, sum), count), shift); };
+        auto store_codes = [&](__m128i low_sums, __m128i high_sums, Sample* codes) {
+            const __m128i values = _mm_packs_epi32(means(low_sums), means(high_sums));
+            const __m128i unclamped = values_to_unclamped_codes(values, scale);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(codes), _mm_packus_epi16(unclamped, unclamped));
+        };
+        for (; x + 16 < width; x += 16) {
+            __m128i cb_low, cr_low, cb_high, cr_high;
+            block_sums(in + x, cb_low, cr_low);
+            block_sums(in + x + 8, cb_high, cr_high);
+            store_codes(cb_low, cb_high, cb + x / 2);
+            store_codes(cr_low, cr_high, cr + x / 2);
+        }
+    }
+#endif
+    return x;
 }
 
 // Column sums of cb and cr over `rows` rows.
@@ -259,19 +485,30 @@ void yc_to_planes_fast(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, i
                        const YuvPlanes& planes)
 {
     const SampleScale luma = luma_scale(layout);
-    for (int r = 0; r < height; ++r)
-        yc_row_to_luma_fast(yc + static_cast<long long>(r) * pitch, width, luma,
-                            plane_row_out<Sample>(planes, 0, r));
-    if (!layout.has_chroma)
+    auto luma_rows = [&](int first, int count) {
+        for (int r = first; r < first + count; ++r)
+            yc_row_to_luma_fast(yc + static_cast<long long>(r) * pitch, width, luma,
+                                plane_row_out<Sample>(planes, 0, r));
+    };
+    if (!layout.has_chroma) {
+        luma_rows(0, height);
         return;
+    }
     const SampleScale chroma = chroma_scale(layout);
     const int block_h = 1 << layout.chroma_shift_y;
     std::vector<int> sum_cb(width), sum_cr(width);
+    // Each block row's luma and chroma together, while its rows are cached.
     for (int r0 = 0, cy = 0; r0 < height; r0 += block_h, ++cy) {
         const int rows = std::min(height - r0, block_h);
-        sum_columns(yc + static_cast<long long>(r0) * pitch, pitch, rows, width, sum_cb.data(), sum_cr.data());
-        sums_to_chroma(sum_cb.data(), width, rows, layout.chroma_shift_x, chroma, plane_row_out<Sample>(planes, 1, cy));
-        sums_to_chroma(sum_cr.data(), width, rows, layout.chroma_shift_x, chroma, plane_row_out<Sample>(planes, 2, cy));
+        luma_rows(r0, rows);
+        const PIXEL_YC* in = yc + static_cast<long long>(r0) * pitch;
+        Sample* cb = plane_row_out<Sample>(planes, 1, cy);
+        Sample* cr = plane_row_out<Sample>(planes, 2, cy);
+        const int done = layout.chroma_shift_x == 1 ? pair_blocks_to_codes(in, pitch, rows, width, chroma, cb, cr) : 0;
+        const int rest = width - done;
+        sum_columns(in + done, pitch, rows, rest, sum_cb.data(), sum_cr.data());
+        sums_to_chroma(sum_cb.data(), rest, rows, layout.chroma_shift_x, chroma, cb + (done >> layout.chroma_shift_x));
+        sums_to_chroma(sum_cr.data(), rest, rows, layout.chroma_shift_x, chroma, cr + (done >> layout.chroma_shift_x));
     }
 }
 

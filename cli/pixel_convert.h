@@ -51,14 +51,16 @@ struct YuvPlanes {
 };
 
 // Fills the width x height pixels of `yc` (rows `pitch` pixels apart).
-// Reads codes through a table of the scale's values and writes whole rows
-// in loops the compiler vectorises.
+// Reads codes through a table of the scale's values, for 8-bit samples with
+// SSE2 through the same values as a multiply, add and shift, and interleaves
+// rows with SSE2 when chroma is subsampled at most 2x horizontally.
 void yuv_to_yc(const YuvLayout& layout, const YuvPlanes& planes, int width, int height,
                PIXEL_YC* yc, int pitch);
 
 // Writes the width x height pixels of `yc` into the planes. Maps values
 // with a multiply and a shift (the scale has 4096 steps) and sums blocks
-// column by column, in loops the compiler vectorises.
+// column by column; for 8-bit samples with SSE2 it converts luma and blocks
+// two pixels wide and at most two high sixteen pixels at a time.
 void yc_to_yuv(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, int width, int height,
                const YuvPlanes& planes);
 

@@ -235,7 +235,7 @@ TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryLayout)
                         if (!chroma && (shift_x != 0 || shift_y != 0))
                             continue;
                         const YuvLayout l = layout(depth, shift_x, shift_y, full, chroma);
-                        for (auto [w, h] : {std::pair{37, 11}, std::pair{64, 8}, std::pair{1, 3}, std::pair{7, 1}}) {
+                        for (auto [w, h] : {std::pair{37, 11}, std::pair{64, 8}, std::pair{17, 2}, std::pair{1, 3}, std::pair{7, 1}}) {
                             const unsigned seed = static_cast<unsigned>(depth * 1000 + shift_x * 100 + shift_y * 10 + w);
                             SCOPED_TRACE(testing::Message() << "depth " << depth << " shifts " << shift_x << shift_y
                                                             << " full " << full << " chroma " << chroma << " size "
@@ -267,6 +267,33 @@ TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryLayout)
                         }
                     }
                 }
+            }
+        }
+    }
+}
+
+TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryEightBitCode)
+{
+    for (bool full : {false, true}) {
+        for (int shift = 0; shift <= 1; ++shift) {
+            SCOPED_TRACE(testing::Message() << "full " << full << " shift " << shift);
+            const YuvLayout l = layout(8, shift, shift, full);
+            // Every code in every plane, at every position of a vector.
+            const int width = 256 << shift, height = 3 << shift;
+            RandomPicture picture(l, width, height, 5);
+            for (int p = 0; p < 3; ++p) {
+                const int plane_w = p > 0 ? 256 : width;
+                for (int r = 0; r < (p > 0 ? 3 : height); ++r)
+                    for (int x = 0; x < plane_w; ++x)
+                        picture.planes.data[p][r * picture.planes.linesize[p] + x] = static_cast<uint8_t>(x + r);
+            }
+            std::vector<PIXEL_YC> fast(static_cast<size_t>(width) * height), reference(fast.size());
+            yuv_to_yc(l, picture.planes, width, height, fast.data(), width);
+            yuv_to_yc_reference(l, picture.planes, width, height, reference.data(), width);
+            for (size_t i = 0; i < fast.size(); ++i) {
+                ASSERT_EQ(fast[i].y, reference[i].y) << "pixel " << i;
+                ASSERT_EQ(fast[i].cb, reference[i].cb) << "pixel " << i;
+                ASSERT_EQ(fast[i].cr, reference[i].cr) << "pixel " << i;
             }
         }
     }
