@@ -95,25 +95,19 @@ void region_stage(benchmark::State& state, unsigned flags, FrameSize size)
 }
 
 // The block copies: the whole-line shift by 0 and copy_rect.
-void shift_field_whole_stage(benchmark::State& state, FrameSize size)
+void shift_by_zero(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect)
 {
-    const std::vector<PIXEL_YC> src = noise_frame(size);
-    std::vector<PIXEL_YC> dst(src.size());
-    const FilterRect rect = whole_picture(size);
-    for (auto _ : state) {
-        shift_field_whole(dst.data(), src.data(), &rect, 0, 1);
-        benchmark::ClobberMemory();
-    }
-    report_frames(state, size);
+    shift_field_whole(dst, src, rect, 0, 1);
 }
 
-void copy_rect_stage(benchmark::State& state, FrameSize size)
+template <void (*copy)(PIXEL_YC*, const PIXEL_YC*, const FilterRect*)>
+void block_copy_stage(benchmark::State& state, FrameSize size)
 {
     const std::vector<PIXEL_YC> src = noise_frame(size);
     std::vector<PIXEL_YC> dst(src.size());
     const FilterRect rect = whole_picture(size);
     for (auto _ : state) {
-        copy_rect(dst.data(), src.data(), &rect);
+        copy(dst.data(), src.data(), &rect);
         benchmark::ClobberMemory();
     }
     report_frames(state, size);
@@ -183,10 +177,10 @@ int register_stages()
     register_variants("strip_chroma", strip_chroma_row_kernel, region_stage<strip_chroma>);
     for (const FrameSize& size : {frame_sd, frame_hd}) {
         benchmark::RegisterBenchmark((std::string("shift_field_whole/") + size.name).c_str(),
-                                     shift_field_whole_stage, size)
+                                     block_copy_stage<shift_by_zero>, size)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark((std::string("copy_rect/") + size.name).c_str(),
-                                     copy_rect_stage, size)
+                                     block_copy_stage<copy_rect>, size)
             ->Unit(benchmark::kMicrosecond);
     }
     const struct {
