@@ -15,7 +15,7 @@
 #include "effects/shift_kernel.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"
-#include "plugin/region.h"
+#include "effects/region.h"
 
 namespace {
 
@@ -41,12 +41,14 @@ void encode_composite_stage(benchmark::State& state, unsigned flags, FrameSize s
 {
     std::vector<PIXEL_YC> frame = noise_frame(size);
     const FilterRect rect = whole_picture(size);
-    build_subcarrier_tables(704, 0, size.w, size.w);
+    SubcarrierTables tables;
+    build_subcarrier_tables(&tables, 704, 0, size.w, size.w);
     VariantScope variant(flags);
     for (auto _ : state) {
-        encode_composite(frame.data(), &rect, 2);
+        encode_composite(frame.data(), &rect, &tables, 2);
         benchmark::ClobberMemory();
     }
+    release_subcarrier_tables(&tables);
     report_frames(state, size);
 }
 

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <iterator>
 
-SubcarrierTables subcarrier_tables = {nullptr, nullptr, -1, 360, -1, -1};
-
 void* (*subcarrier_table_alloc)(size_t size) = std::malloc;
 
 static void free_table(int16_t*& table)
@@ -31,9 +29,10 @@ void compute_subcarrier_entries(int16_t* cos_table, int16_t* sin_table, int32_t 
     }
 }
 
-int build_subcarrier_tables(int32_t freq, int32_t phase, int32_t w, int32_t max_w)
+int build_subcarrier_tables(SubcarrierTables* tables, int32_t freq, int32_t phase, int32_t w,
+                            int32_t max_w)
 {
-    SubcarrierTables& t = subcarrier_tables;
+    SubcarrierTables& t = *tables;
     if (t.cos_table == nullptr || t.sin_table == nullptr || t.table_max_w != max_w) {
         free_table(t.cos_table);
         free_table(t.sin_table);
@@ -82,14 +81,15 @@ static const KernelVariant<EncodeCompositeRowFn> encode_composite_row_variants[]
 DispatchedKernel<EncodeCompositeRowFn> encode_composite_row_kernel = {
     encode_composite_row_variants, std::size(encode_composite_row_variants)};
 
-void encode_composite(PIXEL_YC* frame, const FilterRect* rect, int32_t carrier_flags)
+void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierTables* tables,
+                      int32_t carrier_flags)
 {
     if (rect_is_empty(rect))
         return;
     EncodeCompositeRowFn* encode_row = dispatched(&encode_composite_row_kernel);
     // Entries are indexed by absolute column, so every row starts at left.
-    const int16_t* cos_weights = subcarrier_tables.cos_table + rect->left;
-    const int16_t* sin_weights = subcarrier_tables.sin_table + rect->left;
+    const int16_t* cos_weights = tables->cos_table + rect->left;
+    const int16_t* sin_weights = tables->sin_table + rect->left;
     const int width = rect->right - rect->left;
     int32_t sign = (carrier_flags & 2) ? 1 : -1;
     int32_t parity = rect->top + (carrier_flags & 1);
@@ -101,8 +101,8 @@ void encode_composite(PIXEL_YC* frame, const FilterRect* rect, int32_t carrier_f
     }
 }
 
-void release_subcarrier_tables()
+void release_subcarrier_tables(SubcarrierTables* tables)
 {
-    free_table(subcarrier_tables.cos_table);
-    free_table(subcarrier_tables.sin_table);
+    free_table(tables->cos_table);
+    free_table(tables->sin_table);
 }

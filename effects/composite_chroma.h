@@ -8,17 +8,16 @@
 #include "effects/filter_rect.h"
 
 // Per-column carrier weights (Q11) with the inputs they were computed for.
-// One process-wide instance lives from the first "C/Y" frame to unload.
+// Owned by the caller of the effects (EffectState): built on the first
+// "C/Y" frame, kept between frames, released by release_subcarrier_tables.
 struct SubcarrierTables {
-    int16_t* cos_table;  // weight for cb, indexed by absolute column
-    int16_t* sin_table;  // weight for cr, indexed by absolute column
-    int32_t table_max_w; // the max_w both blocks were allocated for
-    int32_t table_phase; // the inputs the entries were computed for
-    int32_t table_freq;
-    int32_t table_w;
+    int16_t* cos_table = nullptr;  // weight for cb, indexed by absolute column
+    int16_t* sin_table = nullptr;  // weight for cr, indexed by absolute column
+    int32_t table_max_w = -1;      // the max_w both blocks were allocated for
+    int32_t table_phase = 360;     // the inputs the entries were computed for
+    int32_t table_freq = -1;
+    int32_t table_w = -1;
 };
-
-extern SubcarrierTables subcarrier_tables;
 
 // The heap allocator behind the tables; tests swap it to make allocation fail.
 // Blocks are released with free, so a replacement must take them from malloc.
@@ -27,7 +26,8 @@ extern void* (*subcarrier_table_alloc)(size_t size);
 // Brings the tables up to date for (freq, phase, w), allocating only when
 // max_w changed and computing only when an input changed. FALSE when the
 // memory cannot be had; both tables are then absent.
-int build_subcarrier_tables(int32_t freq, int32_t phase, int32_t w, int32_t max_w);
+int build_subcarrier_tables(SubcarrierTables* tables, int32_t freq, int32_t phase, int32_t w,
+                            int32_t max_w);
 
 // Computes entry x of both tables for the given carrier constants; the one
 // place where floating point decides output pixels.
@@ -37,9 +37,11 @@ void compute_subcarrier_entries(int16_t* cos_table, int16_t* sin_table, int32_t 
 // Modulates the rectangle's chroma onto y in place and zeroes cb and cr.
 // Bit 1 of carrier_flags gives the starting sign (+1 when set), bit 0 the
 // row-parity offset. Needs tables built for a width of at least rect->right.
-void encode_composite(PIXEL_YC* frame, const FilterRect* rect, int32_t carrier_flags);
+void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierTables* tables,
+                      int32_t carrier_flags);
 
-void release_subcarrier_tables();
+// Frees both tables; the next build allocates them again.
+void release_subcarrier_tables(SubcarrierTables* tables);
 
 // One row's run of `count` pixels: y gains both carrier terms under `sign`
 // (+1 or -1), cb and cr become 0. cos_weights and sin_weights hold the

@@ -16,7 +16,7 @@ static unsigned detect_cpu_flags()
     return flags;
 }
 
-static unsigned allowed_mask = ~0u;
+static std::atomic<unsigned> allowed_mask{~0u};
 
 unsigned cpu_detected_flags()
 {
@@ -26,10 +26,10 @@ unsigned cpu_detected_flags()
 
 unsigned cpu_flags()
 {
-    return cpu_detected_flags() & allowed_mask;
+    return cpu_detected_flags() & allowed_mask.load(std::memory_order_relaxed);
 }
 
 void cpu_set_mask(unsigned mask)
 {
-    allowed_mask = mask;
+    allowed_mask.store(mask, std::memory_order_relaxed);
 }

@@ -13,6 +13,7 @@
 // Tests and benchmarks walk kernel.variants and skip those !cpu_can_run.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 // Features a variant may need. The 32-bit plug-in is built for SSE2 as a
@@ -46,28 +47,30 @@ struct KernelVariant {
     Fn* fn;
 };
 
+// The choice is cached in atomics: threads that choose at once choose the
+// same variant, and a thread that sees selected_for also sees its choice.
 template <typename Fn>
 struct DispatchedKernel {
     const KernelVariant<Fn>* variants;  // the reference first, then by preference
     size_t variant_count;
-    Fn* selected = nullptr;      // the variant in use while selected_for == cpu_flags()
-    unsigned selected_for = ~0u;  // ~0u: not chosen yet (cpu_flags() never returns it)
+    std::atomic<Fn*> selected{nullptr};    // the variant in use while selected_for == cpu_flags()
+    std::atomic<unsigned> selected_for{~0u};  // ~0u: not chosen yet (cpu_flags() never returns it)
 };
 
-// The kernel's function for the features allowed now. Not thread safe, like
-// the rest of the plug-in: the host calls it from one thread at a time.
+// The kernel's function for the features allowed now; safe from any thread.
 template <typename Fn>
 Fn* dispatched(DispatchedKernel<Fn>* kernel)
 {
     const unsigned flags = cpu_flags();
-    if (kernel->selected_for != flags) {
+    if (kernel->selected_for.load(std::memory_order_acquire) != flags) {
         Fn* best = kernel->variants[0].fn;
         for (size_t i = 1; i < kernel->variant_count; ++i) {
             if (cpu_can_run(kernel->variants[i].required_flags))
                 best = kernel->variants[i].fn;
         }
-        kernel->selected = best;
-        kernel->selected_for = flags;
+        kernel->selected.store(best, std::memory_order_relaxed);
+        kernel->selected_for.store(flags, std::memory_order_release);
+        return best;
     }
-    return kernel->selected;
+    return kernel->selected.load(std::memory_order_relaxed);
 }

@@ -303,7 +303,7 @@ std::vector<std::vector<PIXEL_YC>> run(const std::vector<Call>& calls, bool scal
     FILTER_DLL* filter = GetFilterTable();
     // As after loading the DLL: no subcarrier tables and no shift kernel.
     filter->func_exit(filter);
-    kernel_key = 0;
+    editor_effect_state = EffectState{};
     // 0 holds every kernel to its plain reference.
     cpu_set_mask(scalar_only ? 0u : ~0u);
 

@@ -1,10 +1,8 @@
-// The per-frame driver and the unload callback the descriptor hands the host.
+// The editor's adapter: its per-frame callback and unload callback over the
+// effect chain, with the editor's track and check values as settings.
 #pragma once
 
-#include <cstdint>
-
-#include "effects/filter_rect.h"
-#include "effects/shift_kernel.h"
+#include "effects/frame_effects.h"
 #include "host/filter.h"
 
 // Track and check indices, in the order the descriptor declares them.
@@ -13,19 +11,12 @@ enum TrackIndex { TRACK_LEFT, TRACK_WIDTH, TRACK_TOP, TRACK_HEIGHT, TRACK_SHIFT,
 enum CheckIndex { CHECK_COMPOSE, CHECK_60FPS, CHECK_TFF, CHECK_SHOW_RANGE, CHECK_MONO, CHECK_CY,
                   CHECK_LPF, CHECK_COUNT };
 
-// The kernel for the shift value kernel_key; rebuilt only on the fractional
-// path and only when the shift value changes.
-extern ShiftKernel shift_kernel;
-extern int32_t kernel_key;
+// The state of the effects between the editor's calls, freed by filter_exit.
+extern EffectState editor_effect_state;
 
 BOOL filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip);
 BOOL filter_exit(FILTER* fp);
 
-// The rectangle of the track values, cut to the w x h picture.
-FilterRect filter_rect(const int* track, int w, int h, int max_w);
-
-// 1 when the even rows are the moved field, 0 when the odd rows are.
-int moved_field(const int* check, int frame);
-
-// Bits for encode_composite: bit 1 the starting sign, bit 0 the "TFF" value.
-int32_t carrier_flags(const int* check, int frame);
+// The effect settings the track and check values stand for ("範囲表示" as set,
+// whether or not the editor is previewing).
+EffectSettings editor_settings(const int* track, const int* check);

@@ -14,7 +14,7 @@
 #include "effects/cpu.h"
 #include "effects/field_shift.h"
 #include "effects/shift_kernel.h"
-#include "plugin/region.h"
+#include "effects/region.h"
 #include "tests/checkasm.h"
 
 using checkasm::Values;

@@ -51,10 +51,10 @@ Entries computed_entries(int32_t freq, int32_t phase, int32_t w)
     return e;
 }
 
-// The first n entries of the process-wide tables.
+// The first n entries of the editor's tables.
 Entries table_entries(int n)
 {
-    const SubcarrierTables& t = subcarrier_tables;
+    const SubcarrierTables& t = editor_effect_state.subcarrier_tables;
     return {std::vector<int16_t>(t.cos_table, t.cos_table + n),
             std::vector<int16_t>(t.sin_table, t.sin_table + n)};
 }
@@ -108,7 +108,7 @@ struct CompositeChromaTest : ::testing::Test {
 
     void SetUp() override
     {
-        release_subcarrier_tables();
+        release_subcarrier_tables(&editor_effect_state.subcarrier_tables);
         probe = AllocatorProbe{};
         saved_alloc = subcarrier_table_alloc;
         subcarrier_table_alloc = probing_alloc;
@@ -116,7 +116,7 @@ struct CompositeChromaTest : ::testing::Test {
     void TearDown() override
     {
         subcarrier_table_alloc = saved_alloc;
-        release_subcarrier_tables();
+        release_subcarrier_tables(&editor_effect_state.subcarrier_tables);
     }
 };
 
@@ -139,7 +139,7 @@ TEST_F(CompositeChromaTest, EntriesMatchTheReferenceColumns)
     };
     for (const Reference& r : references) {
         const int32_t w = static_cast<int32_t>(r.cos_table.size());
-        ASSERT_TRUE(build_subcarrier_tables(r.freq, r.phase, w, w));
+        ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, r.freq, r.phase, w, w));
         const Entries actual = table_entries(w);
         EXPECT_EQ(actual.cos_table, r.cos_table) << "freq " << r.freq << " phase " << r.phase;
         EXPECT_EQ(actual.sin_table, r.sin_table) << "freq " << r.freq << " phase " << r.phase;
@@ -172,27 +172,27 @@ TEST_F(CompositeChromaTest, EntriesReachButNeverPassTheWeights)
 
 TEST_F(CompositeChromaTest, FirstBuildAllocatesTwoPixelRowsAndFillsThem)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 24, 40));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 24, 40));
     EXPECT_EQ(probe.sizes, (std::vector<size_t>{40 * sizeof(PIXEL_YC), 40 * sizeof(PIXEL_YC)}));
     expect_tables_hold(704, 0, 24);
     // Columns from w on are neither computed nor touched.
-    EXPECT_EQ(subcarrier_tables.cos_table[24], unfilled);
-    EXPECT_EQ(subcarrier_tables.sin_table[40 * 3 - 1], unfilled);
-    EXPECT_EQ(subcarrier_tables.table_max_w, 40);
-    EXPECT_EQ(subcarrier_tables.table_freq, 704);
-    EXPECT_EQ(subcarrier_tables.table_phase, 0);
-    EXPECT_EQ(subcarrier_tables.table_w, 24);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table[24], unfilled);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.sin_table[40 * 3 - 1], unfilled);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_max_w, 40);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_freq, 704);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_phase, 0);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_w, 24);
 }
 
 TEST_F(CompositeChromaTest, UnchangedInputsKeepTheTablesAsTheyAre)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 16, 16));
-    const int16_t* cos_table = subcarrier_tables.cos_table;
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 16, 16));
+    const int16_t* cos_table = editor_effect_state.subcarrier_tables.cos_table;
     // A marked entry survives only if nothing is recomputed.
-    subcarrier_tables.cos_table[5] = 777;
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 16, 16));
-    EXPECT_EQ(subcarrier_tables.cos_table, cos_table);
-    EXPECT_EQ(subcarrier_tables.cos_table[5], 777);
+    editor_effect_state.subcarrier_tables.cos_table[5] = 777;
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 16, 16));
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table, cos_table);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table[5], 777);
     EXPECT_EQ(probe.calls, 2);
 }
 
@@ -202,43 +202,43 @@ TEST_F(CompositeChromaTest, ChangingPhaseFreqOrWidthRecomputesInPlace)
         int32_t freq, phase, w;
     };
     const Inputs sequence[] = {{704, 33, 16}, {650, 33, 16}, {650, 33, 9}, {650, 33, 32}};
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 16, 32));
-    const int16_t* cos_table = subcarrier_tables.cos_table;
-    const int16_t* sin_table = subcarrier_tables.sin_table;
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 16, 32));
+    const int16_t* cos_table = editor_effect_state.subcarrier_tables.cos_table;
+    const int16_t* sin_table = editor_effect_state.subcarrier_tables.sin_table;
     for (const Inputs& in : sequence) {
-        subcarrier_tables.cos_table[0] = 777;
-        subcarrier_tables.sin_table[0] = 777;
-        ASSERT_TRUE(build_subcarrier_tables(in.freq, in.phase, in.w, 32));
+        editor_effect_state.subcarrier_tables.cos_table[0] = 777;
+        editor_effect_state.subcarrier_tables.sin_table[0] = 777;
+        ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, in.freq, in.phase, in.w, 32));
         expect_tables_hold(in.freq, in.phase, in.w);
-        EXPECT_EQ(subcarrier_tables.table_freq, in.freq);
-        EXPECT_EQ(subcarrier_tables.table_phase, in.phase);
-        EXPECT_EQ(subcarrier_tables.table_w, in.w);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.table_freq, in.freq);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.table_phase, in.phase);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.table_w, in.w);
     }
     EXPECT_EQ(probe.calls, 2) << "only the first build allocates";
-    EXPECT_EQ(subcarrier_tables.cos_table, cos_table);
-    EXPECT_EQ(subcarrier_tables.sin_table, sin_table);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table, cos_table);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.sin_table, sin_table);
 }
 
 TEST_F(CompositeChromaTest, ChangingOnlyTheRowPitchAllocatesAndFillsFreshBlocks)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 16, 16));
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 16, 20));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 16, 16));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 16, 20));
     EXPECT_EQ(probe.calls, 4);
     EXPECT_EQ(probe.sizes[2], 20 * sizeof(PIXEL_YC));
     EXPECT_EQ(probe.sizes[3], 20 * sizeof(PIXEL_YC));
-    EXPECT_EQ(subcarrier_tables.table_max_w, 20);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_max_w, 20);
     // The keys still matched, yet the fresh blocks hold the entries.
     expect_tables_hold(704, 0, 16);
 }
 
 TEST_F(CompositeChromaTest, ReleaseEmptiesTheTablesAndTheNextBuildFillsFreshBlocks)
 {
-    ASSERT_TRUE(build_subcarrier_tables(690, -12, 16, 16));
-    release_subcarrier_tables();
-    EXPECT_EQ(subcarrier_tables.cos_table, nullptr);
-    EXPECT_EQ(subcarrier_tables.sin_table, nullptr);
-    release_subcarrier_tables();  // a second release is harmless
-    ASSERT_TRUE(build_subcarrier_tables(690, -12, 16, 16));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 690, -12, 16, 16));
+    release_subcarrier_tables(&editor_effect_state.subcarrier_tables);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table, nullptr);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.sin_table, nullptr);
+    release_subcarrier_tables(&editor_effect_state.subcarrier_tables);  // a second release is harmless
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 690, -12, 16, 16));
     EXPECT_EQ(probe.calls, 4);
     expect_tables_hold(690, -12, 16);
 }
@@ -248,23 +248,23 @@ TEST_F(CompositeChromaTest, FailedAllocationLeavesNoTableAndKeepsTheKeys)
     // The first, the second or both requests fail.
     for (unsigned failing : {1u, 2u, 3u}) {
         SCOPED_TRACE("failing requests mask " + std::to_string(failing));
-        release_subcarrier_tables();
+        release_subcarrier_tables(&editor_effect_state.subcarrier_tables);
         probe = AllocatorProbe{};
-        ASSERT_TRUE(build_subcarrier_tables(704, 0, 16, 16));
+        ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 16, 16));
         probe.failing_calls = failing << probe.calls;
-        EXPECT_FALSE(build_subcarrier_tables(700, 10, 24, 24));
+        EXPECT_FALSE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 700, 10, 24, 24));
         EXPECT_EQ(probe.calls, 4) << "both blocks are requested before either is examined";
-        EXPECT_EQ(subcarrier_tables.cos_table, nullptr);
-        EXPECT_EQ(subcarrier_tables.sin_table, nullptr);
-        EXPECT_EQ(subcarrier_tables.table_max_w, 16);
-        EXPECT_EQ(subcarrier_tables.table_freq, 704);
-        EXPECT_EQ(subcarrier_tables.table_phase, 0);
-        EXPECT_EQ(subcarrier_tables.table_w, 16);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table, nullptr);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.sin_table, nullptr);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.table_max_w, 16);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.table_freq, 704);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.table_phase, 0);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.table_w, 16);
 
         // The next build tries again and fills its blocks, although the keys
         // and the row pitch are those of the lost tables.
         probe.failing_calls = 0;
-        ASSERT_TRUE(build_subcarrier_tables(704, 0, 16, 16));
+        ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 16, 16));
         EXPECT_EQ(probe.calls, 6);
         expect_tables_hold(704, 0, 16);
     }
@@ -274,24 +274,24 @@ TEST_F(CompositeChromaTest, FailedAllocationLeavesNoTableAndKeepsTheKeys)
 
 TEST_F(CompositeChromaTest, WorkedPixelTakesBothSigns)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 2, 2));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 2, 2));
     const FilterRect rect{0, 1, 1, 2, 2};
     // Row 0 with flags 0 starts at -1 and flips to +1 before the row.
     PIXEL_YC frame[2] = {{0, 0, 0}, {2048, 512, -256}};
-    encode_composite(frame, &rect, 0);
+    encode_composite(frame, &rect, &editor_effect_state.subcarrier_tables, 0);
     EXPECT_TRUE(same(frame[1], PIXEL_YC{1693, 0, 0}));
     frame[1] = {2048, 512, -256};
-    encode_composite(frame, &rect, 2);
+    encode_composite(frame, &rect, &editor_effect_state.subcarrier_tables, 2);
     EXPECT_TRUE(same(frame[1], PIXEL_YC{2404, 0, 0}));
     EXPECT_TRUE(same(frame[0], PIXEL_YC{0, 0, 0})) << "column 0 lies outside";
 }
 
 TEST_F(CompositeChromaTest, TermsRoundHalvesUpward)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 1, 1));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 1, 1));
     // A weight of 1 makes the term's product the chroma value itself.
-    subcarrier_tables.cos_table[0] = 1;
-    subcarrier_tables.sin_table[0] = 1;
+    editor_effect_state.subcarrier_tables.cos_table[0] = 1;
+    editor_effect_state.subcarrier_tables.sin_table[0] = 1;
     const FilterRect rect{0, 1, 0, 1, 1};
     struct Case {
         short cb, cr;
@@ -303,20 +303,20 @@ TEST_F(CompositeChromaTest, TermsRoundHalvesUpward)
     };
     for (const Case& c : cases) {
         PIXEL_YC pixel{1000, c.cb, c.cr};
-        encode_composite(&pixel, &rect, 0);  // sign +1
+        encode_composite(&pixel, &rect, &editor_effect_state.subcarrier_tables, 0);  // sign +1
         EXPECT_EQ(pixel.y, c.y) << "cb " << c.cb << " cr " << c.cr;
     }
 }
 
 TEST_F(CompositeChromaTest, NegativeSignIsAppliedBeforeRounding)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 2, 2));  // cos weight of column 1: -170
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 2, 2));  // cos weight of column 1: -170
     const FilterRect rect{0, 1, 1, 2, 2};
     PIXEL_YC frame[2] = {{0, 0, 0}, {0, 512, 0}};
-    encode_composite(frame, &rect, 0);
+    encode_composite(frame, &rect, &editor_effect_state.subcarrier_tables, 0);
     EXPECT_EQ(frame[1].y, -42);
     frame[1] = {0, 512, 0};
-    encode_composite(frame, &rect, 2);
+    encode_composite(frame, &rect, &editor_effect_state.subcarrier_tables, 2);
     EXPECT_EQ(frame[1].y, 43);
 }
 
@@ -331,10 +331,10 @@ TEST_F(CompositeChromaTest, ExtremeWeightsWithFullChromaGiveTheWeights)
     // Column 0: cos weight 1788 at phase 0, sin weight 2519 at phase 90.
     const Case cases[] = {{0, {0, 2048, 0}, 1788}, {90, {0, 0, 2048}, 2519}};
     for (const Case& c : cases) {
-        ASSERT_TRUE(build_subcarrier_tables(704, c.phase, 1, 1));
+        ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, c.phase, 1, 1));
         for (int32_t flags : {0, 2}) {
             PIXEL_YC pixel = c.pixel;
-            encode_composite(&pixel, &rect, flags);
+            encode_composite(&pixel, &rect, &editor_effect_state.subcarrier_tables, flags);
             EXPECT_EQ(pixel.y, flags == 0 ? c.term : -c.term) << "phase " << c.phase;
         }
     }
@@ -342,26 +342,26 @@ TEST_F(CompositeChromaTest, ExtremeWeightsWithFullChromaGiveTheWeights)
 
 TEST_F(CompositeChromaTest, LumaWrapsInsteadOfSaturating)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 1, 1));  // cos weight 1788
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 1, 1));  // cos weight 1788
     const FilterRect rect{0, 1, 0, 1, 1};
     // 32767 + 7233 = 40000 and -32768 - 7233 = -40001.
     PIXEL_YC high{32767, 8285, 0};
-    encode_composite(&high, &rect, 0);
+    encode_composite(&high, &rect, &editor_effect_state.subcarrier_tables, 0);
     EXPECT_EQ(high.y, -25536);
     PIXEL_YC low{-32768, -8285, 0};
-    encode_composite(&low, &rect, 0);
+    encode_composite(&low, &rect, &editor_effect_state.subcarrier_tables, 0);
     EXPECT_EQ(low.y, 25535);
 }
 
 TEST_F(CompositeChromaTest, ChromaFreePixelKeepsItsLuma)
 {
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, 8, 8));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, 8, 8));
     const FilterRect rect{0, 2, 0, 8, 8};
     std::vector<PIXEL_YC> frame(16);
     for (int i = 0; i < 16; ++i)
         frame[i] = {static_cast<short>(i * 100 - 300), 0, 0};
     const std::vector<PIXEL_YC> before = frame;
-    encode_composite(frame.data(), &rect, 3);
+    encode_composite(frame.data(), &rect, &editor_effect_state.subcarrier_tables, 3);
     for (int i = 0; i < 16; ++i)
         EXPECT_TRUE(same(frame[i], before[i])) << i;
 }
@@ -371,7 +371,7 @@ TEST_F(CompositeChromaTest, RowSignsFollowTheClosedFormula)
     // s(r) = s0 * (-1)^(floor((r + f) / 2) - floor((top + f - 1) / 2)); bits
     // above bit 1 of the flags are ignored.
     const int pitch = 3, rows = 12;
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, pitch, pitch));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, pitch, pitch));
     auto floor_half = [](int v) { return v >= 0 ? v / 2 : -((1 - v) / 2); };
     for (int32_t flags : {0, 1, 2, 3, -4, -3, 0x7FFFFFF6, INT_MIN + 3}) {
         const int s0 = (flags & 2) ? 1 : -1;
@@ -379,7 +379,7 @@ TEST_F(CompositeChromaTest, RowSignsFollowTheClosedFormula)
         for (int top = 0; top < 6; ++top) {
             std::vector<PIXEL_YC> frame(pitch * rows, carrier_probe);
             const FilterRect rect{top, rows, 0, 1, pitch};
-            encode_composite(frame.data(), &rect, flags);
+            encode_composite(frame.data(), &rect, &editor_effect_state.subcarrier_tables, flags);
             std::string expected;
             for (int r = top; r < rows; ++r) {
                 const int exponent = floor_half(r + f) - floor_half(top + f - 1);
@@ -394,12 +394,12 @@ TEST_F(CompositeChromaTest, RowSignsFollowTheClosedFormula)
 TEST_F(CompositeChromaTest, OnlyTheRectangleChangesAndLosesItsChroma)
 {
     const int w = 20, h = 12;
-    ASSERT_TRUE(build_subcarrier_tables(733, -71, w, w));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 733, -71, w, w));
     std::vector<PIXEL_YC> frame(w * h);
     fill_random(frame.data(), frame.size(), 7);
     const std::vector<PIXEL_YC> before = frame;
     const FilterRect rect{3, 9, 5, 13, w};
-    encode_composite(frame.data(), &rect, 1);
+    encode_composite(frame.data(), &rect, &editor_effect_state.subcarrier_tables, 1);
     for (int r = 0; r < h; ++r) {
         for (int x = 0; x < w; ++x) {
             const PIXEL_YC& p = frame[r * w + x];
@@ -417,14 +417,14 @@ TEST_F(CompositeChromaTest, ColumnsAreCountedFromTheFrameEdge)
 {
     // Two rectangles differing only in left agree on their shared columns.
     const int w = 24, h = 6;
-    ASSERT_TRUE(build_subcarrier_tables(617, 140, w, w));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 617, 140, w, w));
     std::vector<PIXEL_YC> wide(w * h), narrow;
     fill_random(wide.data(), wide.size(), 11);
     narrow = wide;
     const FilterRect wide_rect{1, 5, 0, 20, w};
     const FilterRect narrow_rect{1, 5, 7, 20, w};
-    encode_composite(wide.data(), &wide_rect, 2);
-    encode_composite(narrow.data(), &narrow_rect, 2);
+    encode_composite(wide.data(), &wide_rect, &editor_effect_state.subcarrier_tables, 2);
+    encode_composite(narrow.data(), &narrow_rect, &editor_effect_state.subcarrier_tables, 2);
     for (int r = 1; r < 5; ++r)
         for (int x = 7; x < 20; ++x)
             EXPECT_TRUE(same(wide[r * w + x], narrow[r * w + x])) << r << "," << x;
@@ -433,13 +433,13 @@ TEST_F(CompositeChromaTest, ColumnsAreCountedFromTheFrameEdge)
 TEST_F(CompositeChromaTest, EmptyRectangleChangesNothing)
 {
     const int w = 8, h = 4;
-    ASSERT_TRUE(build_subcarrier_tables(704, 0, w, w));
+    ASSERT_TRUE(build_subcarrier_tables(&editor_effect_state.subcarrier_tables, 704, 0, w, w));
     std::vector<PIXEL_YC> frame(w * h);
     fill_random(frame.data(), frame.size(), 3);
     const std::vector<PIXEL_YC> before = frame;
     const FilterRect empty_rects[] = {{2, 2, 0, w, w}, {3, 1, 0, w, w}, {0, h, 5, 5, w}, {0, h, 6, 2, w}};
     for (const FilterRect& rect : empty_rects)
-        encode_composite(frame.data(), &rect, 2);
+        encode_composite(frame.data(), &rect, &editor_effect_state.subcarrier_tables, 2);
     EXPECT_EQ(std::memcmp(frame.data(), before.data(), frame.size() * sizeof(PIXEL_YC)), 0);
 }
 
@@ -495,6 +495,11 @@ TEST_F(CompositeChromaTest, DriverSignsAlternateByFieldOrderAndFrame)
 TEST_F(CompositeChromaTest, CarrierFlagsFollowTheFrameNumberOverItsWholeRange)
 {
     int check[7] = {0, 0, 1, 0, 0, 1, 0};
+    const int track[7] = {0, 320, 0, 320, 0, 704, 0};
+    auto carrier_flags = [&](const int* check, int32_t frame) {
+        const EffectSettings settings = editor_settings(track, check);
+        return ::carrier_flags(&settings, frame);
+    };
     // "60FPS" off: bit 1 is bit 0 of the frame, also where -2 * frame wraps.
     EXPECT_EQ(carrier_flags(check, INT_MAX), 3);
     EXPECT_EQ(carrier_flags(check, INT_MAX - 1), 1);
@@ -514,10 +519,10 @@ TEST_F(CompositeChromaTest, DriverBuildsForTheTrackValuesAndTheFrameWidth)
     host.track() = {3, 10, 1, 2, 0, 655, -99};
     host.check() = {0, 0, 1, 0, 0, 1, 0};
     ASSERT_TRUE(host.process(0, 1));
-    EXPECT_EQ(subcarrier_tables.table_freq, 655);
-    EXPECT_EQ(subcarrier_tables.table_phase, -99);
-    EXPECT_EQ(subcarrier_tables.table_w, 30);
-    EXPECT_EQ(subcarrier_tables.table_max_w, 48);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_freq, 655);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_phase, -99);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_w, 30);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_max_w, 48);
     expect_tables_hold(655, -99, 30);
 }
 
@@ -530,7 +535,7 @@ TEST_F(CompositeChromaTest, DriverBuildsTheTablesEvenForAnEmptyRectangle)
     host.check() = {0, 0, 1, 0, 0, 1, 0};
     ASSERT_TRUE(host.process(0, 1));
     EXPECT_EQ(probe.calls, 2);
-    EXPECT_EQ(subcarrier_tables.table_w, 16);
+    EXPECT_EQ(editor_effect_state.subcarrier_tables.table_w, 16);
     EXPECT_EQ(std::memcmp(before.data(), host.edit(), before.size() * sizeof(PIXEL_YC)), 0);
 }
 
@@ -566,7 +571,7 @@ TEST_F(CompositeChromaTest, FailedAllocationSkipsOnlyTheChromaStage)
 
     for (unsigned failing : {1u, 2u, 3u}) {
         SCOPED_TRACE("failing requests mask " + std::to_string(failing));
-        release_subcarrier_tables();
+        release_subcarrier_tables(&editor_effect_state.subcarrier_tables);
         probe = AllocatorProbe{};
         probe.failing_calls = failing;
         PluginHost host(GetFilterTable, w, h, w);
@@ -574,8 +579,8 @@ TEST_F(CompositeChromaTest, FailedAllocationSkipsOnlyTheChromaStage)
         host.check() = check_cy;
         std::copy(input.begin(), input.end(), host.edit());
         EXPECT_TRUE(host.process(0, 2));
-        EXPECT_EQ(subcarrier_tables.cos_table, nullptr);
-        EXPECT_EQ(subcarrier_tables.sin_table, nullptr);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table, nullptr);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.sin_table, nullptr);
         EXPECT_TRUE(same_frames(std::vector<PIXEL_YC>(host.edit(), host.edit() + w * h), plain));
 
         std::copy(input.begin(), input.end(), host.edit());
@@ -590,10 +595,10 @@ TEST_F(CompositeChromaTest, FilterExitReleasesTheTables)
     {
         ProbeHost probe_host(4, 4);
         EXPECT_EQ(probe_host.process_signs(0), "-++-");
-        EXPECT_NE(subcarrier_tables.cos_table, nullptr);
+        EXPECT_NE(editor_effect_state.subcarrier_tables.cos_table, nullptr);
         EXPECT_TRUE(probe_host.host.finish());
-        EXPECT_EQ(subcarrier_tables.cos_table, nullptr);
-        EXPECT_EQ(subcarrier_tables.sin_table, nullptr);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.cos_table, nullptr);
+        EXPECT_EQ(editor_effect_state.subcarrier_tables.sin_table, nullptr);
     }
     // A plug-in loaded again starts from empty tables and builds them afresh.
     ProbeHost probe_host(4, 4);

@@ -7,7 +7,7 @@
 #include "cli/host_services.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"
-#include "plugin/region.h"
+#include "effects/region.h"
 
 namespace {
 
@@ -158,6 +158,11 @@ TEST_F(DriverTest, MonoStripsTheRectanglesChromaAndKeepsLuma)
 
 TEST_F(DriverTest, RectangleIsCutToThePicture)
 {
+    auto filter_rect = [](const int* track, int w, int h, int max_w) {
+        const int check[7] = {0, 0, 1, 0, 0, 0, 1};
+        const EffectSettings settings = editor_settings(track, check);
+        return effect_rect(&settings, w, h, max_w);
+    };
     int track[7] = {2000, 320, 100, 5000, 0, 704, 0};
     FilterRect rect = filter_rect(track, 720, 480, 736);
     EXPECT_EQ(rect.left, 720);
@@ -227,6 +232,11 @@ TEST_F(DriverTest, ExtremeTrackValuesStayInsideTheFrame)
 TEST_F(DriverTest, MovedFieldFollowsTheFieldOrderAndTheFramePairs)
 {
     int check[7] = {0, 0, 1, 0, 0, 0, 1};
+    const int track[7] = {0, 320, 0, 320, 0, 704, 0};
+    auto moved_field = [&](const int* check, int32_t frame) {
+        const EffectSettings settings = editor_settings(track, check);
+        return ::moved_field(&settings, frame);
+    };
     EXPECT_EQ(moved_field(check, 0), 0);  // TFF: the odd rows move
     EXPECT_EQ(moved_field(check, 1), 0);
     check[CHECK_TFF] = 0;

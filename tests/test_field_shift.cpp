@@ -641,8 +641,8 @@ struct DriverShift : ::testing::Test {
     static constexpr int w = 10, h = 24, max_w = 12;
     PluginHost host{GetFilterTable, w, h, max_w};
     Frame input = patterned_source(max_w, h, max_w);
-    ShiftKernel saved_kernel = shift_kernel;
-    int32_t saved_key = kernel_key;
+    ShiftKernel saved_kernel = editor_effect_state.shift_kernel;
+    int32_t saved_key = editor_effect_state.kernel_key;
 
     void SetUp() override
     {
@@ -652,8 +652,8 @@ struct DriverShift : ::testing::Test {
     }
     void TearDown() override
     {
-        shift_kernel = saved_kernel;
-        kernel_key = saved_key;
+        editor_effect_state.shift_kernel = saved_kernel;
+        editor_effect_state.kernel_key = saved_key;
     }
 
     FilterRect rect() const { return rect_of(3, 20, 2, 8, max_w); }
@@ -693,10 +693,10 @@ struct DriverShift : ::testing::Test {
     }
     static Weights current_kernel()
     {
-        return {shift_kernel.weights[0], shift_kernel.weights[1], shift_kernel.weights[2],
-                shift_kernel.weights[3]};
+        return {editor_effect_state.shift_kernel.weights[0], editor_effect_state.shift_kernel.weights[1], editor_effect_state.shift_kernel.weights[2],
+                editor_effect_state.shift_kernel.weights[3]};
     }
-    static void set_kernel(const Weights& w) { std::memcpy(shift_kernel.weights, w.data(), sizeof w); }
+    static void set_kernel(const Weights& w) { std::memcpy(editor_effect_state.shift_kernel.weights, w.data(), sizeof w); }
 };
 
 const Weights poisoned = {32768, 0, 0, 0};  // not a kernel the builder makes
@@ -706,10 +706,10 @@ const Weights poisoned = {32768, 0, 0, 0};  // not a kernel the builder makes
 TEST_F(DriverShift, WholeLinesTakeTheWholePathAndLeaveTheKernelAlone)
 {
     for (int v : {16, 0, -32}) {
-        kernel_key = 5;
+        editor_effect_state.kernel_key = 5;
         set_kernel(poisoned);
         EXPECT_EQ(first_difference(run(v), expected_whole(v)), "") << "v " << v;
-        EXPECT_EQ(kernel_key, 5) << "v " << v;
+        EXPECT_EQ(editor_effect_state.kernel_key, 5) << "v " << v;
         EXPECT_EQ(current_kernel(), poisoned) << "v " << v;
     }
     // Shift 0 gives back the input.
@@ -719,34 +719,34 @@ TEST_F(DriverShift, WholeLinesTakeTheWholePathAndLeaveTheKernelAlone)
 TEST_F(DriverShift, FractionsTakeTheFractionalPathWithAFreshKernel)
 {
     for (int v : {17, -5}) {
-        kernel_key = 0;
+        editor_effect_state.kernel_key = 0;
         EXPECT_EQ(first_difference(run(v), expected_fraction(v, kernel_for(v))), "") << "v " << v;
-        EXPECT_EQ(kernel_key, v);
+        EXPECT_EQ(editor_effect_state.kernel_key, v);
         EXPECT_EQ(current_kernel(), kernel_for(v));
     }
 }
 
 TEST_F(DriverShift, KernelIsRebuiltOnlyWhenTheFractionalShiftChanges)
 {
-    kernel_key = 0;
+    editor_effect_state.kernel_key = 0;
     run(17);
-    EXPECT_EQ(kernel_key, 17);
+    EXPECT_EQ(editor_effect_state.kernel_key, 17);
     EXPECT_EQ(current_kernel(), kernel_for(1));
     run(18);
-    EXPECT_EQ(kernel_key, 18);
+    EXPECT_EQ(editor_effect_state.kernel_key, 18);
     EXPECT_EQ(current_kernel(), kernel_for(2));
 
     // Poison the kernel: if 16 or the return to 18 rebuilt it, this would go.
     set_kernel(poisoned);
     run(16);
-    EXPECT_EQ(kernel_key, 18);
+    EXPECT_EQ(editor_effect_state.kernel_key, 18);
     EXPECT_EQ(first_difference(run(18), expected_fraction(18, poisoned)), "");
-    EXPECT_EQ(kernel_key, 18);
+    EXPECT_EQ(editor_effect_state.kernel_key, 18);
     EXPECT_EQ(current_kernel(), poisoned);
 
     // The same phase under another value is rebuilt all the same.
     run(2);
-    EXPECT_EQ(kernel_key, 2);
+    EXPECT_EQ(editor_effect_state.kernel_key, 2);
     EXPECT_EQ(current_kernel(), kernel_for(2));
 }
 

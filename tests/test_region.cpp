@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "plugin/region.h"
+#include "effects/region.h"
 
 namespace {
 

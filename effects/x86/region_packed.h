@@ -5,7 +5,7 @@
 #pragma once
 
 #include "effects/x86/pixel_lanes.h"
-#include "plugin/region.h"
+#include "effects/region.h"
 
 namespace {
 

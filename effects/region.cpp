@@ -1,4 +1,4 @@
-#include "plugin/region.h"
+#include "effects/region.h"
 
 #include <cstring>
 #include <iterator>

@@ -1,0 +1,64 @@
+// The per-frame effect chain on one PIXEL_YC frame, for any host: plain
+// settings in, the frame changed in place, state kept in a record that the
+// caller owns. Two records may be used at once on different threads.
+#pragma once
+
+#include <cstdint>
+
+#include "effects/composite_chroma.h"
+#include "effects/filter_rect.h"
+#include "effects/shift_kernel.h"
+
+// The effect settings in the editor's units. Flags are 0 (off) or non-zero (on).
+struct EffectSettings {
+    int32_t left = 0;     // the rectangle, before it is cut to the picture
+    int32_t width = 320;
+    int32_t top = 0;
+    int32_t height = 320;
+    int32_t shift = 0;    // field shift, in sixteenths of a field line
+    int32_t freq = 704;   // subcarrier frequency scale, 704 = 3.579545 MHz
+    int32_t phase = 0;    // subcarrier phase offset, in degrees
+    int top_field_first = 1;
+    int paired_fields = 0;  // "60FPS": frames 2k and 2k + 1 are the two fields of one frame
+    int show_range = 0;     // show the rectangle inverted instead of any effect
+    int mono = 0;
+    int composite = 0;      // "C/Y"
+    int lpf = 1;
+};
+
+// What survives between frames: the subcarrier tables and the shift kernel,
+// each with the inputs it was built for. Zero frames processed: as declared.
+struct EffectState {
+    SubcarrierTables subcarrier_tables;
+    ShiftKernel shift_kernel = {};
+    int32_t kernel_key = 0;  // the shift value shift_kernel was built for; 0: none
+};
+
+// One frame: `pixels` is input and output; `scratch` has the same geometry
+// and its contents are the engine's to overwrite (a caller reads only
+// `pixels` afterwards). Pixel (x, r) is element r * max_w + x.
+struct EffectFrame {
+    PIXEL_YC* pixels;
+    PIXEL_YC* scratch;
+    int w;
+    int h;
+    int max_w;
+    int32_t number;  // the frame's number in its clip: carrier phase and, paired, the moved field
+};
+
+// Runs show range (alone, when set), then "C/Y", the field shift, "LPF" and
+// "MONO", each as the settings ask, inside the rectangle cut to the picture.
+// Touches nothing but the frame, its scratch frame and `state`.
+void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
+
+// Frees what the state holds; it can be used again afterwards.
+void release_effect_state(EffectState* state);
+
+// The settings' rectangle cut to the w x h picture.
+FilterRect effect_rect(const EffectSettings* settings, int w, int h, int max_w);
+
+// 1 when the even rows are the moved field, 0 when the odd rows are.
+int moved_field(const EffectSettings* settings, int32_t frame);
+
+// Bits for encode_composite: bit 1 the starting sign, bit 0 the "TFF" value.
+int32_t carrier_flags(const EffectSettings* settings, int32_t frame);
