@@ -1,7 +1,7 @@
 #include "plugin/driver.h"
 
-#include "effects/compose.h"
-#include "effects/field_pairing.h"
+#include "plugin/compose.h"
+#include "plugin/field_pairing.h"
 
 // The editor calls the filter from one thread, one frame at a time: one
 // process-wide state serves it.

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "cli/host_services.h"
-#include "effects/field_pairing.h"
+#include "plugin/field_pairing.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"
 #include "tests/tagged_clip.h"

@@ -1,4 +1,4 @@
-#include "effects/field_pairing.h"
+#include "plugin/field_pairing.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "effects/compose.h"
+#include "plugin/compose.h"
 
 #include <cstring>
 
