@@ -1,0 +1,175 @@
+// The frei0r plug-in: the effects for ffmpeg, MLT (Kdenlive, Shotcut, melt)
+// and GStreamer. One instance owns everything it needs between frames, so a
+// host may run any number of instances on any threads.
+//
+// Every parameter is a double in frei0r's [0, 1] convention, which all three
+// hosts can pass (GStreamer refuses anything outside it); `scale` below maps it
+// onto the effect's own units. NaN leaves a parameter as it was; other values
+// are clamped into [0, 1].
+// The header declares the entry points without C linkage.
+extern "C" {
+#include <frei0r.h>
+}
+
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "effects/frame_effects.h"
+#include "effects/rgba_yc.h"
+#include "frei0r/parameters.h"
+
+#define NOREL_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Instance {
+    int w = 0;
+    int h = 0;
+    double values[FREI0R_PARAM_COUNT];
+    EffectState state;
+    std::vector<PIXEL_YC> pixels;
+    std::vector<PIXEL_YC> scratch;
+
+    ~Instance() { release_effect_state(&state); }
+};
+
+// The frame's number in its clip, from the host's clock: hosts seek, render
+// out of order and render a frame twice, so no count of calls would do.
+int32_t frame_number(double time, double rate)
+{
+    const double frame = std::nearbyint(time * rate);
+    if (!std::isfinite(frame))
+        return 0;
+    // Only the low bits reach the carrier's sequence: keep them past 2^31.
+    const double wrapped = std::fmod(frame, 4294967296.0);
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(wrapped)));
+}
+
+void copy_pixels(RgbaPixel* dst, const RgbaPixel* src, size_t count)
+{
+    if (dst != src && count > 0)
+        std::memmove(dst, src, count * sizeof(RgbaPixel));
+}
+
+}  // namespace
+
+NOREL_EXPORT int f0r_init()
+{
+    return 1;
+}
+
+NOREL_EXPORT void f0r_deinit() {}
+
+NOREL_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info)
+{
+    if (info == nullptr)
+        return;
+    info->name = "norel";
+    info->author = "the norel authors";
+    info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
+    info->color_model = F0R_COLOR_MODEL_RGBA8888;
+    info->frei0r_version = FREI0R_MAJOR_VERSION;
+    info->major_version = NOREL_VERSION_MAJOR;
+    info->minor_version = NOREL_VERSION_MINOR;
+    info->num_params = FREI0R_PARAM_COUNT;
+    info->explanation =
+        "Analogue composite video on interlaced pictures, inside a rectangle: colour folded "
+        "onto a subcarrier in the luma, one field moved against the other, a vertical "
+        "low-pass filter, colour removal";
+}
+
+NOREL_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index)
+{
+    if (info == nullptr || index < 0 || index >= FREI0R_PARAM_COUNT)
+        return;
+    info->name = frei0r_params[index].name;
+    info->type = frei0r_params[index].is_bool ? F0R_PARAM_BOOL : F0R_PARAM_DOUBLE;
+    info->explanation = frei0r_params[index].explanation;
+}
+
+NOREL_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height)
+{
+    // The engine indexes rows with int: refuse what it cannot address.
+    const unsigned long long pixels = static_cast<unsigned long long>(width) * height;
+    if (width > static_cast<unsigned>(std::numeric_limits<int>::max()) ||
+        height > static_cast<unsigned>(std::numeric_limits<int>::max()) ||
+        pixels > std::numeric_limits<size_t>::max() / sizeof(PIXEL_YC) / 4)
+        return nullptr;
+    auto* instance = new (std::nothrow) Instance;
+    if (instance == nullptr)
+        return nullptr;
+    try {
+        instance->pixels.resize(pixels);
+        instance->scratch.resize(pixels);
+    } catch (const std::bad_alloc&) {
+        delete instance;
+        return nullptr;
+    }
+    instance->w = static_cast<int>(width);
+    instance->h = static_cast<int>(height);
+    for (int i = 0; i < FREI0R_PARAM_COUNT; ++i)
+        instance->values[i] = frei0r_params[i].default_value;
+    return instance;
+}
+
+NOREL_EXPORT void f0r_destruct(f0r_instance_t instance)
+{
+    delete static_cast<Instance*>(instance);
+}
+
+NOREL_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index)
+{
+    if (instance == nullptr || param == nullptr || index < 0 || index >= FREI0R_PARAM_COUNT)
+        return;
+    const double value = *static_cast<const double*>(param);
+    if (std::isnan(value))
+        return;
+    static_cast<Instance*>(instance)->values[index] = value < 0.0 ? 0.0 : value > 1.0 ? 1.0 : value;
+}
+
+NOREL_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index)
+{
+    if (instance == nullptr || param == nullptr || index < 0 || index >= FREI0R_PARAM_COUNT)
+        return;
+    *static_cast<double*>(param) = static_cast<Instance*>(instance)->values[index];
+}
+
+NOREL_EXPORT void f0r_update(f0r_instance_t handle, double time, const uint32_t* inframe,
+                             uint32_t* outframe)
+{
+    auto* instance = static_cast<Instance*>(handle);
+    if (instance == nullptr || inframe == nullptr || outframe == nullptr)
+        return;
+    const auto* in = reinterpret_cast<const RgbaPixel*>(inframe);
+    auto* out = reinterpret_cast<RgbaPixel*>(outframe);
+    const int w = instance->w, h = instance->h;
+
+    const EffectSettings settings = frei0r_settings(instance->values);
+    const FilterRect rect = effect_rect(&settings, w, h, w);
+    if (rect_is_empty(&rect)) {
+        copy_pixels(out, in, static_cast<size_t>(w) * h);
+        return;
+    }
+    rgba_to_yc(instance->pixels.data(), w, in, static_cast<ptrdiff_t>(w) * 4, w, h);
+    const EffectFrame frame = {instance->pixels.data(), instance->scratch.data(), w, h, w,
+                               frame_number(time, frei0r_frame_rate(instance->values))};
+    apply_effects(&instance->state, &settings, &frame);
+
+    // Only the rectangle changes: the rest is the input itself, which the
+    // round trip through YC would give back exactly anyway.
+    const size_t stride = static_cast<size_t>(w);
+    copy_pixels(out, in, stride * rect.top);
+    for (int r = rect.top; r < rect.bottom; ++r) {
+        const size_t row = stride * r;
+        copy_pixels(out + row, in + row, rect.left);
+        yc_to_rgba(out + row + rect.left, 0, instance->pixels.data() + row + rect.left, w,
+                   in + row + rect.left, 0, rect.right - rect.left, 1);
+        copy_pixels(out + row + rect.right, in + row + rect.right, w - rect.right);
+    }
+    copy_pixels(out + stride * rect.bottom, in + stride * rect.bottom, stride * (h - rect.bottom));
+}

@@ -1,0 +1,64 @@
+#include "frei0r/parameters.h"
+
+#include <cmath>
+
+// The frame rate's parameter is fps / 100; its default is 30000/1001.
+static const double fps_scale = 100.0;
+
+// In the order ffmpeg's frei0r filter takes them (by position): the ones set
+// most often first.
+const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT] = {
+    {"left", "Left edge of the rectangle: pixels / 10000", false, 10000, 0, 0, 10000, 0.0,
+     &EffectSettings::left},
+    {"width", "Width of the rectangle: pixels / 10000", false, 10000, 0, 0, 10000, 0.032,
+     &EffectSettings::width},
+    {"top", "Top edge of the rectangle: rows / 10000", false, 10000, 0, 0, 10000, 0.0,
+     &EffectSettings::top},
+    {"height", "Height of the rectangle: rows / 10000", false, 10000, 0, 0, 10000, 0.032,
+     &EffectSettings::height},
+    {"shift", "Field shift: (sixteenths of a field line + 256) / 512", false, 512, -256, -256,
+     256, 0.5, &EffectSettings::shift},
+    {"freq", "Subcarrier frequency scale / 750, from 600 to 750; 704 is 3.579545 MHz", false,
+     750, 0, 600, 750, 704.0 / 750.0, &EffectSettings::freq},
+    {"phase", "Subcarrier phase: (degrees + 180) / 360", false, 360, -180, -180, 180, 0.5,
+     &EffectSettings::phase},
+    {"tff", "Top field first (off: bottom field first)", true, 1, 0, 0, 1, 1.0,
+     &EffectSettings::top_field_first},
+    {"composite", "C/Y: fold the colour onto a subcarrier in the luma", true, 1, 0, 0, 1, 0.0,
+     &EffectSettings::composite},
+    {"lpf", "Vertical 11-tap low-pass filter", true, 1, 0, 0, 1, 1.0, &EffectSettings::lpf},
+    {"mono", "Drop the colour inside the rectangle (not with composite)", true, 1, 0, 0, 1, 0.0,
+     &EffectSettings::mono},
+    {"show_range", "Show the rectangle inverted instead of any effect, to place it", true, 1, 0,
+     0, 1, 0.0, &EffectSettings::show_range},
+    {"fps", "Frames per second / 100, to number frames from the host's clock", false, fps_scale,
+     0, 0, 100, 30000.0 / 1001.0 / fps_scale, nullptr},
+    {"clock_ms", "The host's clock counts milliseconds (ffmpeg's frei0r filter)", true, 1, 0, 0,
+     1, 0.0, nullptr},
+};
+
+enum : int { PARAM_FPS = 12, PARAM_CLOCK_MS = 13 };
+
+static int setting_value(const Frei0rParam& param, double value)
+{
+    if (param.is_bool)
+        return value >= 0.5;
+    const double v = std::nearbyint(value * param.scale) + param.offset;
+    return static_cast<int>(v < param.low ? param.low : v > param.high ? param.high : v);
+}
+
+EffectSettings frei0r_settings(const double* values)
+{
+    EffectSettings settings;
+    for (int i = 0; i < FREI0R_PARAM_COUNT; ++i) {
+        if (frei0r_params[i].setting != nullptr)
+            settings.*frei0r_params[i].setting = setting_value(frei0r_params[i], values[i]);
+    }
+    return settings;
+}
+
+double frei0r_frame_rate(const double* values)
+{
+    const double per_second = values[PARAM_FPS] * fps_scale;
+    return values[PARAM_CLOCK_MS] >= 0.5 ? per_second / 1000.0 : per_second;
+}

@@ -1,0 +1,73 @@
+// What the frei0r plug-in must give, computed without it: RGBA frames from
+// standard input go through the conversion and the effect chain directly and
+// the result goes to standard output. The hosts' renders are compared with
+// this byte for byte.
+//
+//   frei0r_direct W H [first=N] [left=N width=N top=N height=N shift=N freq=N
+//                 phase=N tff=0|1 composite=0|1 lpf=0|1 mono=0|1 show_range=0|1]
+//
+// Values are in the effects' own units. Fails if a pixel outside the
+// rectangle changed.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "effects/frame_effects.h"
+#include "effects/rgba_yc.h"
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: frei0r_direct W H [name=value ...]\n");
+        return 2;
+    }
+    const int w = std::atoi(argv[1]), h = std::atoi(argv[2]);
+    EffectSettings settings;
+    int first = 0;
+    const std::map<std::string, int32_t*> fields = {
+        {"left", &settings.left},   {"width", &settings.width},
+        {"top", &settings.top},     {"height", &settings.height},
+        {"shift", &settings.shift}, {"freq", &settings.freq},
+        {"phase", &settings.phase}, {"tff", &settings.top_field_first},
+        {"composite", &settings.composite}, {"lpf", &settings.lpf},
+        {"mono", &settings.mono},   {"show_range", &settings.show_range},
+        {"first", &first}};
+    for (int i = 3; i < argc; ++i) {
+        const char* eq = std::strchr(argv[i], '=');
+        const auto field = eq ? fields.find(std::string(argv[i], static_cast<size_t>(eq - argv[i]))) : fields.end();
+        if (field == fields.end()) {
+            std::fprintf(stderr, "frei0r_direct: unknown setting %s\n", argv[i]);
+            return 2;
+        }
+        *field->second = std::atoi(eq + 1);
+    }
+
+    const size_t pixels = static_cast<size_t>(w) * h;
+    std::vector<RgbaPixel> in(pixels), out(pixels);
+    std::vector<PIXEL_YC> yc(pixels), scratch(pixels);
+    EffectState state;
+    const FilterRect rect = effect_rect(&settings, w, h, w);
+    for (int n = first; std::fread(in.data(), sizeof(RgbaPixel), pixels, stdin) == pixels; ++n) {
+        rgba_to_yc(yc.data(), w, in.data(), w * 4, w, h);
+        const EffectFrame frame = {yc.data(), scratch.data(), w, h, w, n};
+        apply_effects(&state, &settings, &frame);
+        yc_to_rgba(out.data(), w * 4, yc.data(), w, in.data(), w * 4, w, h);
+        for (int r = 0; r < h; ++r) {
+            for (int x = 0; x < w; ++x) {
+                const bool inside = r >= rect.top && r < rect.bottom && x >= rect.left &&
+                                    x < rect.right;
+                if (!inside && std::memcmp(&in[r * w + x], &out[r * w + x], 4) != 0) {
+                    std::fprintf(stderr, "frei0r_direct: frame %d pixel (%d, %d) outside the "
+                                 "rectangle changed\n", n, x, r);
+                    return 1;
+                }
+            }
+        }
+        std::fwrite(out.data(), sizeof(RgbaPixel), pixels, stdout);
+    }
+    release_effect_state(&state);
+    return 0;
+}

@@ -1,0 +1,258 @@
+// The frei0r plug-in as hosts load it: norel.so opened with dlopen, driven
+// through its entry points only.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <frei0r.h>
+}
+
+#include "frei0r/parameters.h"
+
+namespace {
+
+struct Plugin {
+    void* library = dlopen(NOREL_FREI0R_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    template <typename Fn>
+    Fn* entry(const char* name) const
+    {
+        return reinterpret_cast<Fn*>(dlsym(library, name));
+    }
+    decltype(&f0r_get_plugin_info) plugin_info = entry<void(f0r_plugin_info_t*)>("f0r_get_plugin_info");
+    decltype(&f0r_get_param_info) param_info = entry<void(f0r_param_info_t*, int)>("f0r_get_param_info");
+    decltype(&f0r_construct) construct = entry<f0r_instance_t(unsigned, unsigned)>("f0r_construct");
+    decltype(&f0r_destruct) destruct = entry<void(f0r_instance_t)>("f0r_destruct");
+    decltype(&f0r_set_param_value) set = entry<void(f0r_instance_t, f0r_param_t, int)>("f0r_set_param_value");
+    decltype(&f0r_get_param_value) get = entry<void(f0r_instance_t, f0r_param_t, int)>("f0r_get_param_value");
+    decltype(&f0r_update) update =
+        entry<void(f0r_instance_t, double, const uint32_t*, uint32_t*)>("f0r_update");
+
+    void set_value(f0r_instance_t instance, int index, double value) const
+    {
+        set(instance, &value, index);
+    }
+    double value(f0r_instance_t instance, int index) const
+    {
+        double v = -1.0;
+        get(instance, &v, index);
+        return v;
+    }
+};
+
+const Plugin& plugin()
+{
+    static Plugin loaded;
+    return loaded;
+}
+
+enum { LEFT, WIDTH, TOP, HEIGHT, SHIFT, FREQ, PHASE, TFF, COMPOSITE, LPF, MONO, SHOW_RANGE, FPS };
+
+std::vector<uint32_t> random_frame(size_t pixels, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<uint32_t> frame(pixels);
+    for (auto& p : frame)
+        p = random();
+    return frame;
+}
+
+TEST(Frei0rPlugin, LoadsWithEveryEntryPoint)
+{
+    const Plugin& p = plugin();
+    ASSERT_NE(p.library, nullptr) << dlerror();
+    for (void* fn : {(void*)p.plugin_info, (void*)p.param_info, (void*)p.construct,
+                     (void*)p.destruct, (void*)p.set, (void*)p.get, (void*)p.update})
+        ASSERT_NE(fn, nullptr);
+    f0r_plugin_info_t info = {};
+    p.plugin_info(&info);
+    EXPECT_STREQ(info.name, "norel");
+    EXPECT_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
+    EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
+    EXPECT_EQ(info.frei0r_version, 1);
+    EXPECT_EQ(info.num_params, FREI0R_PARAM_COUNT);
+}
+
+// Outside the rectangle nothing changes; an empty rectangle or every effect
+// off gives the frame back bit for bit, alpha included.
+TEST(Frei0rPlugin, OnlyTheRectangleChanges)
+{
+    const Plugin& p = plugin();
+    std::mt19937 random(7);
+    for (int round = 0; round < 60; ++round) {
+        const unsigned w = 1 + random() % 70, h = 1 + random() % 50;
+        f0r_instance_t instance = p.construct(w, h);
+        ASSERT_NE(instance, nullptr);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i)
+            p.set_value(instance, i, i <= HEIGHT ? unit(random) * 0.008 : unit(random));
+        const bool effects_off = round % 3 == 0;
+        if (effects_off) {
+            for (int i : {COMPOSITE, LPF, MONO, SHOW_RANGE})
+                p.set_value(instance, i, 0.0);
+            p.set_value(instance, SHIFT, 0.5);
+        }
+        const std::vector<uint32_t> in = random_frame(size_t(w) * h, round);
+        std::vector<uint32_t> out(in.size());
+        p.update(instance, round * 0.0334, in.data(), out.data());
+
+        const int left = int(std::nearbyint(p.value(instance, LEFT) * 10000));
+        const int top = int(std::nearbyint(p.value(instance, TOP) * 10000));
+        const int right = left + int(std::nearbyint(p.value(instance, WIDTH) * 10000));
+        const int bottom = top + int(std::nearbyint(p.value(instance, HEIGHT) * 10000));
+        for (unsigned r = 0; r < h; ++r) {
+            for (unsigned x = 0; x < w; ++x) {
+                const bool inside = int(x) >= left && int(x) < right && int(r) >= top &&
+                                    int(r) < bottom;
+                const size_t i = size_t(r) * w + x;
+                if (!inside || effects_off)
+                    ASSERT_EQ(out[i], in[i]) << "round " << round << " (" << x << ", " << r << ")";
+                else
+                    ASSERT_EQ(out[i] >> 24, in[i] >> 24) << "alpha, round " << round;
+            }
+        }
+        p.destruct(instance);
+    }
+}
+
+// The carrier's sequence follows the host's clock: frame 3 is the same in
+// sequence, alone after a seek, and rendered twice.
+TEST(Frei0rPlugin, FrameNumberFollowsTheClock)
+{
+    const Plugin& p = plugin();
+    const unsigned w = 64, h = 24;
+    const std::vector<uint32_t> in = random_frame(w * h, 3);
+    auto render = [&](f0r_instance_t instance, int frame) {
+        std::vector<uint32_t> out(in.size());
+        p.update(instance, frame * 1001.0 / 30000.0, in.data(), out.data());
+        return out;
+    };
+    auto composite_instance = [&] {
+        f0r_instance_t instance = p.construct(w, h);
+        p.set_value(instance, WIDTH, 1.0);
+        p.set_value(instance, COMPOSITE, 1.0);
+        p.set_value(instance, SHIFT, 0.52);
+        return instance;
+    };
+    f0r_instance_t in_sequence = composite_instance();
+    std::vector<std::vector<uint32_t>> sequence;
+    for (int frame = 0; frame < 6; ++frame)
+        sequence.push_back(render(in_sequence, frame));
+    f0r_instance_t seeking = composite_instance();
+    EXPECT_EQ(render(seeking, 3), sequence[3]);
+    EXPECT_EQ(render(seeking, 3), sequence[3]);
+    EXPECT_EQ(render(seeking, 0), sequence[0]);
+    EXPECT_NE(sequence[2], sequence[3]);  // the sequence does alternate
+    EXPECT_EQ(sequence[2], sequence[4]);
+    // A host whose clock counts milliseconds, told so.
+    p.set_value(seeking, FREI0R_PARAM_COUNT - 1, 1.0);
+    std::vector<uint32_t> out(in.size());
+    p.update(seeking, 3 * 1001.0 / 30.0, in.data(), out.data());
+    EXPECT_EQ(out, sequence[3]);
+    p.destruct(in_sequence);
+    p.destruct(seeking);
+}
+
+TEST(Frei0rPlugin, HostileUseIsHarmless)
+{
+    const Plugin& p = plugin();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    // Calls without an instance, frames or values do nothing.
+    p.set_value(nullptr, 0, 0.5);
+    p.set(nullptr, nullptr, 0);
+    p.get(nullptr, nullptr, 0);
+    p.update(nullptr, 0.0, nullptr, nullptr);
+    p.destruct(nullptr);
+    f0r_param_info_t info = {"untouched", -1, nullptr};
+    p.param_info(&info, FREI0R_PARAM_COUNT);
+    p.param_info(&info, -1);
+    EXPECT_STREQ(info.name, "untouched");
+    // Sizes the engine cannot address are refused.
+    EXPECT_EQ(p.construct(0x80000000u, 2), nullptr);
+    EXPECT_EQ(p.construct(0xffffffffu, 0xffffffffu), nullptr);
+
+    struct Case {
+        double given, kept;  // the value set, and what the parameter holds afterwards
+    };
+    const Case cases[] = {{0.25, 0.25}, {nan, 0.25}, {inf, 1.0}, {-inf, 0.0},
+                          {-7.0, 0.0},  {1e300, 1.0}, {0.75, 0.75}};
+    for (unsigned size : {0u, 1u, 5u}) {
+        f0r_instance_t instance = p.construct(size, size);
+        ASSERT_NE(instance, nullptr) << size;
+        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i) {
+            for (const Case& c : cases) {
+                p.set_value(instance, i, c.given);
+                EXPECT_EQ(p.value(instance, i), c.kept) << "param " << i << " given " << c.given;
+                std::vector<uint32_t> in = random_frame(size * size + 1, i), out(in.size(), 0);
+                const uint32_t guard = out.back();
+                p.update(instance, c.given, in.data(), out.data());
+                EXPECT_EQ(out.back(), guard);  // nothing written past the frame
+                p.update(instance, 0.0, in.data(), nullptr);
+                p.update(instance, 0.0, nullptr, out.data());
+            }
+        }
+        p.set_value(instance, FREI0R_PARAM_COUNT, 0.5);
+        p.set_value(instance, -1, 0.5);
+        p.destruct(instance);
+    }
+}
+
+// Kdenlive's description lists every parameter under the plug-in's name and
+// type, with the plug-in's range, scale and default.
+TEST(Frei0rPlugin, KdenliveDescriptionMatchesTheParameters)
+{
+    std::ifstream file(NOREL_KDENLIVE_XML);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string xml = text.str();
+    ASSERT_NE(xml.find("tag=\"frei0r.norel\""), std::string::npos);
+
+    const std::regex parameter("<parameter ([^>]*)>");
+    auto attribute = [](const std::string& attributes, const std::string& name) {
+        std::smatch m;
+        const std::regex pattern("\\b" + name + "=\"([^\"]*)\"");
+        return std::regex_search(attributes, m, pattern) ? m[1].str() : std::string("(none)");
+    };
+    const Plugin& p = plugin();
+    f0r_instance_t instance = p.construct(8, 8);
+    int index = 0;
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), parameter);
+         it != std::sregex_iterator(); ++it, ++index) {
+        ASSERT_LT(index, FREI0R_PARAM_COUNT);
+        const std::string a = (*it)[1];
+        f0r_param_info_t info = {};
+        p.param_info(&info, index);
+        const Frei0rParam& own = frei0r_params[index];
+        EXPECT_EQ(attribute(a, "name"), info.name);
+        const double default_value = std::stod(attribute(a, "default"));
+        EXPECT_NEAR(default_value, p.value(instance, index), 1e-6) << info.name;
+        const std::string type = attribute(a, "type");
+        if (type == "fixed")
+            continue;  // the host's clock setting: seconds in MLT
+        if (info.type == F0R_PARAM_BOOL) {
+            EXPECT_EQ(type, "bool") << info.name;
+            continue;
+        }
+        EXPECT_EQ(info.type, F0R_PARAM_DOUBLE);
+        EXPECT_TRUE(type == "animated" || type == "constant") << info.name;
+        // Kdenlive shows value * factor; the setting adds the offset.
+        EXPECT_EQ(std::stod(attribute(a, "factor")), own.scale) << info.name;
+        EXPECT_EQ(std::stod(attribute(a, "min")), own.low - own.offset) << info.name;
+        EXPECT_EQ(std::stod(attribute(a, "max")), own.high - own.offset) << info.name;
+    }
+    EXPECT_EQ(index, FREI0R_PARAM_COUNT);
+    p.destruct(instance);
+}
+
+}  // namespace
