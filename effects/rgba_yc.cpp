@@ -40,10 +40,18 @@ void yc_to_rgba_row_c(RgbaPixel* dst, const PIXEL_YC* src, const RgbaPixel* alph
 
 static const KernelVariant<RgbaToYcRowFn> rgba_to_yc_row_variants[] = {
     {"c", 0, rgba_to_yc_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, rgba_to_yc_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, rgba_to_yc_row_avx2},
+#endif
 };
 
 static const KernelVariant<YcToRgbaRowFn> yc_to_rgba_row_variants[] = {
     {"c", 0, yc_to_rgba_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, yc_to_rgba_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, yc_to_rgba_row_avx2},
+#endif
 };
 
 DispatchedKernel<RgbaToYcRowFn> rgba_to_yc_row_kernel = {rgba_to_yc_row_variants,

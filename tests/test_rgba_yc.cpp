@@ -1,11 +1,14 @@
-// RGBA <-> YC: every colour through every variant comes back exactly, the
-// fixed points of the scale sit where the editor's YC scale puts them, and
-// the way back clamps what the effects may leave.
+// RGBA <-> YC: every packed variant equals the reference on random rows,
+// every colour through every variant comes back exactly, the fixed points of
+// the scale sit where the editor's YC scale puts them, and the way back
+// clamps what the effects may leave.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "effects/rgba_yc.h"
+#include "tests/checkasm.h"
 
 namespace {
 
@@ -18,6 +21,61 @@ std::vector<const KernelVariant<Fn>*> runnable(const DispatchedKernel<Fn>& kerne
             found.push_back(&kernel.variants[i]);
     }
     return found;
+}
+
+// `count` RGBA pixels whose last byte is followed by a page that may not be
+// touched.
+struct GuardedRgba {
+    explicit GuardedRgba(int count)
+        : storage(static_cast<size_t>(count) * 4 / sizeof(PIXEL_YC) + 1),
+          pixels(reinterpret_cast<RgbaPixel*>(reinterpret_cast<char*>(storage.data() +
+                                                                      count * 4 / 6 + 1)) -
+                 count)
+    {
+    }
+    checkasm::GuardedFrame storage;
+    RgbaPixel* pixels;
+};
+
+const int row_lengths[] = {1, 2, 7, 8, 9, 15, 16, 17, 23, 24, 31, 33, 47, 63, 65, 319, 320, 1920};
+const RgbaPixel rgba_sentinel = {0xa5, 0x5a, 0xc3, 0x3c};
+
+TEST(RgbaYc, PackedVariantsEqualTheReference)
+{
+    std::mt19937 random(checkasm::seed());
+    for (int count : row_lengths) {
+        GuardedRgba rgba(count);
+        for (int i = 0; i < count; ++i) {
+            const uint32_t bits = random();
+            std::memcpy(&rgba.pixels[i], &bits, 4);
+        }
+        const std::vector<PIXEL_YC> dst(count, checkasm::sentinel);
+        checkasm::check_variants(rgba_to_yc_row_kernel, dst, count,
+                                 [&](RgbaToYcRowFn* fn, PIXEL_YC* out) { fn(out, rgba.pixels, count); });
+
+        for (auto values : {checkasm::Values::nominal, checkasm::Values::full,
+                            checkasm::Values::extremes}) {
+            checkasm::GuardedFrame yc(count);
+            checkasm::fill(random, yc.data(), count, values);
+            // Alpha from another row, and from the destination itself.
+            for (bool in_place : {false, true}) {
+                auto run = [&](YcToRgbaRowFn* fn) {
+                    std::vector<RgbaPixel> out(count + 2 * checkasm::margin, rgba_sentinel);
+                    RgbaPixel* row = out.data() + checkasm::margin;
+                    if (in_place)
+                        std::memcpy(row, rgba.pixels, count * 4);
+                    fn(row, yc.data(), in_place ? row : rgba.pixels, count);
+                    return std::vector<uint8_t>(reinterpret_cast<uint8_t*>(out.data()),
+                                                reinterpret_cast<uint8_t*>(out.data() + out.size()));
+                };
+                const std::vector<uint8_t> expected = run(yc_to_rgba_row_kernel.variants[0].fn);
+                for (auto* variant : checkasm::packed_variants(yc_to_rgba_row_kernel))
+                    EXPECT_EQ(run(variant->fn), expected)
+                        << variant->name << ", " << count << " pixels, "
+                        << checkasm::name(values) << (in_place ? ", in place" : "");
+            }
+        }
+    }
 }
 
 TEST(RgbaYc, EveryColourComesBackExactlyWithItsAlpha)
