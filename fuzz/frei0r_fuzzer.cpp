@@ -59,7 +59,8 @@ std::vector<std::vector<uint32_t>> run(unsigned w, unsigned h, const std::vector
         // Exact-size blocks: a write or read past the frame is a heap error.
         const size_t pixels = static_cast<size_t>(w) * h;
         std::unique_ptr<uint32_t[]> in(new uint32_t[pixels ? pixels : 1]);
-        std::memcpy(in.get(), frame.data(), pixels * 4);
+        if (pixels > 0)
+            std::memcpy(in.get(), frame.data(), pixels * 4);
         std::unique_ptr<uint32_t[]> separate(new uint32_t[pixels ? pixels : 1]);
         uint32_t* out = call.in_place ? in.get() : separate.get();
         f0r_update(instance, call.value, in.get(), out);
