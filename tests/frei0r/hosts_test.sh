@@ -12,6 +12,8 @@ direct=$2
 export FREI0R_PATH=$plugin_dir MLT_FREI0R_PLUGIN_PATH=$plugin_dir
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A registry of its own, so that GStreamer scans this build's plug-in.
+export GST_REGISTRY=$work/gstreamer-registry.bin
 # ffmpeg hands frei0r plug-ins rows padded to its own alignment: a width of
 # 16n pixels keeps them contiguous, as frei0r wants.
 w=320 h=240 frames=8
