@@ -45,11 +45,6 @@ void memcpy_rgba_frame(benchmark::State& state)
     report_rgba_frames(state, frame_hd);
 }
 
-struct VariantScope {
-    explicit VariantScope(unsigned flags) { cpu_set_mask(flags); }
-    ~VariantScope() { cpu_set_mask(~0u); }
-};
-
 void to_yc_stage(benchmark::State& state, unsigned flags, FrameSize size)
 {
     const std::vector<RgbaPixel> src = noise_rgba(size);
@@ -106,21 +101,6 @@ void f0r_update_frame(benchmark::State& state, std::vector<std::pair<int, double
     }
     f0r_destruct(instance);
     report_rgba_frames(state, frame_hd);
-}
-
-template <typename Fn, typename Stage>
-void register_variants(const char* name, const DispatchedKernel<Fn>& kernel, Stage stage)
-{
-    for (const FrameSize& size : {frame_sd, frame_hd}) {
-        for (size_t i = 0; i < kernel.variant_count; ++i) {
-            const KernelVariant<Fn>& variant = kernel.variants[i];
-            if (!cpu_can_run(variant.required_flags))
-                continue;
-            const std::string full_name = std::string(name) + "/" + variant.name + "/" + size.name;
-            benchmark::RegisterBenchmark(full_name.c_str(), stage, variant.required_flags, size)
-                ->Unit(benchmark::kMicrosecond);
-        }
-    }
 }
 
 int register_frei0r()

@@ -24,12 +24,6 @@ FilterRect whole_picture(const FrameSize& size)
     return {0, size.h, 0, size.w, size.w};
 }
 
-// Holds dispatch to the variant that needs `flags` while a benchmark runs.
-struct VariantScope {
-    explicit VariantScope(unsigned flags) { cpu_set_mask(flags); }
-    ~VariantScope() { cpu_set_mask(~0u); }
-};
-
 void report_frames(benchmark::State& state, const FrameSize& size)
 {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
@@ -153,21 +147,6 @@ void whole_picture_cy_shift_lpf(PluginHost& host)
 {
     whole_picture_cy_shift(host);
     host.check()[CHECK_LPF] = 1;
-}
-
-template <typename Fn, typename Stage>
-void register_variants(const char* name, const DispatchedKernel<Fn>& kernel, Stage stage)
-{
-    for (const FrameSize& size : {frame_sd, frame_hd}) {
-        for (size_t i = 0; i < kernel.variant_count; ++i) {
-            const KernelVariant<Fn>& variant = kernel.variants[i];
-            if (!cpu_can_run(variant.required_flags))
-                continue;
-            const std::string full_name = std::string(name) + "/" + variant.name + "/" + size.name;
-            benchmark::RegisterBenchmark(full_name.c_str(), stage, variant.required_flags, size)
-                ->Unit(benchmark::kMicrosecond);
-        }
-    }
 }
 
 int register_stages()
