@@ -25,6 +25,19 @@ FilterRect effect_rect(const EffectSettings* settings, int w, int h, int max_w)
     return rect;
 }
 
+FilterRect effect_input_window(const EffectSettings* settings, int w, int h, int max_w)
+{
+    // The field shift reads only rows inside the rectangle; the low-pass
+    // filter reads five rows to either side of each output row.
+    const int lpf_reach = 5;
+    FilterRect window = effect_rect(settings, w, h, max_w);
+    if (!rect_is_empty(&window) && settings->lpf) {
+        window.top = std::max(0, window.top - lpf_reach);
+        window.bottom = std::min(h, window.bottom + lpf_reach);
+    }
+    return window;
+}
+
 // Any non-zero flag counts as on.
 static int top_field_first(const EffectSettings* settings)
 {

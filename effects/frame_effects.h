@@ -57,6 +57,12 @@ void release_effect_state(EffectState* state);
 // The settings' rectangle cut to the w x h picture.
 FilterRect effect_rect(const EffectSettings* settings, int w, int h, int max_w);
 
+// The pixels apply_effects reads to compute the rectangle: its columns, and
+// its rows with the low-pass filter's reach above and below. A host that
+// converts its frames may convert only these; everything else in `pixels`
+// may hold anything.
+FilterRect effect_input_window(const EffectSettings* settings, int w, int h, int max_w);
+
 // 1 when the even rows are the moved field, 0 when the odd rows are.
 int moved_field(const EffectSettings* settings, int32_t frame);
 

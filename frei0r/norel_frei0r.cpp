@@ -155,7 +155,11 @@ NOREL_EXPORT void f0r_update(f0r_instance_t handle, double time, const uint32_t*
         copy_pixels(out, in, static_cast<size_t>(w) * h);
         return;
     }
-    rgba_to_yc(instance->pixels.data(), w, in, static_cast<ptrdiff_t>(w) * 4, w, h);
+    // Only what the effects read is converted.
+    const FilterRect window = effect_input_window(&settings, w, h, w);
+    const size_t window_start = static_cast<size_t>(window.top) * w + window.left;
+    rgba_to_yc(instance->pixels.data() + window_start, w, in + window_start,
+               static_cast<ptrdiff_t>(w) * 4, window.right - window.left, window.bottom - window.top);
     const EffectFrame frame = {instance->pixels.data(), instance->scratch.data(), w, h, w,
                                frame_number(time, frei0r_frame_rate(instance->values))};
     apply_effects(&instance->state, &settings, &frame);
