@@ -1,5 +1,8 @@
-# The plug-in must export GetFilterTable, undecorated, and nothing else, and
-# import only DLLs that every Windows system has.
+# The plug-in must export EXPORTS (GetFilterTable by default), undecorated,
+# and nothing else, and import only DLLs that every Windows system has.
+if(NOT DEFINED EXPORTS)
+  set(EXPORTS GetFilterTable)
+endif()
 execute_process(COMMAND "${OBJDUMP}" -p "${PLUGIN}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${PLUGIN}")
@@ -8,8 +11,8 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)
 set(exports "${CMAKE_MATCH_1}")
 string(REGEX MATCHALL "\\][ \t]+[^ \t\n]+" names "${exports}")
 list(TRANSFORM names REPLACE "^\\][ \t]+" "")
-if(NOT names STREQUAL "GetFilterTable")
-  message(FATAL_ERROR "exports are '${names}', expected only GetFilterTable")
+if(NOT "${names}" STREQUAL "${EXPORTS}")
+  message(FATAL_ERROR "exports are '${names}', expected only ${EXPORTS}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 list(TRANSFORM imports REPLACE "DLL Name: " "")

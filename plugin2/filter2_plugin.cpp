@@ -1,0 +1,199 @@
+// The 64-bit editor's adapter: the table the host loads, with the 32-bit
+// plug-in's seven track bars and the five check boxes that need no other
+// frame, and a video callback that runs the effect chain over the object's
+// RGBA picture. "60FPS" and "合成モード" are left out: they read other frames
+// of the clip, which the video callback is never handed.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "effects/frame_effects.h"
+#include "effects/rgba_yc.h"
+#include "host/filter2.h"
+
+static_assert(sizeof(RgbaPixel) == sizeof(aviutl2_pixel_rgba), "the host's RGBA is RgbaPixel");
+
+namespace {
+
+enum TrackIndex { TRACK_LEFT, TRACK_WIDTH, TRACK_TOP, TRACK_HEIGHT, TRACK_SHIFT, TRACK_FREQ,
+                  TRACK_PHASE, TRACK_COUNT };
+enum CheckIndex { CHECK_TFF, CHECK_SHOW_RANGE, CHECK_MONO, CHECK_CY, CHECK_LPF, CHECK_COUNT };
+
+struct TrackSpec {
+    const wchar_t* label;
+    int32_t default_value, minimum, maximum;
+};
+
+// Labels, defaults and ranges of the 32-bit plug-in; labels as UTF-16
+// escapes, so that no editor or compiler can re-encode them.
+constexpr TrackSpec track_specs[TRACK_COUNT] = {
+    {L"\u5DE6", 0, 0, 2048},                // 左: rectangle left edge
+    {L"\u5E45", 320, 0, 2048},              // 幅: rectangle width
+    {L"\u4E0A", 0, 0, 2048},                // 上: rectangle top edge
+    {L"\u9AD8\u3055", 320, 0, 2048},        // 高さ: rectangle height
+    {L"\u79FB\u52D5\u91CF", 0, -256, 256},  // 移動量: field shift in 1/16 field line
+    {L"freq", 704, 600, 750},
+    {L"phase", 0, -180, 180},
+};
+
+constexpr aviutl2_filter_item_track track_item(const TrackSpec& spec)
+{
+    return {filter2_item_type_track, spec.label, double(spec.default_value),
+            double(spec.minimum), double(spec.maximum), 1.0, nullptr, 1.0};
+}
+
+// The host writes the current values into these records before each call.
+aviutl2_filter_item_track track_items[TRACK_COUNT] = {
+    track_item(track_specs[0]), track_item(track_specs[1]), track_item(track_specs[2]),
+    track_item(track_specs[3]), track_item(track_specs[4]), track_item(track_specs[5]),
+    track_item(track_specs[6]),
+};
+aviutl2_filter_item_check check_items[CHECK_COUNT] = {
+    {filter2_item_type_check, L"TFF", true},
+    {filter2_item_type_check, L"\u7BC4\u56F2\u8868\u793A", false},  // 範囲表示: show the rectangle
+    {filter2_item_type_check, L"MONO", false},
+    {filter2_item_type_check, L"C/Y", false},
+    {filter2_item_type_check, L"LPF", true},
+};
+void* items[] = {
+    &track_items[0], &track_items[1], &track_items[2], &track_items[3], &track_items[4],
+    &track_items[5], &track_items[6],
+    &check_items[0], &check_items[1], &check_items[2], &check_items[3], &check_items[4],
+    nullptr,
+};
+
+// A track value as the engine's integer: NaN gives the default, anything
+// else is held to the range and rounded to the nearest step.
+int32_t track_value(int index)
+{
+    const TrackSpec& spec = track_specs[index];
+    const double value = track_items[index].value;
+    if (std::isnan(value))
+        return spec.default_value;
+    return static_cast<int32_t>(
+        std::lround(std::clamp(value, double(spec.minimum), double(spec.maximum))));
+}
+
+// Read as a byte: a host may store any non-zero byte for "on".
+int check_value(int index)
+{
+    unsigned char byte;
+    std::memcpy(&byte, &check_items[index].value, 1);
+    return byte != 0;
+}
+
+EffectSettings settings_from_items()
+{
+    EffectSettings settings;
+    settings.left = track_value(TRACK_LEFT);
+    settings.width = track_value(TRACK_WIDTH);
+    settings.top = track_value(TRACK_TOP);
+    settings.height = track_value(TRACK_HEIGHT);
+    settings.shift = track_value(TRACK_SHIFT);
+    settings.freq = track_value(TRACK_FREQ);
+    settings.phase = track_value(TRACK_PHASE);
+    settings.top_field_first = check_value(CHECK_TFF);
+    settings.paired_fields = 0;
+    // The video callback cannot tell preview from output: "範囲表示" shows
+    // the rectangle in both.
+    settings.show_range = check_value(CHECK_SHOW_RANGE);
+    settings.mono = check_value(CHECK_MONO);
+    settings.composite = check_value(CHECK_CY);
+    settings.lpf = check_value(CHECK_LPF);
+    return settings;
+}
+
+// One per effect instance, through the host's user data. The host may draw
+// one instance on two threads at once (preview and output), so its state is
+// locked; different instances never share anything.
+struct EffectInstance {
+    std::mutex lock;
+    EffectState state;
+};
+
+void* create_instance(int64_t)
+{
+    return new (std::nothrow) EffectInstance;
+}
+
+void destroy_instance(int64_t, void* userdata)
+{
+    auto* instance = static_cast<EffectInstance*>(userdata);
+    if (instance == nullptr)
+        return;
+    release_effect_state(&instance->state);
+    delete instance;
+}
+
+void run_effects(EffectInstance* instance, const EffectSettings* settings,
+                 const EffectFrame* frame)
+{
+    if (instance != nullptr) {
+        std::lock_guard<std::mutex> hold(instance->lock);
+        apply_effects(&instance->state, settings, frame);
+        return;
+    }
+    // The instance's record could not be made: a state for this frame alone.
+    EffectState state;
+    apply_effects(&state, settings, frame);
+    release_effect_state(&state);
+}
+
+// The object's picture to YC, the chain, and the rectangle back: nothing
+// outside it can have changed, and alpha is carried from the host's pixels.
+// Frames are numbered from the object's first frame.
+bool filter_video(aviutl2_filter_proc_video* video)
+{
+    const EffectSettings settings = settings_from_items();
+    const int w = video->object->width;
+    const int h = video->object->height;
+    if (w <= 0 || h <= 0)
+        return true;
+    const FilterRect rect = effect_rect(&settings, w, h, w);
+    if (rect_is_empty(&rect))
+        return true;
+
+    // RGBA, the YC frame and its scratch frame: 16 bytes a pixel.
+    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+    if (count > SIZE_MAX / 16)
+        return false;
+    std::unique_ptr<RgbaPixel[]> rgba(new (std::nothrow) RgbaPixel[count]);
+    std::unique_ptr<PIXEL_YC[]> yc(new (std::nothrow) PIXEL_YC[2 * count]);
+    if (rgba == nullptr || yc == nullptr)
+        return false;
+
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(w) * sizeof(RgbaPixel);
+    video->get_image_data(reinterpret_cast<aviutl2_pixel_rgba*>(rgba.get()));
+    rgba_to_yc(yc.get(), w, rgba.get(), stride, w, h);
+    const EffectFrame frame = {yc.get(), yc.get() + count, w, h, w, video->object->frame};
+    run_effects(static_cast<EffectInstance*>(video->userdata), &settings, &frame);
+
+    const size_t corner = static_cast<size_t>(rect.top) * w + rect.left;
+    yc_to_rgba(rgba.get() + corner, stride, yc.get() + corner, w, rgba.get() + corner, stride,
+               rect.right - rect.left, rect.bottom - rect.top);
+    video->set_image_data(reinterpret_cast<const aviutl2_pixel_rgba*>(rgba.get()), w, h);
+    return true;
+}
+
+aviutl2_filter_plugin_table filter_table = {
+    FILTER2_FLAG_VIDEO | FILTER2_FLAG_FILTER | FILTER2_FLAG_USERDATA,
+    L"norel2",
+    nullptr,  // the host's default category
+    L"norel2 version " NOREL_VERSION L": analogue composite video imitation",
+    items,
+    filter_video,
+    nullptr,  // no audio
+    create_instance,
+    destroy_instance,
+};
+
+}  // namespace
+
+extern "C" aviutl2_filter_plugin_table* GetFilterPluginTable(void)
+{
+    return &filter_table;
+}

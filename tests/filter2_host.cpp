@@ -1,0 +1,360 @@
+// Our stand-in for the 64-bit editor: loads norel.auf2 as the host does,
+// walks its items, and draws objects through the video callback over our
+// own buffers. Every picture must equal the effects applied directly to it
+// (RGBA to YC, the chain, back with the source's alpha), with every pixel
+// outside the rectangle as it was, per instance and on two threads at once,
+// and for hostile item values as for the values they stand for.
+//
+//   norel_filter2_host PLUGIN.auf2
+#include <windows.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "effects/frame_effects.h"
+#include "effects/rgba_yc.h"
+#include "host/filter2.h"
+
+namespace {
+
+std::atomic<int> failures{0};
+
+void fail(const std::string& what)
+{
+    std::fprintf(stderr, "norel_filter2_host: %s\n", what.c_str());
+    ++failures;
+}
+
+// The items the host must find, in order, written out apart from the plug-in.
+struct ExpectedTrack {
+    const wchar_t* label;
+    double default_value, minimum, maximum;
+};
+const ExpectedTrack expected_tracks[] = {
+    {L"左", 0, 0, 2048},       {L"幅", 320, 0, 2048}, {L"上", 0, 0, 2048},
+    {L"高さ", 320, 0, 2048},   {L"移動量", 0, -256, 256}, {L"freq", 704, 600, 750},
+    {L"phase", 0, -180, 180},
+};
+const wchar_t* const expected_checks[] = {L"TFF", L"範囲表示", L"MONO", L"C/Y", L"LPF"};
+const bool expected_check_defaults[] = {true, false, false, false, true};
+
+aviutl2_filter_item_track* tracks[7];
+aviutl2_filter_item_check* checks[5];
+
+void walk_items(void** items)
+{
+    size_t n = 0;
+    for (; items[n] != nullptr; ++n) {
+        const wchar_t* type = *static_cast<const wchar_t* const*>(items[n]);
+        const bool is_track = n < 7;
+        if (n >= 12 || std::wcscmp(type, is_track ? L"track2" : L"check") != 0) {
+            fail("item " + std::to_string(n) + " has an unexpected type");
+            return;
+        }
+        if (is_track) {
+            auto* t = tracks[n] = static_cast<aviutl2_filter_item_track*>(items[n]);
+            const ExpectedTrack& e = expected_tracks[n];
+            if (std::wcscmp(t->name, e.label) != 0 || t->value != e.default_value ||
+                t->s != e.minimum || t->e != e.maximum || t->step != 1.0)
+                fail("track " + std::to_string(n) + " differs in label, default, range or step");
+        } else {
+            auto* c = checks[n - 7] = static_cast<aviutl2_filter_item_check*>(items[n]);
+            if (std::wcscmp(c->name, expected_checks[n - 7]) != 0 ||
+                c->value != expected_check_defaults[n - 7])
+                fail("check " + std::to_string(n - 7) + " differs in label or default");
+        }
+    }
+    if (n != 12)
+        fail("expected 7 track bars and 5 check boxes, found " + std::to_string(n) + " items");
+}
+
+void set_items(const EffectSettings& s)
+{
+    const int32_t values[7] = {s.left, s.width, s.top, s.height, s.shift, s.freq, s.phase};
+    for (int i = 0; i < 7; ++i)
+        tracks[i]->value = values[i];
+    const int flags[5] = {s.top_field_first, s.show_range, s.mono, s.composite, s.lpf};
+    for (int i = 0; i < 5; ++i)
+        checks[i]->value = flags[i] != 0;
+}
+
+// The host's image services over the picture of the call in progress.
+struct Picture {
+    std::vector<RgbaPixel> pixels;
+    int w, h;
+};
+thread_local Picture* drawn;
+
+// Every instance's values go through the plug-in's one set of items: a call
+// writes them under this lock, and the plug-in must have taken them by the
+// time it asks for the picture, when the next call may write its own.
+std::mutex items_lock;
+thread_local bool holding_items;
+
+void release_items()
+{
+    if (holding_items)
+        items_lock.unlock();
+    holding_items = false;
+}
+
+void get_image_data(aviutl2_pixel_rgba* buffer)
+{
+    release_items();
+    std::memcpy(buffer, drawn->pixels.data(), drawn->pixels.size() * sizeof(RgbaPixel));
+}
+
+void set_image_data(const aviutl2_pixel_rgba* buffer, int width, int height)
+{
+    drawn->w = width;
+    drawn->h = height;
+    drawn->pixels.assign(reinterpret_cast<const RgbaPixel*>(buffer),
+                         reinterpret_cast<const RgbaPixel*>(buffer) + size_t(width) * height);
+}
+
+Picture random_picture(int w, int h, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Picture p{std::vector<RgbaPixel>(size_t(w) * h), w, h};
+    for (RgbaPixel& px : p.pixels)
+        px = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+    return p;
+}
+
+Picture draw(const aviutl2_filter_plugin_table* table, void* userdata, const Picture& source,
+             int32_t frame, const std::function<void()>& write_items)
+{
+    Picture picture = source;
+    const aviutl2_scene_info scene = {1920, 1080, 30000, 1001, 48000};
+    aviutl2_object_info object = {};
+    object.frame = frame;
+    object.frame_total = 1000;
+    object.width = source.w;
+    object.height = source.h;
+    aviutl2_filter_proc_video video = {};
+    video.scene = &scene;
+    video.object = &object;
+    video.get_image_data = get_image_data;
+    video.set_image_data = set_image_data;
+    video.userdata = userdata;
+    items_lock.lock();
+    holding_items = true;
+    write_items();
+    drawn = &picture;
+    if (!table->func_proc_video(&video))
+        fail("the video callback reported a failure");
+    drawn = nullptr;
+    release_items();
+    return picture;
+}
+
+Picture engine_result(const Picture& source, const EffectSettings& settings, int32_t frame)
+{
+    const int w = source.w, h = source.h;
+    std::vector<PIXEL_YC> yc(size_t(w) * h), scratch(size_t(w) * h);
+    rgba_to_yc(yc.data(), w, source.pixels.data(), w * 4, w, h);
+    EffectState state;
+    const EffectFrame f = {yc.data(), scratch.data(), w, h, w, frame};
+    apply_effects(&state, &settings, &f);
+    release_effect_state(&state);
+    Picture result{std::vector<RgbaPixel>(size_t(w) * h), w, h};
+    yc_to_rgba(result.pixels.data(), w * 4, yc.data(), w, source.pixels.data(), w * 4, w, h);
+    return result;
+}
+
+bool same(const RgbaPixel& a, const RgbaPixel& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Equal to the engine's result, and, outside the rectangle, to the source.
+void check_drawn(const std::string& name, const Picture& source, const Picture& drawn,
+                 const EffectSettings& settings, int32_t frame)
+{
+    if (drawn.w != source.w || drawn.h != source.h) {
+        fail(name + ": the picture changed size");
+        return;
+    }
+    const Picture expected = engine_result(source, settings, frame);
+    const FilterRect rect = effect_rect(&settings, source.w, source.h, source.w);
+    long long wrong = 0, moved_outside = 0;
+    for (int r = 0; r < source.h; ++r) {
+        for (int x = 0; x < source.w; ++x) {
+            const size_t i = size_t(r) * source.w + x;
+            wrong += !same(drawn.pixels[i], expected.pixels[i]);
+            const bool inside = r >= rect.top && r < rect.bottom && x >= rect.left && x < rect.right;
+            moved_outside += !inside && !same(drawn.pixels[i], source.pixels[i]);
+        }
+    }
+    if (wrong != 0 || moved_outside != 0)
+        fail(name + ": " + std::to_string(wrong) + " pixels differ from the engine's, " +
+             std::to_string(moved_outside) + " outside the rectangle changed");
+}
+
+// Settings in EffectSettings order: left, width, top, height, shift, freq,
+// phase, TFF, (60FPS), 範囲表示, MONO, C/Y, LPF. Frames run from `frame` on.
+struct DrawCase {
+    const char* name;
+    int w, h;
+    int32_t frame, frames;
+    EffectSettings settings;
+};
+const DrawCase draw_cases[] = {
+    {"defaults (LPF)", 333, 201, 0, 1, {}},
+    {"inner rectangle, C/Y, whole-line shift", 333, 201, 0, 4,
+     {17, 250, 9, 150, 32, 704, 0, 1, 0, 0, 0, 1, 1}},
+    {"rectangle past the corner, fractional shift, BFF", 333, 201, 5, 1,
+     {300, 320, 180, 320, -37, 704, 0, 0, 0, 0, 0, 0, 1}},
+    {"C/Y off-nominal, MONO too, largest shift", 640, 96, 7, 2,
+     {0, 2048, 0, 2048, 256, 733, 45, 1, 0, 0, 1, 1, 0}},
+    {"MONO without LPF", 96, 64, 3, 1, {10, 50, 3, 40, 5, 650, -90, 1, 0, 0, 1, 0, 0}},
+    {"range shown", 333, 201, 0, 1, {40, 100, 20, 60, 8, 704, 0, 1, 0, 1, 0, 1, 1}},
+    {"one pixel", 1, 1, 0, 2, {0, 320, 0, 320, 3, 704, 0, 1, 0, 0, 0, 1, 1}},
+};
+
+// Values no host should send, each drawn as the value it must stand for.
+struct HostileTrack {
+    int track;
+    double value;
+    int32_t means;
+};
+const double inf = std::numeric_limits<double>::infinity();
+const double nan = std::numeric_limits<double>::quiet_NaN();
+const HostileTrack hostile_tracks[] = {
+    {0, nan, 0},       {0, -5, 0},         {0, 1e300, 2048},  {0, 40.6, 41},
+    {1, -inf, 0},      {1, inf, 2048},     {2, -1e18, 0},     {3, nan, 320},
+    {4, nan, 0},       {4, -1e9, -256},    {4, 1e9, 256},     {4, -12.5, -13},
+    {5, nan, 704},     {5, -1, 600},       {5, 1e300, 750},   {6, -inf, -180},
+    {6, 4e9, 180},     {6, nan, 0},
+};
+
+void set_track_setting(EffectSettings* s, int track, int32_t value)
+{
+    int32_t* fields[7] = {&s->left, &s->width, &s->top, &s->height, &s->shift, &s->freq, &s->phase};
+    *fields[track] = value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: norel_filter2_host PLUGIN.auf2\n");
+        return 2;
+    }
+    HMODULE module = LoadLibraryA(argv[1]);
+    if (module == nullptr) {
+        std::fprintf(stderr, "norel_filter2_host: cannot load %s (error %lu)\n", argv[1],
+                     GetLastError());
+        return 1;
+    }
+    auto get_table = reinterpret_cast<GetFilterPluginTableFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetFilterPluginTable")));
+    if (get_table == nullptr) {
+        std::fprintf(stderr, "norel_filter2_host: %s exports no GetFilterPluginTable\n", argv[1]);
+        return 1;
+    }
+    const aviutl2_filter_plugin_table* table = get_table();
+    if (get_table() != table || table->flag != (FILTER2_FLAG_VIDEO | FILTER2_FLAG_FILTER |
+                                                FILTER2_FLAG_USERDATA) ||
+        std::wcscmp(table->name, L"norel2") != 0 || table->func_proc_video == nullptr ||
+        table->func_proc_audio != nullptr || table->func_create == nullptr ||
+        table->func_destroy == nullptr) {
+        std::fprintf(stderr, "norel_filter2_host: the filter table is not as expected\n");
+        return 1;
+    }
+    walk_items(table->items);
+    if (failures != 0)
+        return 1;
+
+    void* first = table->func_create(101);
+    void* second = table->func_create(102);
+    if (first == nullptr || second == nullptr || first == second)
+        fail("func_create must give every instance a record of its own");
+
+    // Differential run, through one instance, then with no record at all.
+    int drawn_count = 0;
+    for (void* userdata : {first, static_cast<void*>(nullptr)}) {
+        for (const DrawCase& c : draw_cases) {
+            for (int32_t frame = c.frame; frame < c.frame + c.frames; ++frame) {
+                const Picture source = random_picture(c.w, c.h, 7u + drawn_count);
+                const Picture result =
+                    draw(table, userdata, source, frame, [&] { set_items(c.settings); });
+                check_drawn(std::string(c.name) + ", frame " + std::to_string(frame), source,
+                            result, c.settings, frame);
+                ++drawn_count;
+            }
+        }
+    }
+
+    // Two instances on two threads at once, with settings of their own:
+    // shared subcarrier tables or a shared shift kernel would be rebuilt
+    // under each other.
+    auto run_instance = [&](void* userdata, const EffectSettings& settings, int w,
+                            const char* name) {
+        for (int32_t frame = 0; frame < 24; ++frame) {
+            const Picture source = random_picture(w, 120, unsigned(frame * 31 + w));
+            const Picture result =
+                draw(table, userdata, source, frame, [&] { set_items(settings); });
+            check_drawn(name, source, result, settings, frame);
+        }
+    };
+    const EffectSettings first_settings = {0, 2048, 0, 2048, 21, 704, 30, 1, 0, 0, 0, 1, 1};
+    const EffectSettings second_settings = {0, 2048, 0, 2048, -11, 650, -60, 0, 0, 0, 0, 1, 1};
+    std::thread other(run_instance, second, second_settings, 352, "second instance");
+    run_instance(first, first_settings, 320, "first instance");
+    other.join();
+
+    // Hostile values, one item at a time, over C/Y and a fractional shift.
+    const Picture source = random_picture(200, 120, 99);
+    for (const HostileTrack& t : hostile_tracks) {
+        EffectSettings means;
+        means.composite = 1;
+        means.shift = 5;
+        const Picture result = draw(table, first, source, 0, [&] {
+            set_items(means);
+            tracks[t.track]->value = t.value;
+        });
+        set_track_setting(&means, t.track, t.means);
+        check_drawn("track " + std::to_string(t.track) + " at " + std::to_string(t.value), source,
+                    result, means, 0);
+    }
+    for (const unsigned char byte : {0x02, 0x80, 0xFF}) {
+        EffectSettings means;
+        means.lpf = 0;
+        const Picture result = draw(table, first, source, 0, [&] {
+            set_items(means);
+            std::memcpy(&checks[2]->value, &byte, 1);  // MONO
+        });
+        means.mono = 1;
+        check_drawn("MONO stored as byte " + std::to_string(byte), source, result, means, 0);
+    }
+    // Objects with no picture: nothing is read or written.
+    for (const int size : {0, -1}) {
+        Picture empty{{}, size, size};
+        const Picture after = draw(table, first, empty, 0, [] { set_items(EffectSettings()); });
+        if (!after.pixels.empty() || after.w != size)
+            fail("a picture of size " + std::to_string(size) + " was written");
+    }
+
+    table->func_destroy(101, first);
+    table->func_destroy(102, second);
+    table->func_destroy(103, nullptr);
+    FreeLibrary(module);
+    if (failures != 0)
+        return 1;
+    std::printf("norel_filter2_host: %d differential pictures, 48 on two instances at once, "
+                "%d hostile values: all equal to the effects applied directly\n",
+                drawn_count, int(std::size(hostile_tracks)) + 3);
+    return 0;
+}
