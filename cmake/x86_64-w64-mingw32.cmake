@@ -1,14 +1,6 @@
 # Cross build of the 64-bit Windows plug-in and its test programs with the
-# x86-64 mingw-w64 compiler (its POSIX thread model, which GoogleTest needs);
-# test programs run under wine, in a 64-bit prefix (the win64 test preset).
-set(CMAKE_SYSTEM_NAME Windows)
+# x86-64 mingw-w64 compiler; test programs run under wine, in a 64-bit
+# prefix (the win64 test preset).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(NOREL_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
