@@ -143,9 +143,9 @@ void run_effects(EffectInstance* instance, const EffectSettings* settings,
     release_effect_state(&state);
 }
 
-// The object's picture to YC, the chain, and the rectangle back: nothing
-// outside it can have changed, and alpha is carried from the host's pixels.
-// Frames are numbered from the object's first frame.
+// What the effects read of the object's picture to YC, the chain, and the
+// rectangle back: nothing outside it can have changed, and alpha is carried
+// from the host's pixels. Frames are numbered from the object's first frame.
 bool filter_video(aviutl2_filter_proc_video* video)
 {
     const EffectSettings settings = settings_from_items();
@@ -162,13 +162,16 @@ bool filter_video(aviutl2_filter_proc_video* video)
     if (count > SIZE_MAX / 16)
         return false;
     std::unique_ptr<RgbaPixel[]> rgba(new (std::nothrow) RgbaPixel[count]);
-    std::unique_ptr<PIXEL_YC[]> yc(new (std::nothrow) PIXEL_YC[2 * count]);
+    std::unique_ptr<PIXEL_YC[]> yc(new (std::nothrow) PIXEL_YC[2 * count]());
     if (rgba == nullptr || yc == nullptr)
         return false;
 
     const ptrdiff_t stride = static_cast<ptrdiff_t>(w) * sizeof(RgbaPixel);
     video->get_image_data(reinterpret_cast<aviutl2_pixel_rgba*>(rgba.get()));
-    rgba_to_yc(yc.get(), w, rgba.get(), stride, w, h);
+    const FilterRect window = effect_input_window(&settings, w, h, w);
+    const size_t window_start = static_cast<size_t>(window.top) * w + window.left;
+    rgba_to_yc(yc.get() + window_start, w, rgba.get() + window_start, stride,
+               window.right - window.left, window.bottom - window.top);
     const EffectFrame frame = {yc.get(), yc.get() + count, w, h, w, video->object->frame};
     run_effects(static_cast<EffectInstance*>(video->userdata), &settings, &frame);
 
