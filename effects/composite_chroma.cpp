@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 void* (*subcarrier_table_alloc)(size_t size) = std::malloc;
@@ -81,24 +82,37 @@ static const KernelVariant<EncodeCompositeRowFn> encode_composite_row_variants[]
 DispatchedKernel<EncodeCompositeRowFn> encode_composite_row_kernel = {
     encode_composite_row_variants, std::size(encode_composite_row_variants)};
 
+// The sign flips every second row, counted from the rectangle's top: before
+// each row whose parity, offset by bit 0 of the flags, is even.
+static int32_t row_sign(const FilterRect* rect, int32_t carrier_flags, int row)
+{
+    const int first = rect->top + (carrier_flags & 1);
+    const int last = row + (carrier_flags & 1);
+    const int flips = last / 2 - (first + 1) / 2 + 1;  // even numbers in first .. last
+    const int32_t start = (carrier_flags & 2) ? 1 : -1;
+    return (flips & 1) ? -start : start;
+}
+
+void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
+                               const SubcarrierTables* tables, int32_t carrier_flags, int row)
+{
+    const int width = rect->right - rect->left;
+    const PIXEL_YC* in = rect_row(src, rect, row);
+    if (out != in)
+        std::memcpy(out, in, static_cast<size_t>(width) * sizeof(PIXEL_YC));
+    // Entries are indexed by absolute column, so every row starts at left.
+    dispatched(&encode_composite_row_kernel)(out, tables->cos_table + rect->left,
+                                             tables->sin_table + rect->left, width,
+                                             row_sign(rect, carrier_flags, row));
+}
+
 void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierTables* tables,
                       int32_t carrier_flags)
 {
     if (rect_is_empty(rect))
         return;
-    EncodeCompositeRowFn* encode_row = dispatched(&encode_composite_row_kernel);
-    // Entries are indexed by absolute column, so every row starts at left.
-    const int16_t* cos_weights = tables->cos_table + rect->left;
-    const int16_t* sin_weights = tables->sin_table + rect->left;
-    const int width = rect->right - rect->left;
-    int32_t sign = (carrier_flags & 2) ? 1 : -1;
-    int32_t parity = rect->top + (carrier_flags & 1);
-    for (int r = rect->top; r < rect->bottom; ++r, ++parity) {
-        // The sign flips every second row, counted from the rectangle's top.
-        if ((parity & 1) == 0)
-            sign = -sign;
-        encode_row(rect_row(frame, rect, r), cos_weights, sin_weights, width, sign);
-    }
+    for (int r = rect->top; r < rect->bottom; ++r)
+        encode_composite_rect_row(rect_row(frame, rect, r), frame, rect, tables, carrier_flags, r);
 }
 
 void release_subcarrier_tables(SubcarrierTables* tables)

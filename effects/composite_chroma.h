@@ -40,6 +40,11 @@ void compute_subcarrier_entries(int16_t* cos_table, int16_t* sin_table, int32_t 
 void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierTables* tables,
                       int32_t carrier_flags);
 
+// Row `row` of the rectangle as encode_composite leaves it, encoded from
+// src into out (the pixel of column left), which may be that row of src.
+void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
+                               const SubcarrierTables* tables, int32_t carrier_flags, int row);
+
 // Frees both tables; the next build allocates them again.
 void release_subcarrier_tables(SubcarrierTables* tables);
 

@@ -1,13 +1,27 @@
 #include "effects/field_shift.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
-static void copy_row(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int dst_row,
-                     int src_row)
+// The rows of a shift's source, row r stored as row r % cycle.
+struct SourceRows {
+    const PIXEL_YC* frame;
+    int cycle;
+    const FilterRect* rect;
+};
+
+static const PIXEL_YC* source_row(const SourceRows* src, int r)
 {
-    std::memcpy(rect_row(dst, rect, dst_row), rect_row(src, rect, src_row),
-                static_cast<size_t>(rect->right - rect->left) * sizeof(PIXEL_YC));
+    return rect_row(src->frame, src->rect, r % src->cycle);
+}
+
+static void copy_row(PIXEL_YC* out, const SourceRows* src, int src_row)
+{
+    std::memcpy(out, source_row(src, src_row),
+                static_cast<size_t>(src->rect->right - src->rect->left) * sizeof(PIXEL_YC));
 }
 
 // Rows of the moved field have parity 0 when moved_field is non-zero.
@@ -50,40 +64,26 @@ static const int16_t* components(const PIXEL_YC* pixels)
     return reinterpret_cast<const int16_t*>(pixels);
 }
 
-void fill_from_other_field(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int i)
+static void fill_row(PIXEL_YC* out, const SourceRows* src, int i)
 {
+    const FilterRect* rect = src->rect;
     // A one-row rectangle has no neighbour rows of its own; rather than read
     // outside it (or before the frame), the row is left as it is.
     if (rect->bottom - rect->top < 2) {
-        copy_row(dst, src, rect, i, i);
+        copy_row(out, src, i);
         return;
     }
     const int a = i - 1 >= rect->top ? i - 1 : i + 1;
     const int b = i + 1 < rect->bottom ? i + 1 : i - 1;
-    dispatched(&average_rows_kernel)(components(rect_row(dst, rect, i)),
-                                     components(rect_row(src, rect, a)),
-                                     components(rect_row(src, rect, b)),
+    dispatched(&average_rows_kernel)(components(out), components(source_row(src, a)),
+                                     components(source_row(src, b)),
                                      3 * (rect->right - rect->left));
 }
 
-void shift_field_whole(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int32_t v,
-                       int moved_field)
+void fill_from_other_field(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int i)
 {
-    if (rect_is_empty(rect))
-        return;
-    const int direction = moved_field ? 1 : -1;
-    const long long offset = static_cast<long long>(direction) * 2 * (v / 16);
-    for (int i = rect->top; i < rect->bottom; ++i) {
-        if (row_stays(i, moved_field)) {
-            copy_row(dst, src, rect, i, i);
-            continue;
-        }
-        const long long source = i + offset;
-        if (row_inside(rect, source))
-            copy_row(dst, src, rect, i, static_cast<int>(source));
-        else
-            fill_from_other_field(dst, src, rect, i);
-    }
+    const SourceRows rows = {src, INT_MAX, rect};
+    fill_row(rect_row(dst, rect, i), &rows, i);
 }
 
 void interpolate_row_c(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
@@ -118,36 +118,82 @@ static InterpolateRowFn* interpolation_for(const int32_t weights[4])
     return dispatched(&interpolate_row_kernel);
 }
 
-void shift_field_fraction(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int32_t v,
-                          int moved_field, const int32_t kernel[4])
+static int direction(int moved_field)
+{
+    return moved_field ? 1 : -1;
+}
+
+static void shift_row_whole(PIXEL_YC* out, const SourceRows* src, int32_t v, int moved_field, int i)
+{
+    const FilterRect* rect = src->rect;
+    const long long source = i + static_cast<long long>(direction(moved_field)) * 2 * (v / 16);
+    if (row_inside(rect, source))
+        copy_row(out, src, static_cast<int>(source));
+    else
+        fill_row(out, src, i);
+}
+
+static void shift_row_fraction(PIXEL_YC* out, const SourceRows* src, int32_t v, int moved_field,
+                               const int32_t kernel[4], int i)
+{
+    const FilterRect* rect = src->rect;
+    const int sigma = direction(moved_field);
+    const long long centre = i + static_cast<long long>(sigma) * 2 * ((v >> 4) + 1);
+    if (!row_inside(rect, centre)) {
+        fill_row(out, src, i);
+        return;
+    }
+    // Taps one field line apart; one outside the rectangle is replaced by
+    // the tap one field line nearer the centre.
+    const int m = static_cast<int>(centre);
+    const int r1 = m;
+    const int r0 = row_inside(rect, m - 2 * sigma) ? m - 2 * sigma : m;
+    const int r2 = row_inside(rect, m + 2 * sigma) ? m + 2 * sigma : m;
+    const int r3 = row_inside(rect, m + 4 * sigma) ? m + 4 * sigma : r2;
+    const int16_t* const tap[4] = {components(source_row(src, r0)), components(source_row(src, r1)),
+                                   components(source_row(src, r2)), components(source_row(src, r3))};
+    interpolation_for(kernel)(components(out), tap, kernel, 3 * (rect->right - rect->left));
+}
+
+void shift_field_row(PIXEL_YC* out, const PIXEL_YC* src, int src_cycle, const FilterRect* rect,
+                     const FieldShift* shift, int i)
+{
+    const SourceRows rows = {src, src_cycle, rect};
+    if (row_stays(i, shift->moved_field))
+        copy_row(out, &rows, i);
+    else if (shift->kernel != nullptr)
+        shift_row_fraction(out, &rows, shift->v, shift->moved_field, shift->kernel, i);
+    else
+        shift_row_whole(out, &rows, shift->v, shift->moved_field, i);
+}
+
+int shift_field_reach(const FieldShift* shift)
+{
+    // Whole lines: 2 |v / 16| rows; fractions: the centre 2 |(v >> 4) + 1|
+    // rows away and taps up to 4 further; gap fills 1.
+    const long long whole_lines = std::llabs(static_cast<long long>(shift->v)) / 16;
+    return static_cast<int>(std::min(2 * whole_lines + 6, 1LL << 30));
+}
+
+static void shift_rows(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect,
+                       const FieldShift* shift)
 {
     if (rect_is_empty(rect))
         return;
-    InterpolateRowFn* interpolate_row = interpolation_for(kernel);
-    const int direction = moved_field ? 1 : -1;
-    const long long centre_offset = static_cast<long long>(direction) * 2 * ((v >> 4) + 1);
-    const int count = 3 * (rect->right - rect->left);
-    for (int i = rect->top; i < rect->bottom; ++i) {
-        if (row_stays(i, moved_field)) {
-            copy_row(dst, src, rect, i, i);
-            continue;
-        }
-        const long long centre = i + centre_offset;
-        if (!row_inside(rect, centre)) {
-            fill_from_other_field(dst, src, rect, i);
-            continue;
-        }
-        // Taps one field line apart; one outside the rectangle is replaced by
-        // the tap one field line nearer the centre.
-        const int m = static_cast<int>(centre);
-        const int r1 = m;
-        const int r0 = row_inside(rect, m - 2 * direction) ? m - 2 * direction : m;
-        const int r2 = row_inside(rect, m + 2 * direction) ? m + 2 * direction : m;
-        const int r3 = row_inside(rect, m + 4 * direction) ? m + 4 * direction : r2;
-        const int16_t* const tap[4] = {components(rect_row(src, rect, r0)),
-                                       components(rect_row(src, rect, r1)),
-                                       components(rect_row(src, rect, r2)),
-                                       components(rect_row(src, rect, r3))};
-        interpolate_row(components(rect_row(dst, rect, i)), tap, kernel, count);
-    }
+    for (int i = rect->top; i < rect->bottom; ++i)
+        shift_field_row(rect_row(dst, rect, i), src, INT_MAX, rect, shift, i);
+}
+
+void shift_field_whole(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int32_t v,
+                       int moved_field)
+{
+    const FieldShift shift = {v, moved_field, nullptr};
+    shift_rows(dst, src, rect, &shift);
+}
+
+void shift_field_fraction(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int32_t v,
+                          int moved_field, const int32_t kernel[4])
+{
+    const FieldShift shift = {v, moved_field, kernel};
+    shift_rows(dst, src, rect, &shift);
 }

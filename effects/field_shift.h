@@ -20,6 +20,24 @@ void shift_field_fraction(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* 
 // Rebuilds moved row i of dst from its neighbours of the field that stays.
 void fill_from_other_field(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int i);
 
+// One frame's field shift, for walking the rectangle row by row: v, the
+// moved field and the kernel of the fractional path (null: whole lines).
+struct FieldShift {
+    int32_t v;
+    int moved_field;
+    const int32_t* kernel;
+};
+
+// Row i of the shifted rectangle (top <= i < bottom), columns left ..
+// right - 1, into out (the pixel of column left), exactly as
+// shift_field_whole or shift_field_fraction writes it. Source row r is row
+// r % src_cycle of src, so that a caller can keep only the rows in use.
+// Reads only rows inside the rectangle that lie within shift_field_reach
+// rows of i.
+void shift_field_row(PIXEL_YC* out, const PIXEL_YC* src, int src_cycle, const FilterRect* rect,
+                     const FieldShift* shift, int i);
+int shift_field_reach(const FieldShift* shift);
+
 // The row operations the stage dispatches. A row is a flat run of `count`
 // 16-bit components (3 per pixel); out never overlaps the inputs.
 

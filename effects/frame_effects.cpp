@@ -1,6 +1,8 @@
 #include "effects/frame_effects.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 #include "effects/field_shift.h"
 #include "effects/region.h"
@@ -59,20 +61,105 @@ int32_t carrier_flags(const EffectSettings* settings, int32_t frame)
     return static_cast<int32_t>((sequence & 2u) | static_cast<uint32_t>(top_field_first(settings)));
 }
 
-static void shift_moved_field(EffectState* state, const EffectFrame* frame, const FilterRect* rect,
-                              int32_t v, int field)
+// What the chain does to one frame, decided before its rows are walked.
+struct Chain {
+    const SubcarrierTables* carrier;  // "C/Y" tables; null: no encoding
+    int32_t carrier_flags;
+    FieldShift shift;
+    VerticalLpfRowsFn* filter_rows;  // "LPF"; null: no filtering
+};
+
+static FieldShift field_shift(EffectState* state, int32_t v, int field)
 {
-    if ((v & 15) != 0) {
-        if (v != state->kernel_key) {
-            build_shift_kernel(state->shift_kernel.weights, v);
-            state->kernel_key = v;
-        }
-        shift_field_fraction(frame->scratch, frame->pixels, rect, v, field,
-                             state->shift_kernel.weights);
-    } else {
-        shift_field_whole(frame->scratch, frame->pixels, rect, v, field);
+    if ((v & 15) == 0)
+        return {v, field, nullptr};
+    if (v != state->kernel_key) {
+        build_shift_kernel(state->shift_kernel.weights, v);
+        state->kernel_key = v;
     }
-    copy_rect(frame->pixels, frame->scratch, rect);
+    return {v, field, state->shift_kernel.weights};
+}
+
+// Columns per strip: a strip's rows at every stage stay in the processor's
+// first caches while the chain walks down it.
+constexpr int strip_pixels = 256;
+
+// A strip's rows are short runs a pitch apart, which the processor does not
+// fetch ahead by itself: the walk asks for the frame's rows a few rows
+// before it stages them.
+constexpr int prefetch_rows = 12;
+
+static void prefetch_row(const EffectFrame* frame, const FilterRect* strip, int r)
+{
+    const char* in = reinterpret_cast<const char*>(rect_row(frame->pixels, strip, r));
+    const size_t bytes = static_cast<size_t>(strip->right - strip->left) * sizeof(PIXEL_YC);
+    for (size_t b = 0; b < bytes; b += 64)
+        __builtin_prefetch(in + b, 0);
+    __builtin_prefetch(in + bytes - 1, 0);
+}
+
+// The chain down one strip, rows top to bottom, each stage running just
+// far enough ahead of the next: rows are chroma-encoded into the scratch
+// frame, shifted from there into a ring of rows, and low-pass filtered from
+// the ring (rows of the strip) and the frame (rows above and below it) into
+// the frame. Every row of the frame is written once, and the frame's rows
+// of the strip are read before they are written. The scratch frame keeps
+// only the encoded rows that a shifted row still reads, row r in its row
+// r % staged_rows, so that they too stay in cache.
+static void run_chain(const EffectFrame* frame, const FilterRect* strip, const Chain* chain)
+{
+    alignas(32) PIXEL_YC ring[vertical_lpf_ring_rows][strip_pixels];
+    const int width = strip->right - strip->left;
+    const long long reach = shift_field_reach(&chain->shift);
+    // Rows shifted - reach .. staged - 1 are in use, at most 2 reach + 1.
+    const int staged_rows = static_cast<int>(std::min<long long>(frame->h, 2 * reach + 2));
+    int staged = strip->top;   // rows top .. staged - 1 have been in the scratch frame
+    int shifted = strip->top;  // rows shifted - ring rows .. shifted - 1 are in the ring
+
+    auto stage_row = [&](int r) {
+        if (r + prefetch_rows < strip->bottom)
+            prefetch_row(frame, strip, r + prefetch_rows);
+        // The scratch frame is the host's to give and the engine's to fill:
+        // the host reads only the frame after the call.
+        PIXEL_YC* out = rect_row(frame->scratch, strip, r % staged_rows);
+        if (chain->carrier != nullptr)
+            encode_composite_rect_row(out, frame->pixels, strip, chain->carrier,
+                                      chain->carrier_flags, r);
+        else
+            std::memcpy(out, rect_row(frame->pixels, strip, r), width * sizeof(PIXEL_YC));
+    };
+    auto shift_through = [&](int last) {
+        for (; shifted <= std::min(last, strip->bottom - 1); ++shifted) {
+            for (; staged <= std::min<long long>(shifted + reach, strip->bottom - 1); ++staged)
+                stage_row(staged);
+            shift_field_row(ring[shifted % vertical_lpf_ring_rows], frame->scratch, staged_rows,
+                            strip, &chain->shift, shifted);
+        }
+    };
+
+    // The filter writes rows 1 .. h - 2; the strip's other rows are the shifted rows.
+    const bool lpf = chain->filter_rows != nullptr;
+    const int lpf_first = lpf ? std::max(strip->top, 1) : strip->bottom;
+    const int lpf_end = lpf ? std::min(strip->bottom, frame->h - 1) : strip->bottom;
+    const ptrdiff_t pitch = 3 * static_cast<ptrdiff_t>(strip->pitch);
+    const ptrdiff_t left = 3 * static_cast<ptrdiff_t>(strip->left);
+    auto* pixels = reinterpret_cast<int16_t*>(frame->pixels);
+    for (int i = strip->top; i < strip->bottom;) {
+        if (i >= lpf_first && i < lpf_end) {
+            const int end = std::min(i + vertical_lpf_group_rows, lpf_end);
+            shift_through(end + 4);
+            const LpfSource source = {pixels + left, pitch, reinterpret_cast<int16_t*>(ring),
+                                      3 * strip_pixels, strip->top, shifted};
+            vertical_lpf_source_rows(pixels + left, pitch, &source, i, end, frame->h, 3 * width,
+                                     chain->filter_rows);
+            i = end;
+        } else {
+            shift_through(i);
+            std::memcpy(rect_row(frame->pixels, strip, i), ring[i % vertical_lpf_ring_rows],
+                        width * sizeof(PIXEL_YC));
+            ++i;
+        }
+    }
 }
 
 void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
@@ -82,18 +169,26 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
         show_range(frame->pixels, &rect);
         return;
     }
-    if (settings->composite &&
-        build_subcarrier_tables(&state->subcarrier_tables, settings->freq, settings->phase,
-                                frame->w, frame->max_w))
-        encode_composite(frame->pixels, &rect, &state->subcarrier_tables,
-                         carrier_flags(settings, frame->number));
+    Chain chain;
+    chain.carrier = settings->composite &&
+                            build_subcarrier_tables(&state->subcarrier_tables, settings->freq,
+                                                    settings->phase, frame->w, frame->max_w)
+                        ? &state->subcarrier_tables
+                        : nullptr;
+    chain.carrier_flags = carrier_flags(settings, frame->number);
+    chain.shift = field_shift(state, settings->shift, moved_field(settings, frame->number));
+    chain.filter_rows = settings->lpf ? dispatched(&vertical_lpf_rows_kernel) : nullptr;
 
-    shift_moved_field(state, frame, &rect, settings->shift, moved_field(settings, frame->number));
-
-    if (settings->lpf) {
-        vertical_lpf(frame->scratch, frame->pixels, frame->h, frame->w, frame->max_w);
-        copy_rect(frame->pixels, frame->scratch, &rect);
+    // "C/Y", the field shift and "LPF" together, strip by strip of columns.
+    const int width = rect.right - rect.left;
+    const int strips = (width + strip_pixels - 1) / strip_pixels;
+    for (int k = 0; k < strips; ++k) {
+        FilterRect strip = rect;
+        strip.left = rect.left + static_cast<int>(static_cast<long long>(width) * k / strips);
+        strip.right = rect.left + static_cast<int>(static_cast<long long>(width) * (k + 1) / strips);
+        run_chain(frame, &strip, &chain);
     }
+
     if (settings->mono && !settings->composite)
         strip_chroma(frame->pixels, &rect);
 }

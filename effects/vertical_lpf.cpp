@@ -44,34 +44,70 @@ void vertical_lpf_c(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w)
     }
 }
 
+static const int16_t* source_row(const LpfSource* src, int r)
+{
+    if (r >= src->ring_top && r < src->ring_bottom)
+        return src->ring + (r % vertical_lpf_ring_rows) * src->ring_pitch;
+    return src->frame + r * src->pitch;
+}
+
+void vertical_lpf_source_rows(int16_t* out, ptrdiff_t out_pitch, const LpfSource* src, int first,
+                              int end, int h, int count, VerticalLpfRowsFn* filter_rows)
+{
+    // Tap m of a group starting at row n is row n - 5 + m, clamped: output
+    // row j of the group uses taps j .. j + 10, so one array serves all.
+    const int16_t* tap[vertical_lpf_group_rows + 10];
+    for (int n = first; n < end;) {
+        const int rows = end - n >= vertical_lpf_group_rows ? vertical_lpf_group_rows : 1;
+        for (int m = 0; m < rows + 10; ++m)
+            tap[m] = source_row(src, std::max(1, std::min(h - 2, n - 5 + m)));
+        filter_rows(out + n * out_pitch, out_pitch, tap, rows, count);
+        n += rows;
+    }
+}
+
+void vertical_lpf_window_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window,
+                              VerticalLpfRowsFn* filter_rows)
+{
+    const int first = std::max(window->top, 1);
+    const int end = std::min(window->bottom, h - 1);
+    if (window->left >= window->right || first >= end)
+        return;
+    const ptrdiff_t pitch = 3 * static_cast<ptrdiff_t>(window->pitch);
+    const ptrdiff_t left = 3 * static_cast<ptrdiff_t>(window->left);
+    const LpfSource source = {reinterpret_cast<const int16_t*>(src) + left, pitch, nullptr, 0, 0, 0};
+    vertical_lpf_source_rows(reinterpret_cast<int16_t*>(dst) + left, pitch, &source, first, end, h,
+                             3 * (window->right - window->left), filter_rows);
+}
+
 void vertical_lpf_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w,
                        VerticalLpfRowsFn* filter_rows)
 {
-    if (h <= 2 || w <= 0)
-        return;
-    const int group = vertical_lpf_group_rows;
-    const ptrdiff_t pitch = 3 * static_cast<ptrdiff_t>(max_w);
-    const auto* in = reinterpret_cast<const int16_t*>(src);
-    auto* out = reinterpret_cast<int16_t*>(dst);
-    const int16_t* tap[vertical_lpf_group_rows + 10];
-    int n = 1;
-    while (n <= h - 2) {
-        if (n >= 6 && n + group + 4 <= h - 2) {
-            // Every tap of the group lies inside [1, h - 2]: rows n - 5 ..
-            // n + group + 4, one pitch apart.
-            const int16_t* row = in + (n - 5) * pitch;
-            for (const int16_t*& t : tap) {
-                t = row;
-                row += pitch;
-            }
-            filter_rows(out + n * pitch, pitch, tap, group, 3 * w);
-            n += group;
-        } else {
-            clamped_tap_rows(tap, in, n, h, pitch);
-            filter_rows(out + n * pitch, pitch, tap, 1, 3 * w);
-            ++n;
-        }
-    }
+    const FilterRect whole = {0, h, 0, w, max_w};
+    vertical_lpf_window_rows(dst, src, h, &whole, filter_rows);
+}
+
+static void filter_rows_c(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
+                          int count)
+{
+    for (int j = 0; j < rows; ++j)
+        vertical_lpf_row_c(out + j * pitch, tap + j, count);
+}
+
+static const KernelVariant<VerticalLpfRowsFn> vertical_lpf_rows_variants[] = {
+    {"c", 0, filter_rows_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vertical_lpf_rows_sse2},
+    {"avx2", CPU_FLAG_AVX2, vertical_lpf_rows_avx2},
+#endif
+};
+
+DispatchedKernel<VerticalLpfRowsFn> vertical_lpf_rows_kernel = {
+    vertical_lpf_rows_variants, std::size(vertical_lpf_rows_variants)};
+
+void vertical_lpf_window(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window)
+{
+    vertical_lpf_window_rows(dst, src, h, window, dispatched(&vertical_lpf_rows_kernel));
 }
 
 static const KernelVariant<VerticalLpfFn> vertical_lpf_variants[] = {

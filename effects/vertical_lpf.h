@@ -6,9 +6,17 @@
 #include <cstdint>
 
 #include "effects/cpu.h"
+#include "effects/filter_rect.h"
 #include "host/pixel_yc.h"
 
 void vertical_lpf(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
+
+// The same filter over the window's pixels alone: destination rows
+// max(top, 1) .. min(bottom, h - 1) - 1, columns left .. right - 1, each
+// exactly as vertical_lpf computes it from the whole picture (taps clamped
+// to rows 1 .. h - 2, read from outside the window where they fall there).
+// Nothing else of dst is written; src is read only in the window's columns.
+void vertical_lpf_window(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window);
 
 typedef void VerticalLpfFn(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
 
@@ -24,9 +32,8 @@ void vertical_lpf_c(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w)
 // distance k - 5 from the output row (tap[5] is the row itself).
 void vertical_lpf_row_c(int16_t* out, const int16_t* const tap[11], int count);
 
-// Output rows filtered together in the middle of the picture: their taps
-// overlap, so each source row is fetched once for the group rather than
-// once per output row.
+// Output rows filtered together: their taps overlap, so each source row is
+// fetched once for the group rather than once per output row.
 constexpr int vertical_lpf_group_rows = 4;
 
 // Filters components 0 .. count-1 of `rows` consecutive output rows, the
@@ -35,13 +42,45 @@ constexpr int vertical_lpf_group_rows = 4;
 typedef void VerticalLpfRowsFn(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
                                int count);
 
-// Runs filter_rows over rows 1 .. h-2: one row at a time with clamped tap
-// rows near the top and bottom, groups of vertical_lpf_group_rows rows
-// with tap rows one pitch apart in between.
+// The row-group variants vertical_lpf_window chooses from: "c" and, on x86,
+// "sse2" and "avx2".
+extern DispatchedKernel<VerticalLpfRowsFn> vertical_lpf_rows_kernel;
+
+// Where the filter finds source row r: at frame + r * pitch, except rows
+// ring_top .. ring_bottom - 1, which a caller producing them row by row
+// keeps in a ring, row r at ring + (r % vertical_lpf_ring_rows) *
+// ring_pitch. Pointers are at the first component filtered.
+struct LpfSource {
+    const int16_t* frame;
+    ptrdiff_t pitch;
+    const int16_t* ring;
+    ptrdiff_t ring_pitch;
+    int ring_top;
+    int ring_bottom;
+};
+
+// Enough ring rows for the taps of one group of output rows.
+constexpr int vertical_lpf_ring_rows = 16;
+static_assert(vertical_lpf_ring_rows >= vertical_lpf_group_rows + 10, "a group's taps fit the ring");
+
+// Output rows first .. end - 1 (within 1 .. h - 2), components 0 .. count-1,
+// row n at out + n * out_pitch, in groups of vertical_lpf_group_rows.
+void vertical_lpf_source_rows(int16_t* out, ptrdiff_t out_pitch, const LpfSource* src, int first,
+                              int end, int h, int count, VerticalLpfRowsFn* filter_rows);
+
+// vertical_lpf over the whole picture with the given row-group variant.
 void vertical_lpf_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w,
                        VerticalLpfRowsFn* filter_rows);
+
+// vertical_lpf_window with the given row-group variant.
+void vertical_lpf_window_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window,
+                              VerticalLpfRowsFn* filter_rows);
 
 #if NOREL_X86
 void vertical_lpf_sse2(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
 void vertical_lpf_avx2(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
+void vertical_lpf_rows_sse2(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
+                            int count);
+void vertical_lpf_rows_avx2(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
+                            int count);
 #endif

@@ -73,7 +73,7 @@ void filter_rows_together(int16_t* out, ptrdiff_t pitch, const int16_t* const* t
         step(count - lanes);
 }
 
-// A VerticalLpfRowsFn.
+// A VerticalLpfRowsFn; the packed steps read only components 0 .. count - 1.
 template <typename Ops>
 void filter_rows_packed(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
                         int count)
