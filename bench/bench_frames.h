@@ -21,6 +21,7 @@ struct FrameSize {
 
 constexpr FrameSize frame_sd = {"720x480", 720, 480};
 constexpr FrameSize frame_hd = {"1920x1080", 1920, 1080};
+constexpr FrameSize frame_uhd = {"3840x2160", 3840, 2160};
 
 inline std::vector<PIXEL_YC> noise_frame(const FrameSize& size)
 {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench/bench_frames.h"
+#include "bench/bench_settings.h"
 #include "cli/host_services.h"
 #include "effects/composite_chroma.h"
 #include "effects/field_shift.h"
@@ -109,13 +110,11 @@ void block_copy_stage(benchmark::State& state, FrameSize size)
     report_frames(state, size);
 }
 
-// filter_proc as the host calls it, with the descriptor's defaults changed
-// by `setup`.
-void filter_proc_frame(benchmark::State& state, void (*setup)(PluginHost& host))
+// filter_proc as the host calls it.
+void filter_proc_frame(benchmark::State& state, FilterProcBenchmark setting)
 {
-    PluginHost host(GetFilterTable, frame_hd.w, frame_hd.h, frame_hd.w);
-    setup(host);
-    host.load(noise_frame(frame_hd));
+    PluginHost host(GetFilterTable, setting.size.w, setting.size.h, setting.size.w);
+    prepare_host(host, setting);
     int frame = 0;
     for (auto _ : state) {
         host.process(frame, 1000);
@@ -123,30 +122,7 @@ void filter_proc_frame(benchmark::State& state, void (*setup)(PluginHost& host))
         benchmark::ClobberMemory();
     }
     host.finish();
-    report_frames(state, frame_hd);
-}
-
-void default_settings(PluginHost&) {}
-
-// The same without the low-pass filter, to show what it adds.
-void default_settings_without_lpf(PluginHost& host)
-{
-    host.check()[CHECK_LPF] = 0;
-}
-
-void whole_picture_cy_shift(PluginHost& host)
-{
-    host.track()[TRACK_WIDTH] = frame_hd.w;
-    host.track()[TRACK_HEIGHT] = frame_hd.h;
-    host.track()[TRACK_SHIFT] = 23;
-    host.check()[CHECK_CY] = 1;
-    host.check()[CHECK_LPF] = 0;
-}
-
-void whole_picture_cy_shift_lpf(PluginHost& host)
-{
-    whole_picture_cy_shift(host);
-    host.check()[CHECK_LPF] = 1;
+    report_frames(state, setting.size);
 }
 
 int register_stages()
@@ -164,17 +140,9 @@ int register_stages()
                                      block_copy_stage<copy_rect>, size)
             ->Unit(benchmark::kMicrosecond);
     }
-    const struct {
-        const char* name;
-        void (*setup)(PluginHost& host);
-    } settings[] = {
-        {"filter_proc_default/1920x1080", default_settings},
-        {"filter_proc_default_no_lpf/1920x1080", default_settings_without_lpf},
-        {"filter_proc_cy_shift23_lpf/1920x1080", whole_picture_cy_shift_lpf},
-        {"filter_proc_cy_shift23_no_lpf/1920x1080", whole_picture_cy_shift},
-    };
-    for (const auto& setting : settings)
-        benchmark::RegisterBenchmark(setting.name, filter_proc_frame, setting.setup)
+    for (const FilterProcBenchmark& setting : filter_proc_benchmarks())
+        benchmark::RegisterBenchmark((std::string(setting.name) + "/" + setting.size.name).c_str(),
+                                     filter_proc_frame, setting)
             ->Unit(benchmark::kMicrosecond);
     return 0;
 }

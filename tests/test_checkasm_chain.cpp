@@ -51,7 +51,8 @@ struct FullDispatchAfterwards {
     ~FullDispatchAfterwards() { cpu_set_mask(~0u); }
 };
 
-struct Rectangle {
+// The settings' rectangle: left, width, top, height.
+struct TestRectangle {
     int left, width, top, height;
 };
 
@@ -67,12 +68,12 @@ TEST(CheckasmChain, FusedEqualsTheStagesOneAfterAnother)
     } sizes[] = {{611, 41, 617}, {9, 2, 9}, {5, 1, 6}};
     // The whole picture (several strips), odd edges, the first and last
     // rows, one and two rows, an empty rectangle.
-    const Rectangle rectangles[] = {{0, 10000, 0, 10000}, {3, 301, 0, 7}, {1, 260, 29, 100},
+    const TestRectangle rectangles[] = {{0, 10000, 0, 10000}, {3, 301, 0, 7}, {1, 260, 29, 100},
                                     {2, 5, 1, 1},        {0, 600, 5, 2}, {7, 0, 3, 9}};
     const int shifts[] = {0, 16, -32, 8, 23, -1, -8, -17, 255, -255, 256, -256, 600};
     int case_number = 0;
     for (const auto& size : sizes) {
-        for (const Rectangle& r : rectangles) {
+        for (const TestRectangle& r : rectangles) {
             for (int shift : shifts) {
                 for (int composite = 0; composite < 2; ++composite) {
                     for (int lpf = 0; lpf < 2; ++lpf) {

@@ -13,28 +13,24 @@ namespace {
 // Ops::lanes components of one output row from the same components of its
 // eleven tap rows r[0] .. r[10]. Pair sums saturate, as in the reference;
 // each multiply-add takes two weights at once, paired as (S1, x0),
-// (S3, S2), (S4, S5), and yields exact 32-bit sums.
+// (S3, S2), (S4, S5), and yields exact 32-bit sums. Each pair of sums is
+// formed just before its multiply-add, so that few values are live at once:
+// the 32-bit build has only eight vector registers.
 template <typename Ops>
 typename Ops::V filter_step(const typename Ops::V* r)
 {
     using V = typename Ops::V;
-    const V x0 = r[5];
-    const V s1 = Ops::adds_i16(r[4], r[6]);
-    const V s2 = Ops::adds_i16(r[3], r[7]);
-    const V s3 = Ops::adds_i16(r[2], r[8]);
-    const V s4 = Ops::adds_i16(r[1], r[9]);
-    const V s5 = Ops::adds_i16(r[0], r[10]);
-    const V w_s1_x0 = weight_pair<Ops>(4980, 27256);
-    const V w_s3_s2 = weight_pair<Ops>(2693, -3993);
-    const V w_s4_s5 = weight_pair<Ops>(-1442, 518);
     const V round = Ops::set1_i32(16384);
-
-    V lo = Ops::add_i32(Ops::madd_i16(Ops::unpacklo_i16(s1, x0), w_s1_x0), round);
-    lo = Ops::add_i32(lo, Ops::madd_i16(Ops::unpacklo_i16(s3, s2), w_s3_s2));
-    lo = Ops::add_i32(lo, Ops::madd_i16(Ops::unpacklo_i16(s4, s5), w_s4_s5));
-    V hi = Ops::add_i32(Ops::madd_i16(Ops::unpackhi_i16(s1, x0), w_s1_x0), round);
-    hi = Ops::add_i32(hi, Ops::madd_i16(Ops::unpackhi_i16(s3, s2), w_s3_s2));
-    hi = Ops::add_i32(hi, Ops::madd_i16(Ops::unpackhi_i16(s4, s5), w_s4_s5));
+    V lo = round;
+    V hi = round;
+    auto add_pair = [&](V a, V b, int32_t weight_a, int32_t weight_b) {
+        const V weights = weight_pair<Ops>(weight_a, weight_b);
+        lo = Ops::add_i32(lo, Ops::madd_i16(Ops::unpacklo_i16(a, b), weights));
+        hi = Ops::add_i32(hi, Ops::madd_i16(Ops::unpackhi_i16(a, b), weights));
+    };
+    add_pair(Ops::adds_i16(r[4], r[6]), r[5], 4980, 27256);
+    add_pair(Ops::adds_i16(r[2], r[8]), Ops::adds_i16(r[3], r[7]), 2693, -3993);
+    add_pair(Ops::adds_i16(r[1], r[9]), Ops::adds_i16(r[0], r[10]), -1442, 518);
     return Ops::packs_i32(Ops::srai_i32(lo, 15), Ops::srai_i32(hi, 15));
 }
 
@@ -73,6 +69,15 @@ void filter_rows_together(int16_t* out, ptrdiff_t pitch, const int16_t* const* t
         step(count - lanes);
 }
 
+// Sixteen vector registers hold the taps that a group of rows shares and
+// the sums of its rows; the 32-bit build's eight do not, and there every
+// row takes its taps straight from memory instead.
+#if defined(__i386__)
+constexpr bool rows_share_taps = false;
+#else
+constexpr bool rows_share_taps = false;
+#endif
+
 // A VerticalLpfRowsFn; the packed steps read only components 0 .. count - 1.
 template <typename Ops>
 void filter_rows_packed(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
@@ -82,7 +87,7 @@ void filter_rows_packed(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap
         // Shorter than one step: not worth a packed step.
         for (int j = 0; j < rows; ++j)
             vertical_lpf_row_c(out + j * pitch, tap + j, count);
-    } else if (rows == vertical_lpf_group_rows) {
+    } else if (rows_share_taps && rows == vertical_lpf_group_rows) {
         filter_rows_together<Ops, vertical_lpf_group_rows>(out, pitch, tap, count);
     } else {
         for (int j = 0; j < rows; ++j)
