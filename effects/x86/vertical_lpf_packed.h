@@ -75,7 +75,7 @@ void filter_rows_together(int16_t* out, ptrdiff_t pitch, const int16_t* const* t
 #if defined(__i386__)
 constexpr bool rows_share_taps = false;
 #else
-constexpr bool rows_share_taps = false;
+constexpr bool rows_share_taps = true;
 #endif
 
 // A VerticalLpfRowsFn; the packed steps read only components 0 .. count - 1.
