@@ -52,7 +52,8 @@ TEST(Options, EachTrackOptionSetsItsTrackAcrossItsRange)
     const FILTER_DLL* filter = GetFilterTable();
     for (const auto& [name, index] : track_options) {
         const std::string option = std::string("--") + name;
-        const int low = filter->track_s[index], high = filter->track_e[index];
+        const int low = filter->track_s[index];
+        const int high = index <= TRACK_HEIGHT ? largest_rectangle : filter->track_e[index];
         EXPECT_EQ(parse({option, std::to_string(low), "a", "b"}).track[index], low) << name;
         EXPECT_EQ(parse({option + "=" + std::to_string(high), "a", "b"}).track[index], high) << name;
 
@@ -67,7 +68,7 @@ TEST(Options, EachTrackOptionSetsItsTrackAcrossItsRange)
 TEST(Options, CheckOptionsTurnTheirBoxOnOrOff)
 {
     const std::pair<const char*, std::pair<int, int>> cases[] = {
-        {"--compose", {CHECK_COMPOSE, 1}}, {"--60fps", {CHECK_60FPS, 1}}, {"--bff", {CHECK_TFF, 0}},
+        {"--compose", {CHECK_COMPOSE, 1}}, {"--60fps", {CHECK_60FPS, 1}}, {"--bff", {CHECK_TFF, 0}}, {"--tff", {CHECK_TFF, 1}},
         {"--show-range", {CHECK_SHOW_RANGE, 1}}, {"--mono", {CHECK_MONO, 1}}, {"--cy", {CHECK_CY, 1}},
         {"--no-lpf", {CHECK_LPF, 0}}};
     for (const auto& [option, expected] : cases) {
