@@ -345,8 +345,13 @@ private:
             codec_->gop_size = 1;
         } else if (name == "libx264") {
             av_opt_set_int(codec_->priv_data, "crf", settings_.crf, 0);
-            if (interlaced && codec_->height % 4 == 0)
+            if (interlaced && codec_->height % 4 == 0) {
                 codec_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+                // The stream's picture timing carries the field order from
+                // the first frame on.
+                if (settings_.field_order == AV_FIELD_BB)
+                    av_dict_set(options, "x264-params", "bff=1", 0);
+            }
         } else if (name == "prores_ks") {
             if (yuv_layout_of(codec_->pix_fmt).value_or(YuvLayout{}).chroma_shift_x > 0)
                 av_dict_set(options, "profile", "hq", 0);

@@ -1,5 +1,6 @@
 #include "cli/render.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,9 +140,9 @@ void check_outputs(const Options& options, const std::string& output_name, const
         }
     }
     if (options.still_frame >= 0) {
-        const size_t dot = options.still_path.rfind('.');
-        const bool png_named = dot != std::string::npos && dot + 4 == options.still_path.size() &&
-                               output_kind(options.still_path, options.still_path) == OutputKind::Png;
+        const std::string& still = options.still_path;
+        const bool png_named = still.size() > 4 && strcasecmp(still.c_str() + still.size() - 4, ".png") == 0 &&
+                               av_filename_number_test(still.c_str()) == 0;
         if (!png_named)
             throw Failure(options.still_path + ": --still writes a single PNG; name it .png");
         refuse_input(options.still_path, options.still_path, inputs);

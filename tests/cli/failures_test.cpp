@@ -208,3 +208,31 @@ TEST_F(Failures, AFrameTheFilterFailsEndsTheRun)
     }
     expect_left_alone();
 }
+
+TEST_F(Failures, NewcomersMistakesAreNamedInOneLine)
+{
+    write_file(out, "precious");
+    write_file(dir.path("bad.preset"), "shift 8\nsparkle on\n");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{clip, out}, out + ": already exists; give -y to overwrite it"},
+        {{"--still", "1", dir.path("still.jpg"), clip}, dir.path("still.jpg") + ": --still writes a single PNG; name it .png"},
+        {{"--codec", "ffv1", clip, dir.path("out.mp4")}, dir.path("out.mp4") + ": this format cannot hold ffv1 video"},
+        {{"--pix-fmt", "rgb24", clip, dir.path("out.mov")},
+         dir.path("out.mov") + ": the prores_ks encoder does not take rgb24 pictures"},
+        {{"--ss", "5", clip, dir.path("late.mkv")}, clip + ": has no video frames in the part asked for"},
+    };
+    for (const auto& [arguments, message] : cases)
+        expect_failure(arguments, message);
+    const std::pair<std::vector<std::string>, std::string> usage[] = {
+        {{"--t", "1", "--to", "2", clip, out}, "--t and --to both end the part to work on; give one of them"},
+        {{"--ss", "2", "--to", "1", clip, out}, "the part of the clip to work on is empty: it must end after it starts"},
+        {{"--ss", "soon", clip, out}, "--ss: 'soon' is not a time such as 12.5, 1:02 or 0:01:02.5"},
+        {{"--preset", "sparkly", clip, out},
+         "--preset: 'sparkly' is neither a preset (composite, mono, field-shift, clean) nor a file that can be read"},
+        {{"--preset", dir.path("bad.preset"), clip, out}, dir.path("bad.preset") + ":2: unknown setting 'sparkle'"},
+    };
+    for (const auto& [arguments, message] : usage)
+        expect_failure(arguments, message, 2);
+    EXPECT_EQ(read_file(out), "precious");
+    expect_left_alone({"out.mkv", "bad.preset"});
+}
