@@ -10,7 +10,7 @@ volatile std::sig_atomic_t stop_requested = 0;
 void stop_if_requested()
 {
     if (stop_requested)
-        throw Failure("interrupted");
+        throw Failure(std::string("interrupted by SIG") + sigabbrev_np(stop_requested) + "; nothing was written");
 }
 
 int stop_requested_callback(void*)

@@ -98,8 +98,8 @@ std::vector<PIXEL_YC> ClipWindow::take_yc(int n)
     return s != nullptr ? std::move(s->frame.yc) : std::vector<PIXEL_YC>{};
 }
 
-SourceFrames::SourceFrames(const std::string& path, const std::string& display_name)
-    : path_(path), display_name_(display_name)
+SourceFrames::SourceFrames(const std::string& path, const std::string& display_name, const Span& span)
+    : path_(path), display_name_(display_name), span_(span)
 {
 }
 
@@ -110,7 +110,7 @@ const PIXEL_YC* SourceFrames::frame(int n)
     if (n == position_)
         return yc_.data();
     if (!decoder_ || n < position_) {
-        decoder_ = std::make_unique<VideoDecoder>(path_, display_name_);
+        decoder_ = std::make_unique<VideoDecoder>(path_, display_name_, span_);
         position_ = -1;
     }
     FramePtr picture;

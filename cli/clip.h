@@ -75,7 +75,7 @@ private:
 // runs ahead of the window and keeps only the frame last asked for.
 class SourceFrames {
 public:
-    SourceFrames(const std::string& path, const std::string& display_name);
+    SourceFrames(const std::string& path, const std::string& display_name, const Span& span);
 
     // Frame n of the input as PIXEL_YC; null past the end. Frame numbers
     // are expected in increasing order; an earlier one restarts the decoder.
@@ -84,6 +84,7 @@ public:
 private:
     std::string path_;
     std::string display_name_;
+    Span span_;
     std::unique_ptr<VideoDecoder> decoder_;
     int position_ = -1;  // the frame `yc_` holds
     std::vector<PIXEL_YC> yc_;

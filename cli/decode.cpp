@@ -55,8 +55,8 @@ void check_readable(const std::string& path, const std::string& display_name)
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path, const std::string& display_name)
-    : display_name_(display_name)
+InputFile::InputFile(const std::string& path, const std::string& display_name, Truncation truncation)
+    : display_name_(display_name), truncation_(truncation)
 {
     check_readable(path, display_name);
     AVFormatContext* context = avformat_alloc_context();
@@ -146,7 +146,7 @@ void InputFile::check_complete() const
     if (std::strcmp(context_->iformat->name, "yuv4mpegpipe") == 0 && context_->pb != nullptr &&
         (context_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 && last_byte_ >= 0 &&
         avio_size(context_->pb) > last_byte_)
-        throw Failure(display_name_ + ": truncated: the last frame is incomplete");
+        return truncated("the last frame is incomplete");
 
     // Otherwise trust the duration the container declares for the video.
     int64_t declared_end = AV_NOPTS_VALUE;
@@ -163,15 +163,29 @@ void InputFile::check_complete() const
     const int64_t two_frames = rate.num > 0 ? av_rescale_q(2, av_inv_q(rate), time_base) : 0;
     if (end_seen_ + two_frames < declared_end) {
         char text[160];
-        std::snprintf(text, sizeof text, "truncated: the video stops at %.2f s of the %.2f s the file declares",
+        std::snprintf(text, sizeof text, "the video stops at %.2f s of the %.2f s the file declares",
                       (end_seen_ - start) * av_q2d(time_base), (declared_end - start) * av_q2d(time_base));
-        throw Failure(display_name_ + ": " + text);
+        truncated(text);
     }
 }
 
-VideoDecoder::VideoDecoder(const std::string& path, const std::string& display_name)
-    : input_(path, display_name)
+void InputFile::truncated(const std::string& what) const
 {
+    if (truncation_ == Truncation::Refuse)
+        throw Failure(display_name_ + ": truncated: " + what);
+    if (truncation_ == Truncation::Warn)
+        std::fprintf(stderr, "norel: %s: truncated: %s; processed up to there (--strict refuses it)\n",
+                     display_name_.c_str(), what.c_str());
+}
+
+VideoDecoder::VideoDecoder(const std::string& path, const std::string& display_name, const Span& span,
+                           Truncation truncation)
+    : input_(path, display_name, truncation), span_(span)
+{
+    const AVFormatContext* context = input_.context();
+    origin_ = (context->start_time != AV_NOPTS_VALUE ? context->start_time : 0) + span.start;
+    if (span.start > 0)
+        avformat_seek_file(input_.context(), -1, INT64_MIN, origin_, origin_, 0);
     const AVCodecParameters* parameters = input_.stream()->codecpar;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     if (codec == nullptr)
@@ -187,9 +201,18 @@ VideoDecoder::VideoDecoder(const std::string& path, const std::string& display_n
     if (result < 0)
         throw Failure(display_name + ": cannot start the " + codec->name + " decoder: " + av_error_text(result));
 
-    FramePtr first = decode();
+    FramePtr first = decode_in_span();
     if (!first)
-        throw Failure(display_name + ": contains no video frames");
+        throw Failure(display_name + (span.whole() ? ": contains no video frames"
+                                                   : ": has no video frames in the part asked for"));
+    if (first->interlaced_frame)
+        info_.field_order = first->top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
+    else if (parameters->field_order == AV_FIELD_BB || parameters->field_order == AV_FIELD_TB)
+        info_.field_order = AV_FIELD_BB;
+    else if (parameters->field_order == AV_FIELD_TT || parameters->field_order == AV_FIELD_BT)
+        info_.field_order = AV_FIELD_TT;
+    else
+        info_.field_order = parameters->field_order;
     info_.width = first->width;
     info_.height = first->height;
     info_.frame_rate = av_guess_frame_rate(input_.context(), input_.stream(), first.get());
@@ -202,7 +225,7 @@ VideoDecoder::VideoDecoder(const std::string& path, const std::string& display_n
 
 FramePtr VideoDecoder::next()
 {
-    FramePtr frame = first_ ? std::move(first_) : decode();
+    FramePtr frame = first_ ? std::move(first_) : decode_in_span();
     if (!frame)
         return nullptr;
     if (frame->width != info_.width || frame->height != info_.height)
@@ -237,6 +260,30 @@ FramePtr VideoDecoder::decode()
         throw Failure(input_.display_name() + ": frame " + std::to_string(frames_read_) +
                       ": cannot decode: " + av_error_text(result));
     }
+}
+
+// The next frame that starts inside the span, its timestamp in pts.
+FramePtr VideoDecoder::decode_in_span()
+{
+    const AVRational time_base = input_.stream()->time_base;
+    while (!span_ended_) {
+        FramePtr frame = decode();
+        if (!frame)
+            return nullptr;
+        frame->pts = frame->best_effort_timestamp;
+        if (span_.whole() || frame->pts == AV_NOPTS_VALUE)
+            return frame;
+        const int64_t time = av_rescale_q(frame->pts, time_base, AV_TIME_BASE_Q) - origin_;
+        if (time >= span_.end - span_.start) {
+            span_ended_ = true;  // past the span: the clip has ended
+            return nullptr;
+        }
+        // A frame that starts less than half a frame early is the first.
+        const int64_t half_frame = frame->pkt_duration > 0 ? av_rescale_q(frame->pkt_duration, time_base, AV_TIME_BASE_Q) / 2 : 0;
+        if (time + half_frame >= 0)
+            return frame;
+    }
+    return nullptr;
 }
 
 FramePtr VideoDecoder::to_working_format(FramePtr frame)
@@ -311,7 +358,7 @@ int y4m_frames_from_size(const std::string& path, const AVPacket* first)
 }  // namespace
 
 int count_frames(const std::string& path, const std::string& display_name,
-                 const std::function<void(int)>& on_progress)
+                 const std::function<void(int)>& on_progress, const Span& span)
 {
     int count = 0;
     auto counted = [&] {
@@ -321,7 +368,7 @@ int count_frames(const std::string& path, const std::string& display_name,
     {
         InputFile input(path, display_name);
         const AVCodecDescriptor* codec = avcodec_descriptor_get(input.stream()->codecpar->codec_id);
-        if (codec != nullptr && (codec->props & AV_CODEC_PROP_INTRA_ONLY) != 0) {
+        if (span.whole() && codec != nullptr && (codec->props & AV_CODEC_PROP_INTRA_ONLY) != 0) {
             PacketPtr packet = make_packet();
             if (std::strcmp(input.context()->iformat->name, "yuv4mpegpipe") == 0 && is_regular_file(path) &&
                 input.read(packet.get())) {
@@ -338,8 +385,22 @@ int count_frames(const std::string& path, const std::string& display_name,
             return count;
         }
     }
-    VideoDecoder decoder(path, display_name);
+    VideoDecoder decoder(path, display_name, span);
     while (decoder.next())
         counted();
     return count;
+}
+
+int estimated_frames(const VideoDecoder& decoder, const Span& span)
+{
+    const AVFormatContext* context = decoder.input().context();
+    const AVStream* stream = decoder.input().stream();
+    int64_t duration = stream->duration != AV_NOPTS_VALUE
+                           ? av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q)
+                           : context->duration;
+    if (duration == AV_NOPTS_VALUE || duration <= 0)
+        return -1;
+    duration = std::min(duration, span.end) - span.start;
+    const double frames = duration * av_q2d(decoder.info().frame_rate) / AV_TIME_BASE;
+    return frames >= 1 && frames < INT_MAX ? static_cast<int>(frames + 0.5) : -1;
 }

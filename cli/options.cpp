@@ -7,8 +7,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <utility>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/parseutils.h>
 #include <libavutil/pixdesc.h>
 }
@@ -45,7 +49,8 @@ struct CheckOption {
 const CheckOption check_options[] = {
     {"compose", CHECK_COMPOSE, 1, "paste into the first half the rectangle of the frame half a clip later"},
     {"60fps", CHECK_60FPS, 1, "frames 0 and 1, 2 and 3, ... are the fields of one interlaced frame"},
-    {"bff", CHECK_TFF, 0, "bottom field first"},
+    {"tff", CHECK_TFF, 1, "top field first, whatever the input says"},
+    {"bff", CHECK_TFF, 0, "bottom field first, whatever the input says"},
     {"show-range", CHECK_SHOW_RANGE, 1, "show the rectangle inverted, seen with --preview only"},
     {"mono", CHECK_MONO, 1, "drop the colour inside the rectangle"},
     {"cy", CHECK_CY, 1, "fold the colour onto a subcarrier in the luma"},
@@ -108,7 +113,7 @@ void parse_rate(const std::string& text, Options& options)
     options.rate = rate;
 }
 
-void parse_pixel_format(const std::string& text, Options& options)
+void parse_synthesis_format(const std::string& text, Options& options)
 {
     const AVPixelFormat format = av_get_pix_fmt(text.c_str());
     if (format == AV_PIX_FMT_NONE || !yuv_layout_of(format) ||
@@ -116,6 +121,92 @@ void parse_pixel_format(const std::string& text, Options& options)
         throw UsageError("--pix-fmt: '" + text + "' is not a planar YUV or grey format of 8 to 12 bits, "
                          "such as yuv420p, yuv422p10le or gray");
     options.pixel_format = format;
+}
+
+// A time such as 12.5, 1:02 or 0:01:02.5, in AV_TIME_BASE units.
+int64_t parse_time(const std::string& option, const std::string& text)
+{
+    int64_t time = 0;
+    if (av_parse_time(&time, text.c_str(), 1) < 0 || time < 0)
+        throw UsageError("--" + option + ": '" + text + "' is not a time such as 12.5, 1:02 or 0:01:02.5");
+    return time;
+}
+
+// Built-in looks, in the format of a preset file.
+const std::pair<const char*, const char*> named_presets[] = {
+    {"composite", "cy on\nshift 8\n"},
+    {"mono", "mono on\nshift 8\n"},
+    {"field-shift", "shift 8\n"},
+    {"clean", "shift 0\nlpf off\n"},
+};
+
+// The check boxes in a preset, by their own names.
+const std::pair<const char*, CheckIndex> preset_boxes[] = {
+    {"compose", CHECK_COMPOSE}, {"60fps", CHECK_60FPS}, {"tff", CHECK_TFF}, {"show-range", CHECK_SHOW_RANGE},
+    {"mono", CHECK_MONO},       {"cy", CHECK_CY},       {"lpf", CHECK_LPF}};
+
+int parse_track(const TrackOption& track, const std::string& value, const FILTER_DLL* filter)
+{
+    const bool rectangle = track.index <= TRACK_HEIGHT;
+    return parse_in_range(track.name, value, filter->track_s[track.index],
+                          rectangle ? largest_rectangle : filter->track_e[track.index]);
+}
+
+// Applies a preset: one setting a line, "NAME VALUE" with the long option's
+// name, numbers for the tracks and on or off for the boxes; # starts a
+// comment.
+void apply_preset(const std::string& text, const std::string& origin, Options& options,
+                  const FILTER_DLL* filter)
+{
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        line.erase(std::min(line.find('#'), line.size()));
+        std::istringstream words(line);
+        std::string name, value, extra;
+        if (!(words >> name))
+            continue;
+        const std::string where = origin + ":" + std::to_string(number) + ": ";
+        if (!(words >> value) || (words >> extra))
+            throw UsageError(where + "expected a setting and its value, such as 'shift 8'");
+        bool known = false;
+        for (const TrackOption& track : track_options) {
+            if (name == track.name) {
+                options.track[track.index] = parse_track(track, value, filter);
+                options.track_given[track.index] = true;
+                known = true;
+            }
+        }
+        for (const auto& [box, index] : preset_boxes) {
+            if (name == box) {
+                if (value != "on" && value != "off")
+                    throw UsageError(where + name + " is on or off, not '" + value + "'");
+                options.check[index] = value == "on";
+                options.field_order_given = options.field_order_given || index == CHECK_TFF;
+                known = true;
+            }
+        }
+        if (!known)
+            throw UsageError(where + "unknown setting '" + name + "'");
+    }
+}
+
+void load_preset(const std::string& name, Options& options, const FILTER_DLL* filter)
+{
+    for (const auto& [preset, text] : named_presets) {
+        if (name == preset)
+            return apply_preset(text, "--preset " + name, options, filter);
+    }
+    std::ifstream file(name);
+    if (!file) {
+        std::string names;
+        for (const auto& preset : named_presets)
+            names += std::string(names.empty() ? "" : ", ") + preset.first;
+        throw UsageError("--preset: '" + name + "' is neither a preset (" + names + ") nor a file that can be read");
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    apply_preset(text.str(), name, options, filter);
 }
 
 }  // namespace
@@ -143,12 +234,31 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
     Options options;
     options.track.assign(filter->track_default, filter->track_default + filter->track_n);
     options.check.assign(filter->check_default, filter->check_default + filter->check_n);
+    options.track_given.assign(filter->track_n, false);
+
+    // A preset is applied first, wherever it stands: the options given
+    // beside it override it.
+    std::string preset;
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--preset" && i + 1 < argc)
+            preset = argv[i + 1];
+        else if (argument.rfind("--preset=", 0) == 0)
+            preset = argument.substr(9);
+    }
+    if (!preset.empty())
+        load_preset(preset, options, filter);
 
     std::vector<std::string> positional;
-    std::vector<std::string> filter_options_seen, synthesis_options_seen;
-    bool options_ended = false;
+    std::vector<std::string> filter_options_seen, synthesis_options_seen, input_options_seen;
+    if (!preset.empty())
+        filter_options_seen.push_back("preset");
+    bool options_ended = false, has_duration = false, has_end = false;
+    int64_t duration = 0;
     for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
+        std::string argument = argv[i];
+        if (!options_ended && (argument == "-h" || argument == "-y"))
+            argument = argument == "-h" ? "--help" : "--overwrite";
         if (options_ended || argument == "-" || argument.rfind("--", 0) != 0) {
             if (!options_ended && argument.size() > 1 && argument[0] == '-')
                 throw UsageError("unknown option " + argument);
@@ -184,8 +294,8 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
         bool known = false;
         for (const TrackOption& track : track_options) {
             if (name == track.name) {
-                options.track[track.index] = parse_in_range(name, value(), filter->track_s[track.index],
-                                                             filter->track_e[track.index]);
+                options.track[track.index] = parse_track(track, value(), filter);
+                options.track_given[track.index] = true;
                 filter_options_seen.push_back(name);
                 known = true;
             }
@@ -194,6 +304,7 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
             if (name == check.name) {
                 no_value();
                 options.check[check.index] = check.value;
+                options.field_order_given = options.field_order_given || check.index == CHECK_TFF;
                 filter_options_seen.push_back(name);
                 known = true;
             }
@@ -203,6 +314,16 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
         if (name == "help") {
             options.mode = Options::Mode::Help;
             return options;
+        } else if (name == "version") {
+            options.mode = Options::Mode::Version;
+            return options;
+        } else if (name == "preset") {
+            value();  // applied above
+        } else if (name == "save-preset") {
+            options.save_preset = value();
+            if (options.save_preset.empty())
+                throw UsageError("--save-preset: an empty file name was given");
+            filter_options_seen.push_back(name);
         } else if (name == "preview") {
             no_value();
             options.preview = true;
@@ -217,8 +338,40 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
         } else if (name == "verbose") {
             no_value();
             options.verbose = true;
+        } else if (name == "overwrite") {
+            no_value();
+            options.overwrite = true;
         } else if (name == "crf") {
             options.crf = parse_in_range(name, value(), 0, 51);
+        } else if (name == "codec") {
+            options.codec = value();
+            const AVCodec* codec = avcodec_find_encoder_by_name(options.codec.c_str());
+            if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
+                throw UsageError("--codec: '" + options.codec + "' is not a video encoder of FFmpeg's libraries here");
+        } else if (name == "pix-fmt") {
+            const std::string text = value();
+            options.pixel_format = av_get_pix_fmt(text.c_str());
+            if (options.pixel_format == AV_PIX_FMT_NONE)
+                throw UsageError("--pix-fmt: '" + text + "' is not a pixel format, such as yuv422p10le");
+        } else if (name == "no-audio") {
+            no_value();
+            options.no_audio = true;
+            input_options_seen.push_back(name);
+        } else if (name == "strict") {
+            no_value();
+            options.strict = true;
+            input_options_seen.push_back(name);
+        } else if (name == "ss" || name == "from") {
+            options.span.start = parse_time(name, value());
+            input_options_seen.push_back(name);
+        } else if (name == "t") {
+            duration = parse_time(name, value());
+            has_duration = true;
+            input_options_seen.push_back(name);
+        } else if (name == "to") {
+            options.span.end = parse_time(name, value());
+            has_end = true;
+            input_options_seen.push_back(name);
         } else if (name == "still") {
             options.still_frame = parse_in_range(name, value(), 0, INT_MAX);
             if (i + 1 >= argc)
@@ -239,24 +392,34 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
         } else if (name == "rate") {
             parse_rate(value(), options);
             synthesis_options_seen.push_back(name);
-        } else if (name == "pix-fmt") {
-            parse_pixel_format(value(), options);
-            synthesis_options_seen.push_back(name);
         } else {
             throw UsageError("unknown option --" + name);
         }
     }
+    if (has_duration && has_end)
+        throw UsageError("--t and --to both end the part to work on; give one of them");
+    if (has_duration)
+        options.span.end = duration > INT64_MAX - options.span.start ? INT64_MAX : options.span.start + duration;
+    if (options.span.end <= options.span.start)
+        throw UsageError("the part of the clip to work on is empty: it must end after it starts");
 
     if (options.mode == Options::Mode::Synthesize) {
         if (!filter_options_seen.empty())
             throw UsageError("--" + filter_options_seen.front() + " does not apply to --synthesize");
+        if (!input_options_seen.empty())
+            throw UsageError("--" + input_options_seen.front() + " does not apply to --synthesize");
         if (positional.size() != 1)
             throw UsageError("--synthesize needs exactly one OUTPUT");
+        if (options.pixel_format == AV_PIX_FMT_NONE)
+            options.pixel_format = AV_PIX_FMT_YUV420P;
+        parse_synthesis_format(av_get_pix_fmt_name(options.pixel_format), options);
         options.output = positional[0];
         return options;
     }
     if (!synthesis_options_seen.empty())
         throw UsageError("--" + synthesis_options_seen.front() + " applies to --synthesize only");
+    if (positional.empty() && !options.save_preset.empty())
+        return options;  // only the preset is written
     const size_t wanted_min = options.still_frame >= 0 ? 1 : 2;
     if (positional.size() < wanted_min || positional.size() > 2)
         throw UsageError(positional.empty() ? "no INPUT given"
@@ -268,11 +431,27 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
     return options;
 }
 
+std::string preset_text(const Options& options)
+{
+    std::string text = "# norel preset: one setting a line; tracks are numbers, boxes on or off\n";
+    // The rectangle and the field order belong to the clip unless chosen.
+    for (const TrackOption& track : track_options) {
+        if (track.index > TRACK_HEIGHT || options.track_given[track.index])
+            text += std::string(track.name) + " " + std::to_string(options.track[track.index]) + "\n";
+    }
+    for (const auto& [name, index] : preset_boxes) {
+        if (index != CHECK_TFF || options.field_order_given)
+            text += std::string(name) + (options.check[index] ? " on\n" : " off\n");
+    }
+    return text;
+}
+
 std::string help_text(const FILTER_DLL* filter)
 {
     std::string text =
         "Usage: norel [options] INPUT OUTPUT\n"
         "       norel [options] --still N IMAGE.png INPUT [OUTPUT]\n"
+        "       norel [options] --save-preset FILE\n"
         "       norel --synthesize [--frames N] [--size WxH] [--rate R] [--pix-fmt F] OUTPUT\n"
         "\n"
         "Runs the filter \"" + std::string(filter->name) + "\" over every frame of INPUT as the editor does\n"
@@ -288,28 +467,52 @@ std::string help_text(const FILTER_DLL* filter)
 
     for (const TrackOption& track : track_options) {
         const int i = track.index;
+        const bool rectangle = i <= TRACK_HEIGHT;
+        const std::string maximum = std::to_string(rectangle ? largest_rectangle : filter->track_e[i]);
+        const std::string fallback = !rectangle ? std::to_string(filter->track_default[i])
+                                     : i == TRACK_WIDTH || i == TRACK_HEIGHT ? "the whole picture"
+                                                                             : "0";
         text += "  " + padded("--" + std::string(track.name) + " N", 14) +
                 padded("[" + label_as_utf8(filter->track_name[i]) + "]", label_width + 1) + track.meaning +
-                " (" + std::to_string(filter->track_s[i]) + " to " + std::to_string(filter->track_e[i]) +
-                "; default " + std::to_string(filter->track_default[i]) + ")\n";
+                " (" + std::to_string(filter->track_s[i]) + " to " + maximum + "; default " + fallback + ")\n";
     }
     for (const CheckOption& check : check_options) {
         const int i = check.index;
         const std::string label = label_as_utf8(filter->check_name[i]);
         text += "  " + padded("--" + std::string(check.name), 14) + padded("[" + label + "]", label_width + 1) +
-                check.meaning + (check.value ? "" : ", " + label + " off") + " (default " +
-                (filter->check_default[i] ? "on" : "off") + ")\n";
+                check.meaning + (check.value ? "" : ", " + label + " off") +
+                (i == CHECK_TFF ? std::string(" (default: the input's, else top field first)\n")
+                                : std::string(" (default ") + (filter->check_default[i] ? "on" : "off") + ")\n");
     }
+    std::string names;
+    for (const auto& preset : named_presets)
+        names += std::string(names.empty() ? "" : ", ") + preset.first;
     text +=
+        "\n"
+        "Looks:\n"
+        "  --preset NAME|FILE   start from a look (" + names + ")\n"
+        "                       or a preset file; the options given beside it override it\n"
+        "  --save-preset FILE   write the filter settings as a preset file\n"
+        "\n"
+        "Input:\n"
+        "  --ss T, --from T     start at time T (seconds, or [HH:]MM:SS[.frac]); the filter\n"
+        "                       sees that part as the whole clip\n"
+        "  --t D, --to T        work on D from there, or up to time T\n"
+        "  --no-audio           write no audio\n"
+        "  --strict             refuse a truncated input instead of warning\n"
         "\n"
         "Host and output:\n"
         "  --preview            answer the filter that the editor is previewing, not saving\n"
         "  --compare            put the source (left) and the result (right) side by side\n"
         "  --still N IMAGE.png  also write frame N (counted from 0) alone as a PNG\n"
-        "  --crf N              H.264 quality for .mp4, 0 (lossless) to 51; default 18\n"
+        "  --codec NAME         video encoder, such as libx264, ffv1, prores_ks or libvpx-vp9\n"
+        "  --pix-fmt F          output pixel format, such as yuv422p10le\n"
+        "  --crf N              H.264 and VP9 quality, 0 (lossless) to 51; default 18\n"
+        "  -y                   overwrite an existing OUTPUT\n"
         "  --quiet              no progress line\n"
         "  --verbose            show FFmpeg's own warnings\n"
-        "  --help               this text\n"
+        "  -h, --help           this text\n"
+        "  --version            the program's version\n"
         "\n"
         "Test clip (--synthesize writes colour bars, a moving zone plate, interlaced motion\n"
         "and sharp horizontal edges to OUTPUT):\n"
@@ -319,10 +522,12 @@ std::string help_text(const FILTER_DLL* filter)
         "  --pix-fmt F          planar YUV or grey format of 8 to 12 bits; default yuv420p\n"
         "\n"
         "INPUT is any video file FFmpeg's libraries read, an image sequence given as a\n"
-        "pattern such as frame%04d.png, or - for YUV4MPEG2 on standard input.\n"
-        "OUTPUT is named .mkv (lossless FFV1), .y4m (or - for standard output), .mp4\n"
-        "(H.264), .png (a single frame) or a PNG sequence pattern such as out%04d.png,\n"
-        "numbered from 0. OUTPUT is written under a temporary name and appears only\n"
-        "when complete.\n";
+        "pattern such as frame%04d.png, or - for a stream on standard input.\n"
+        "OUTPUT is named .mkv (lossless FFV1), .mp4 (H.264), .mov (ProRes 4:2:2 HQ),\n"
+        ".webm (VP9), .y4m (or - for standard output), .png (a single frame) or a PNG\n"
+        "sequence pattern such as out%04d.png, numbered from 0. Audio, tags, rotation,\n"
+        "aspect ratio, colour description and frame timing are kept where OUTPUT can\n"
+        "hold them. OUTPUT is written under a temporary name and appears only when\n"
+        "complete.\n";
     return text;
 }

@@ -2,6 +2,7 @@
 // and labels are read from the filter's own descriptor.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,15 @@ struct UsageError : Failure {
     using Failure::Failure;
 };
 
+// The part of a clip to work on, in AV_TIME_BASE units from its start.
+struct Span {
+    int64_t start = 0;
+    int64_t end = INT64_MAX;  // exclusive
+    bool whole() const { return start == 0 && end == INT64_MAX; }
+};
+
 struct Options {
-    enum class Mode { Render, Synthesize, Help };
+    enum class Mode { Render, Synthesize, Help, Version };
     Mode mode = Mode::Render;
 
     std::string input;   // Render: a file, a pattern such as frame%04d.png, or "-"
@@ -23,12 +31,22 @@ struct Options {
     // The filter's settings, starting from the descriptor's defaults.
     std::vector<int> track;
     std::vector<int> check;
+    // Set for the rectangle's tracks the command line or a preset gave; the
+    // others cover the whole picture.
+    std::vector<bool> track_given;
+    bool field_order_given = false;  // --tff or --bff: the input's field order is not used
 
     bool preview = false;  // the editor previews instead of saving: is_saving answers no
     bool compare = false;  // source and result side by side
     bool quiet = false;    // no progress line
     bool verbose = false;  // FFmpeg's own warnings too
-    int crf = 18;          // H.264 quality
+    int crf = 18;          // H.264 and VP9 quality
+    bool overwrite = false;  // -y: an existing output is replaced
+    bool no_audio = false;
+    bool strict = false;     // a truncated or damaged input is refused
+    std::string codec;       // the output's video encoder; empty for the format's own
+    Span span;
+    std::string save_preset;  // the filter settings are written here
     int still_frame = -1;  // frame written alone to still_path, -1 for none
     std::string still_path;
 
@@ -37,13 +55,21 @@ struct Options {
     int width = 720;
     int height = 480;
     AVRational rate{30000, 1001};
-    AVPixelFormat pixel_format = AV_PIX_FMT_YUV420P;
+    // The output's pixel format; --synthesize writes yuv420p when none is given.
+    AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
 };
 
 // Reads argv[1..argc-1]; throws UsageError naming what is wrong.
 Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filter);
 
 std::string help_text(const FILTER_DLL* filter);
+
+// The filter settings of `options` in the preset format that --preset reads.
+std::string preset_text(const Options& options);
+
+// The largest rectangle edge or size the command line takes: more than any
+// picture, since the filter cuts the rectangle to the picture.
+constexpr int largest_rectangle = 65536;
 
 // A label of the descriptor, in code page 932, as UTF-8.
 std::string label_as_utf8(const char* cp932);

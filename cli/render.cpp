@@ -1,5 +1,6 @@
 #include "cli/render.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "cli/audio.h"
 #include "cli/clip.h"
 #include "cli/encode.h"
 #include "cli/host_services.h"
@@ -127,11 +129,21 @@ std::string clock_text(double seconds)
 void check_outputs(const Options& options, const std::string& output_name, const std::vector<FileId>& inputs)
 {
     if (!options.output.empty()) {
-        output_kind(options.output, output_name);
         refuse_input(options.output, output_name, inputs);
+        // The files of a sequence that are there already, and a few gaps.
+        if (output_kind(options.output, output_name) == OutputKind::PngSequence) {
+            for (int n = 0, gaps = 0; n < INT_MAX && gaps < 5; ++n) {
+                const std::string name = sequence_file_name(options.output, n);
+                gaps = file_id(name) ? 0 : gaps + 1;
+                refuse_input(name, output_name, inputs);
+            }
+        }
     }
     if (options.still_frame >= 0) {
-        if (output_kind(options.still_path, options.still_path) != OutputKind::Png)
+        const std::string& still = options.still_path;
+        const bool png_named = still.size() > 4 && strcasecmp(still.c_str() + still.size() - 4, ".png") == 0 &&
+                               av_filename_number_test(still.c_str()) == 0;
+        if (!png_named)
             throw Failure(options.still_path + ": --still writes a single PNG; name it .png");
         refuse_input(options.still_path, options.still_path, inputs);
     }
@@ -223,6 +235,41 @@ private:
     Worker worker_;
 };
 
+// Unless given, the rectangle is the whole picture; one that misses the
+// picture is worth a warning, since the filter then changes nothing there.
+void cover_the_picture(const Options& options, const VideoInfo& info, std::vector<int>& track)
+{
+    auto given = [&](int i) { return static_cast<size_t>(i) < options.track_given.size() && options.track_given[i]; };
+    if (!given(TRACK_LEFT))
+        track[TRACK_LEFT] = 0;
+    if (!given(TRACK_TOP))
+        track[TRACK_TOP] = 0;
+    if (!given(TRACK_WIDTH))
+        track[TRACK_WIDTH] = std::max(0, info.width - track[TRACK_LEFT]);
+    if (!given(TRACK_HEIGHT))
+        track[TRACK_HEIGHT] = std::max(0, info.height - track[TRACK_TOP]);
+    if (track[TRACK_LEFT] >= info.width || track[TRACK_TOP] >= info.height || track[TRACK_WIDTH] == 0 ||
+        track[TRACK_HEIGHT] == 0)
+        std::fprintf(stderr, "norel: the rectangle (%d,%d %dx%d) misses the %dx%d picture: the effects change nothing\n",
+                     track[TRACK_LEFT], track[TRACK_TOP], track[TRACK_WIDTH], track[TRACK_HEIGHT], info.width,
+                     info.height);
+}
+
+// Says when the input's audio has no place in the output.
+void note_audio_left_out(const Options& options, const std::string& output_name, const EncodeSettings& settings)
+{
+    const int streams = audio_stream_count(settings.input);
+    if (streams == 0 || options.no_audio)
+        return;
+    const OutputKind kind = output_kind(options.output, output_name);
+    const char* why = kind == OutputKind::Y4m                                 ? "YUV4MPEG2 holds no audio"
+                      : kind == OutputKind::Png || kind == OutputKind::PngSequence ? "PNG images hold no audio"
+                      : settings.input_path.empty() ? "the audio of a stream is not carried"
+                                                    : nullptr;
+    if (why != nullptr)
+        std::fprintf(stderr, "norel: %s: %s; the input's audio was not written\n", output_name.c_str(), why);
+}
+
 std::string past_the_end(const std::string& input_name, int frames, int still_frame)
 {
     return input_name + ": has " + std::to_string(frames) + " frames; --still " + std::to_string(still_frame) +
@@ -246,29 +293,50 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
         spool = std::make_unique<SpooledInput>(options.input, input_name);
     const std::string path = spool ? spool->path() : options.input;
 
-    VideoDecoder decoder(path, input_name);
+    VideoDecoder decoder(path, input_name, options.span, options.strict ? Truncation::Refuse : Truncation::Warn);
     const VideoInfo& info = decoder.info();
+    std::vector<int> track = options.track, check = options.check;
+    if (!options.field_order_given && info.field_order == AV_FIELD_BB)
+        check[CHECK_TFF] = 0;
+
     EncodeSettings settings;
     settings.frame_rate = info.frame_rate;
     settings.sample_aspect = info.sample_aspect;
-    settings.field_order = options.check[CHECK_TFF] ? AV_FIELD_TT : AV_FIELD_BB;
+    settings.field_order = check[CHECK_TFF] ? AV_FIELD_TT : AV_FIELD_BB;
     settings.crf = options.crf;
+    settings.codec = options.codec;
+    settings.pixel_format = options.pixel_format;
+    settings.overwrite = options.overwrite;
+    settings.input = decoder.input().context();
+    settings.input_video = decoder.input().stream();
+    settings.origin = decoder.origin();
+    settings.end = options.span.end == INT64_MAX ? INT64_MAX : decoder.origin() - options.span.start + options.span.end;
+    settings.audio = !options.no_audio;
+    if (!is_stream(path))
+        settings.input_path = path;
     std::unique_ptr<VideoWriter> clip_writer, still_writer;
-    if (!options.output.empty())
+    if (!options.output.empty()) {
         clip_writer = open_writer(options.output, output_name, settings);
-    if (options.still_frame >= 0)
-        still_writer = open_writer(options.still_path, options.still_path, settings);
+        note_audio_left_out(options, output_name, settings);
+    }
+    if (options.still_frame >= 0) {
+        EncodeSettings still = settings;
+        still.input_path.clear();
+        still_writer = open_writer(options.still_path, options.still_path, still);
+    }
+
+    cover_the_picture(options, info, track);
 
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
+    // Only compose mode needs the clip's length before its first frame:
+    // otherwise the length is known when the end is seen, which is all the
+    // filter asks for.
     int frame_count = -1;
-    if (!is_stream(path)) {
-        frame_count = count_frames(path, input_name, [&](int n) { progress.counting(input_name, n); });
+    if (composes && !is_stream(path)) {
+        frame_count = count_frames(path, input_name, [&](int n) { progress.counting(input_name, n); },
+                                   options.span);
         if (still_writer && options.still_frame >= frame_count)
             throw Failure(past_the_end(input_name, frame_count, options.still_frame));
-        if (clip_writer && output_kind(options.output, output_name) == OutputKind::PngSequence) {
-            for (int n = 0; n < frame_count; ++n)
-                refuse_input(sequence_file_name(options.output, n), output_name, inputs);
-        }
     }
 
     // PIXEL_YC frame buffers go round from the decode thread through the
@@ -277,10 +345,10 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     ClipWindow window(decoder, frame_count, input_name, frame_buffers);
     std::unique_ptr<SourceFrames> source;
     if (composes)
-        source = std::make_unique<SourceFrames>(path, input_name);
+        source = std::make_unique<SourceFrames>(path, input_name, options.span);
     PluginHost host(get_table, info.width, info.height, info.width);
-    std::copy(options.track.begin(), options.track.end(), host.track().begin());
-    std::copy(options.check.begin(), options.check.end(), host.check().begin());
+    std::copy(track.begin(), track.end(), host.track().begin());
+    std::copy(check.begin(), check.end(), host.check().begin());
     host.services().saving = !options.preview;
     host.services().lend_copies = false;
     std::exception_ptr service_failure;
@@ -291,9 +359,12 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     // The filter works on the decoded frame's own buffer, which then goes to
     // the encoder; only where it pairs fields (60FPS) may it still ask for
     // this frame as decoded, so there it works on a copy.
-    const bool pairs_fields = options.check[CHECK_60FPS] && !options.check[CHECK_COMPOSE] && !shows_range;
+    const bool pairs_fields = check[CHECK_60FPS] && !check[CHECK_COMPOSE] && !shows_range;
     const size_t frame_pixels = static_cast<size_t>(info.width) * info.height;
     const int last_frame = clip_writer ? INT_MAX : options.still_frame;
+    const int progress_total = frame_count >= 0 ? frame_count
+                               : clip_writer    ? estimated_frames(decoder, options.span)
+                                                : options.still_frame + 1;
     bool still_written = false;
     while (window.advance() && window.current() <= last_frame) {
         stop_if_requested();
@@ -318,17 +389,17 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
                            n == options.still_frame});
             still_written = still_written || n == options.still_frame;
         }
-        progress.frames(n + 1, clip_writer ? frame_count : options.still_frame + 1);
+        progress.frames(n + 1, progress_total);
     }
     if (still_writer && !still_written)
         throw Failure(past_the_end(input_name, window.known_length(), options.still_frame));
     encoder.finish();
-    progress.clear();
     host.finish();
     if (clip_writer)
         clip_writer->finish();
     if (still_writer)
         still_writer->finish();
+    progress.summary(window.current() + 1, clip_writer ? options.output : options.still_path);
 }
 
 ProgressLine::ProgressLine(bool enabled)
@@ -363,16 +434,36 @@ void ProgressLine::frames(int done, int total)
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? (done - 1) / seconds : 0;
     std::string text = "frame " + std::to_string(done);
-    if (total > 0)
-        text += " of " + std::to_string(total);
+    const bool known = total >= done;
+    if (known)
+        text += " of " + std::to_string(total) + " (" + std::to_string(std::min(99, done * 100 / total)) + " %)";
     if (rate > 0) {
         char fps[32];
         std::snprintf(fps, sizeof fps, ", %.1f fps", rate);
         text += fps;
-        if (total > 0)
+        if (known)
             text += ", " + clock_text((total - done) / rate) + " left";
     }
     show(text);
+}
+
+void ProgressLine::summary(int frames, const std::string& output)
+{
+    if (!enabled_)
+        return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    char text[200];
+    std::snprintf(text, sizeof text, "done (100 %%): %d frames in %.1f s, %.1f fps", frames, seconds,
+                  seconds > 0 ? frames / seconds : 0.0);
+    std::string line = text;
+    struct stat info;
+    if (output != "-" && stat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        std::snprintf(text, sizeof text, ", %.1f MB", info.st_size / 1e6);
+        line += text;
+    }
+    show(line);
+    std::fputc('\n', stderr);
+    shown_length_ = 0;
 }
 
 void ProgressLine::show(const std::string& text)

@@ -22,10 +22,13 @@ public:
     ProgressLine& operator=(const ProgressLine&) = delete;
 
     void counting(const std::string& name, int frames);
-    // total is -1 when the clip's length is not known.
+    // total is -1 when the clip's length is not known; it may be an
+    // estimate, so the line shows 100 % only in the summary.
     void frames(int done, int total);
     // Removes the line.
     void clear();
+    // Replaces the line by one that sums up the finished work on `output`.
+    void summary(int frames, const std::string& output);
 
 private:
     void show(const std::string& text);

@@ -130,6 +130,8 @@ void synthesize(const Options& options)
     settings.sample_aspect = AVRational{1, 1};
     settings.field_order = AV_FIELD_TT;
     settings.crf = options.crf;
+    settings.overwrite = options.overwrite;
+    settings.codec = options.codec;
     std::unique_ptr<VideoWriter> writer = open_writer(options.output, output_name, settings);
 
     const AVColorSpace colorspace = effective_colorspace(AVCOL_SPC_UNSPECIFIED, options.height);

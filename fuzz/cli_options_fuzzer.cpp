@@ -16,6 +16,7 @@
 
 #include "cli/options.h"
 #include "plugin/descriptor.h"
+#include "plugin/driver.h"
 
 namespace {
 
@@ -33,8 +34,11 @@ void check_options(const Options& options, const FILTER_DLL* filter,
     if (options.track.size() != static_cast<size_t>(filter->track_n) ||
         options.check.size() != static_cast<size_t>(filter->check_n))
         fail("the settings do not match the descriptor", arguments);
+    // The rectangle may exceed the descriptor's range: the filter cuts it
+    // to the picture.
     for (int i = 0; i < filter->track_n; ++i)
-        if (options.track[i] < filter->track_s[i] || options.track[i] > filter->track_e[i])
+        if (options.track[i] < filter->track_s[i] ||
+            options.track[i] > (i <= TRACK_HEIGHT ? largest_rectangle : filter->track_e[i]))
             fail("a track value is outside its range", arguments);
     for (int value : options.check)
         if (value != 0 && value != 1)
@@ -44,6 +48,7 @@ void check_options(const Options& options, const FILTER_DLL* filter,
 
     switch (options.mode) {
     case Options::Mode::Help:
+    case Options::Mode::Version:
         return;
     case Options::Mode::Synthesize:
         if (options.frames < 1 || options.frames > 1000000 || options.width < 1 ||
@@ -54,7 +59,7 @@ void check_options(const Options& options, const FILTER_DLL* filter,
     case Options::Mode::Render:
         if (options.still_frame < -1)
             fail("--still was accepted with a negative frame", arguments);
-        if (options.output.empty() && options.still_frame < 0)
+        if (options.output.empty() && options.still_frame < 0 && options.save_preset.empty())
             fail("a render was accepted with nothing to write", arguments);
         return;
     }

@@ -76,7 +76,7 @@ std::vector<std::string> with(std::vector<std::string> arguments, std::initializ
 void expect_program_matches_filter(const Case& c, const ScratchDir& dir, const std::string& clip_path)
 {
     const std::string out = dir.path(std::string(c.name) + ".y4m");
-    norel_ok(with(c.arguments, {clip_path, out}));
+    norel_ok(with(c.arguments, {"-y", clip_path, out}));
     Y4mClip in = read_y4m(clip_path);
     const Y4mClip result = read_y4m(out);
     ASSERT_EQ(result.frames.size(), in.frames.size());
@@ -177,9 +177,9 @@ TEST(EndToEnd, Ffv1OutputHoldsExactlyTheFilteredFrames)
         const std::string clip = dir.path("clip.y4m");
         synthesize_clip(clip, 5, "48x36", format);
         const std::vector<std::string> settings = {"--cy", "--shift", "7", "--60fps"};
-        norel_ok(with(settings, {clip, dir.path("out.y4m")}));
-        norel_ok(with(settings, {clip, dir.path("out.mkv")}));
-        norel_ok({"--no-lpf", dir.path("out.mkv"), dir.path("back.y4m")});
+        norel_ok(with(settings, {"-y", clip, dir.path("out.y4m")}));
+        norel_ok(with(settings, {"-y", clip, dir.path("out.mkv")}));
+        norel_ok({"-y", "--no-lpf", dir.path("out.mkv"), dir.path("back.y4m")});
         EXPECT_EQ(read_file(dir.path("back.y4m")), read_file(dir.path("out.y4m"))) << format;
     }
 }
@@ -190,7 +190,7 @@ TEST(EndToEnd, StandardInputAndOutputCarryYuv4mpeg)
     const std::string clip = dir.path("clip.y4m");
     synthesize_clip(clip, 7, "48x36");
     for (const char* mode : {"--60fps", "--compose"}) {
-        norel_ok({mode, clip, dir.path("file.y4m")});
+        norel_ok({"-y", mode, clip, dir.path("file.y4m")});
         RunOptions streams;
         streams.stdin_path = clip;
         streams.stdout_path = dir.path("stream.y4m");
@@ -211,7 +211,7 @@ TEST(EndToEnd, NamedPipesAreReadOnceAsStreams)
     // killing the test.
     signal(SIGPIPE, SIG_IGN);
     for (const char* mode : {"--60fps", "--compose"}) {
-        norel_ok({mode, clip, dir.path("file.y4m")});
+        norel_ok({"-y", mode, clip, dir.path("file.y4m")});
         ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
         // Feeds the pipe once the program has opened it; gives up after 10 s.
         std::thread feeder([&] {
@@ -227,7 +227,7 @@ TEST(EndToEnd, NamedPipesAreReadOnceAsStreams)
             EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
             close(fd);
         });
-        norel_ok({mode, pipe, dir.path("stream.y4m")});
+        norel_ok({"-y", mode, pipe, dir.path("stream.y4m")});
         feeder.join();
         EXPECT_EQ(read_file(dir.path("stream.y4m")), read_file(dir.path("file.y4m"))) << mode;
         std::filesystem::remove(pipe);
@@ -300,9 +300,9 @@ TEST(EndToEnd, ProgressIsShownOnATerminalUnlessQuiet)
         if (child == 0) {
             const std::string out = dir.path("out.y4m");
             if (quiet)
-                execl(NOREL_PROGRAM, NOREL_PROGRAM, "--quiet", clip.c_str(), out.c_str(), nullptr);
+                execl(NOREL_PROGRAM, NOREL_PROGRAM, "-y", "--quiet", clip.c_str(), out.c_str(), nullptr);
             else
-                execl(NOREL_PROGRAM, NOREL_PROGRAM, clip.c_str(), out.c_str(), nullptr);
+                execl(NOREL_PROGRAM, NOREL_PROGRAM, "-y", clip.c_str(), out.c_str(), nullptr);
             _exit(127);
         }
         std::string shown;

@@ -8,6 +8,7 @@
 
 #include "cli/render.h"
 #include "plugin/descriptor.h"
+#include "plugin/driver.h"
 #include "tests/cli/support.h"
 
 namespace {
@@ -72,27 +73,35 @@ TEST_F(Failures, TruncatedInputs)
 {
     const std::string whole = read_file(clip);
     write_file(dir.path("cut.y4m"), whole.substr(0, whole.size() * 2 / 3));
-    expect_failure({dir.path("cut.y4m"), out}, dir.path("cut.y4m") + ": truncated: the last frame is incomplete");
+    expect_failure({"--strict", dir.path("cut.y4m"), out}, dir.path("cut.y4m") + ": truncated: the last frame is incomplete");
 
     norel_ok({clip, dir.path("whole.mkv")});
     const std::string mkv = read_file(dir.path("whole.mkv"));
     write_file(dir.path("cut.mkv"), mkv.substr(0, mkv.size() / 2));
-    const RunResult result = run_norel({dir.path("cut.mkv"), out});
+    const RunResult result = run_norel({"--strict", dir.path("cut.mkv"), out});
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.stderr_text.rfind("norel: " + dir.path("cut.mkv") + ": truncated: the video stops at ", 0), 0u)
         << result.stderr_text;
     expect_left_alone({"cut.y4m", "cut.mkv", "whole.mkv"});
+
+    // Without --strict the frames before the break are written, with a warning.
+    const RunResult warned = run_norel({dir.path("cut.y4m"), dir.path("part.y4m")});
+    EXPECT_EQ(warned.exit_status, 0);
+    EXPECT_EQ(warned.stderr_text, "norel: " + dir.path("cut.y4m") +
+                                      ": truncated: the last frame is incomplete; processed up to there "
+                                      "(--strict refuses it)\n");
+    EXPECT_EQ(read_y4m(dir.path("part.y4m")).frames.size(), 3u);
 }
 
 TEST_F(Failures, OutputsThatCannotBeWritten)
 {
     expect_failure({clip, dir.path("out.avi")},
-                   dir.path("out.avi") + ": unsupported output format; name it .mkv (FFV1), .y4m, .mp4 (H.264), "
-                                         ".png or a PNG sequence such as frame%04d.png");
+                   dir.path("out.avi") + ": unsupported output format; name it .mkv (FFV1), .mp4 (H.264), "
+                                         ".mov (ProRes), .webm (VP9), .y4m, .png or a PNG sequence such as frame%04d.png");
     expect_failure({clip, dir.path("no/such/dir/out.mkv")},
                    dir.path("no/such/dir/out.mkv") + ": cannot create: No such file or directory");
-    expect_failure({clip, dir.path("")}, dir.path("") + ": unsupported output format; name it .mkv (FFV1), "
-                                                        ".y4m, .mp4 (H.264), .png or a PNG sequence such as frame%04d.png");
+    expect_failure({clip, dir.path("")}, dir.path("") + ": unsupported output format; name it .mkv (FFV1), .mp4 (H.264), "
+                                                        ".mov (ProRes), .webm (VP9), .y4m, .png or a PNG sequence such as frame%04d.png");
     expect_failure({clip, "/dev/full"}, "/dev/full: cannot write: No space left on device");
     expect_failure({clip, dir.path("one.png")},
                    dir.path("one.png") + ": a single PNG holds one frame; name a sequence such as frame%04d.png");
@@ -136,8 +145,10 @@ TEST_F(Failures, OptionsOutOfRangeAreRefused)
     const FILTER_DLL* filter = GetFilterTable();
     const char* names[] = {"left", "width", "top", "height", "shift", "freq", "phase"};
     for (int i = 0; i < 7; ++i) {
-        const std::string range = "from " + std::to_string(filter->track_s[i]) + " to " + std::to_string(filter->track_e[i]);
-        const std::string above = std::to_string(filter->track_e[i] + 1);
+        // The rectangle may exceed the editor's range: the filter cuts it to the picture.
+        const int maximum = i <= TRACK_HEIGHT ? largest_rectangle : filter->track_e[i];
+        const std::string range = "from " + std::to_string(filter->track_s[i]) + " to " + std::to_string(maximum);
+        const std::string above = std::to_string(maximum + 1);
         expect_failure({std::string("--") + names[i], above, clip, out},
                        std::string("--") + names[i] + " " + above + " is out of range: it must be " + range, 2);
     }
@@ -145,14 +156,18 @@ TEST_F(Failures, OptionsOutOfRangeAreRefused)
     expect_left_alone();
 }
 
-TEST_F(Failures, AnInterruptedRunLeavesNothing)
+TEST_F(Failures, EveryEndingSignalLeavesNothing)
 {
-    RunOptions interrupt;
-    interrupt.interrupt_after_ms = 300;
-    // Long enough to be still running when the signal comes.
-    expect_failure({"--synthesize", "--frames", "1000000", "--size", "64x48", dir.path("endless.mkv")},
-                   "interrupted", 1, interrupt);
-    expect_left_alone();
+    for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+        RunOptions interrupt;
+        interrupt.interrupt_after_ms = 300;
+        interrupt.interrupt_signal = signal_number;
+        // Long enough to be still running when the signal comes.
+        expect_failure({"--synthesize", "--frames", "1000000", "--size", "64x48", dir.path("endless.mkv")},
+                       std::string("interrupted by SIG") + sigabbrev_np(signal_number) + "; nothing was written",
+                       128 + signal_number, interrupt);
+        expect_left_alone();
+    }
 }
 
 // A filter like ours whose frame 2 fails, as "60FPS" does when the host
@@ -192,4 +207,32 @@ TEST_F(Failures, AFrameTheFilterFailsEndsTheRun)
         EXPECT_EQ(std::string(failure.what()), clip + ": frame 2: the filter reported the frame as failed");
     }
     expect_left_alone();
+}
+
+TEST_F(Failures, NewcomersMistakesAreNamedInOneLine)
+{
+    write_file(out, "precious");
+    write_file(dir.path("bad.preset"), "shift 8\nsparkle on\n");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{clip, out}, out + ": already exists; give -y to overwrite it"},
+        {{"--still", "1", dir.path("still.jpg"), clip}, dir.path("still.jpg") + ": --still writes a single PNG; name it .png"},
+        {{"--codec", "ffv1", clip, dir.path("out.mp4")}, dir.path("out.mp4") + ": this format cannot hold ffv1 video"},
+        {{"--pix-fmt", "rgb24", clip, dir.path("out.mov")},
+         dir.path("out.mov") + ": the prores_ks encoder does not take rgb24 pictures"},
+        {{"--ss", "5", clip, dir.path("late.mkv")}, clip + ": has no video frames in the part asked for"},
+    };
+    for (const auto& [arguments, message] : cases)
+        expect_failure(arguments, message);
+    const std::pair<std::vector<std::string>, std::string> usage[] = {
+        {{"--t", "1", "--to", "2", clip, out}, "--t and --to both end the part to work on; give one of them"},
+        {{"--ss", "2", "--to", "1", clip, out}, "the part of the clip to work on is empty: it must end after it starts"},
+        {{"--ss", "soon", clip, out}, "--ss: 'soon' is not a time such as 12.5, 1:02 or 0:01:02.5"},
+        {{"--preset", "sparkly", clip, out},
+         "--preset: 'sparkly' is neither a preset (composite, mono, field-shift, clean) nor a file that can be read"},
+        {{"--preset", dir.path("bad.preset"), clip, out}, dir.path("bad.preset") + ":2: unknown setting 'sparkle'"},
+    };
+    for (const auto& [arguments, message] : usage)
+        expect_failure(arguments, message, 2);
+    EXPECT_EQ(read_file(out), "precious");
+    expect_left_alone({"out.mkv", "bad.preset"});
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,8 @@ TEST(Options, EachTrackOptionSetsItsTrackAcrossItsRange)
     const FILTER_DLL* filter = GetFilterTable();
     for (const auto& [name, index] : track_options) {
         const std::string option = std::string("--") + name;
-        const int low = filter->track_s[index], high = filter->track_e[index];
+        const int low = filter->track_s[index];
+        const int high = index <= TRACK_HEIGHT ? largest_rectangle : filter->track_e[index];
         EXPECT_EQ(parse({option, std::to_string(low), "a", "b"}).track[index], low) << name;
         EXPECT_EQ(parse({option + "=" + std::to_string(high), "a", "b"}).track[index], high) << name;
 
@@ -67,7 +69,7 @@ TEST(Options, EachTrackOptionSetsItsTrackAcrossItsRange)
 TEST(Options, CheckOptionsTurnTheirBoxOnOrOff)
 {
     const std::pair<const char*, std::pair<int, int>> cases[] = {
-        {"--compose", {CHECK_COMPOSE, 1}}, {"--60fps", {CHECK_60FPS, 1}}, {"--bff", {CHECK_TFF, 0}},
+        {"--compose", {CHECK_COMPOSE, 1}}, {"--60fps", {CHECK_60FPS, 1}}, {"--bff", {CHECK_TFF, 0}}, {"--tff", {CHECK_TFF, 1}},
         {"--show-range", {CHECK_SHOW_RANGE, 1}}, {"--mono", {CHECK_MONO, 1}}, {"--cy", {CHECK_CY, 1}},
         {"--no-lpf", {CHECK_LPF, 0}}};
     for (const auto& [option, expected] : cases) {
@@ -150,4 +152,34 @@ TEST(Options, HelpListsEveryOptionBesideTheEditorsLabel)
     EXPECT_NE(help.find("(600 to 750; default 704)"), std::string::npos);
     EXPECT_NE(help.find("no vertical low-pass filter, LPF off (default on)"), std::string::npos);
     EXPECT_EQ(parse({"--help"}).mode, Options::Mode::Help);
+}
+
+TEST(Options, PresetsAreAStartThatExplicitOptionsOverride)
+{
+    const Options composite = parse({"--preset", "composite", "--shift", "3", "a", "b"});
+    EXPECT_EQ(composite.check[CHECK_CY], 1);
+    EXPECT_EQ(composite.track[TRACK_SHIFT], 3);
+    // What is saved reads back as the same settings.
+    const Options chosen = parse({"--cy", "--bff", "--width", "5000", "--phase", "-7", "a", "b"});
+    const std::string path = testing::TempDir() + "norel-preset-test.txt";
+    {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(preset_text(chosen).c_str(), file);
+        std::fclose(file);
+    }
+    const Options loaded = parse({"--preset=" + path, "a", "b"});
+    std::remove(path.c_str());
+    EXPECT_EQ(loaded.track, chosen.track);
+    EXPECT_EQ(loaded.check, chosen.check);
+    // The rectangle is saved only where it was chosen.
+    EXPECT_EQ(std::vector<bool>(loaded.track_given.begin(), loaded.track_given.begin() + 4),
+              (std::vector<bool>{false, true, false, false}));
+    EXPECT_TRUE(loaded.field_order_given);
+    EXPECT_EQ(parse({"--version"}).mode, Options::Mode::Version);
+    EXPECT_EQ(parse({"-h"}).mode, Options::Mode::Help);
+    EXPECT_TRUE(parse({"-y", "a", "b"}).overwrite);
+    const Options span = parse({"--ss", "1:02", "--t", "0.5", "a", "b"});
+    EXPECT_EQ(span.span.start, 62 * AV_TIME_BASE);
+    EXPECT_EQ(span.span.end, 62 * AV_TIME_BASE + AV_TIME_BASE / 2);
 }

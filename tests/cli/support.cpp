@@ -88,7 +88,7 @@ RunResult run_norel(const std::vector<std::string>& arguments, const RunOptions&
             const auto elapsed = std::chrono::steady_clock::now() - start;
             if (!interrupted && options.interrupt_after_ms >= 0 &&
                 elapsed >= std::chrono::milliseconds(options.interrupt_after_ms)) {
-                kill(child, SIGINT);
+                kill(child, options.interrupt_signal);
                 interrupted = true;
             }
             if (elapsed >= std::chrono::seconds(options.timeout_seconds)) {
@@ -129,7 +129,7 @@ void norel_ok(const std::vector<std::string>& arguments, const RunOptions& optio
 
 void synthesize_clip(const std::string& path, int frames, const std::string& size, const std::string& pixel_format)
 {
-    norel_ok({"--synthesize", "--frames", std::to_string(frames), "--size", size, "--pix-fmt", pixel_format, path});
+    norel_ok({"--synthesize", "-y", "--frames", std::to_string(frames), "--size", size, "--pix-fmt", pixel_format, path});
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // filter directly on frames the way the program should.
 #pragma once
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -39,7 +40,8 @@ struct RunOptions {
     std::string stdin_path = "/dev/null";
     std::string stdout_path = "/dev/null";
     long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, -1 for none
-    int interrupt_after_ms = -1;  // send SIGINT after this long, -1 for never
+    int interrupt_after_ms = -1;  // send interrupt_signal after this long, -1 for never
+    int interrupt_signal = SIGINT;
     int timeout_seconds = 120;    // then the program is killed: a hang fails the test
 };
 

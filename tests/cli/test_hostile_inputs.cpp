@@ -51,11 +51,12 @@ protected:
     }
 
     // Writes `bytes` as the input `name` and runs norel on it into out.mkv:
-    // it must be refused, naming the input.
+    // it must be refused, naming the input (--strict: a truncated input is
+    // otherwise processed up to the break).
     RunResult expect_input_refused(const std::string& name, const std::string& bytes)
     {
         write_file(dir.path(name), bytes);
-        return expect_refused({dir.path(name), out}, dir.path(name), dir.path(name));
+        return expect_refused({"--strict", dir.path(name), out}, dir.path(name), dir.path(name));
     }
 
     // Either refused as above, or done: silent, status 0, the output
