@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "bench/bench_frames.h"
+#include "bench/noise_frames.h"
 #include "cli/host_services.h"
 #include "plugin/driver.h"
 
