@@ -105,11 +105,6 @@ static const KernelVariant<VerticalLpfRowsFn> vertical_lpf_rows_variants[] = {
 DispatchedKernel<VerticalLpfRowsFn> vertical_lpf_rows_kernel = {
     vertical_lpf_rows_variants, std::size(vertical_lpf_rows_variants)};
 
-void vertical_lpf_window(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window)
-{
-    vertical_lpf_window_rows(dst, src, h, window, dispatched(&vertical_lpf_rows_kernel));
-}
-
 static const KernelVariant<VerticalLpfFn> vertical_lpf_variants[] = {
     {"c", 0, vertical_lpf_c},
 #if NOREL_X86

@@ -11,13 +11,6 @@
 
 void vertical_lpf(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
 
-// The same filter over the window's pixels alone: destination rows
-// max(top, 1) .. min(bottom, h - 1) - 1, columns left .. right - 1, each
-// exactly as vertical_lpf computes it from the whole picture (taps clamped
-// to rows 1 .. h - 2, read from outside the window where they fall there).
-// Nothing else of dst is written; src is read only in the window's columns.
-void vertical_lpf_window(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window);
-
 typedef void VerticalLpfFn(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
 
 // The variants vertical_lpf chooses from: the reference "c" and, on x86,
@@ -42,7 +35,7 @@ constexpr int vertical_lpf_group_rows = 4;
 typedef void VerticalLpfRowsFn(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
                                int count);
 
-// The row-group variants vertical_lpf_window chooses from: "c" and, on x86,
+// The row-group variants the effect chain chooses from: "c" and, on x86,
 // "sse2" and "avx2".
 extern DispatchedKernel<VerticalLpfRowsFn> vertical_lpf_rows_kernel;
 
@@ -72,7 +65,12 @@ void vertical_lpf_source_rows(int16_t* out, ptrdiff_t out_pitch, const LpfSource
 void vertical_lpf_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w,
                        VerticalLpfRowsFn* filter_rows);
 
-// vertical_lpf_window with the given row-group variant.
+// The same filter over the window's pixels alone, with the given row-group
+// variant: destination rows max(top, 1) .. min(bottom, h - 1) - 1, columns
+// left .. right - 1, each exactly as vertical_lpf computes it from the whole
+// picture (taps clamped to rows 1 .. h - 2, read from outside the window
+// where they fall there). Nothing else of dst is written; src is read only
+// in the window's columns.
 void vertical_lpf_window_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window,
                               VerticalLpfRowsFn* filter_rows);
 
