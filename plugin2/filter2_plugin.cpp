@@ -23,14 +23,14 @@ enum TrackIndex { TRACK_LEFT, TRACK_WIDTH, TRACK_TOP, TRACK_HEIGHT, TRACK_SHIFT,
                   TRACK_PHASE, TRACK_COUNT };
 enum CheckIndex { CHECK_TFF, CHECK_SHOW_RANGE, CHECK_MONO, CHECK_CY, CHECK_LPF, CHECK_COUNT };
 
-struct TrackSpec {
+struct TrackDefinition {
     const wchar_t* label;
     int32_t default_value, minimum, maximum;
 };
 
 // Labels, defaults and ranges of the 32-bit plug-in; labels as UTF-16
 // escapes, so that no editor or compiler can re-encode them.
-constexpr TrackSpec track_specs[TRACK_COUNT] = {
+constexpr TrackDefinition track_definitions[TRACK_COUNT] = {
     {L"\u5DE6", 0, 0, 2048},                // 左: rectangle left edge
     {L"\u5E45", 320, 0, 2048},              // 幅: rectangle width
     {L"\u4E0A", 0, 0, 2048},                // 上: rectangle top edge
@@ -40,17 +40,17 @@ constexpr TrackSpec track_specs[TRACK_COUNT] = {
     {L"phase", 0, -180, 180},
 };
 
-constexpr aviutl2_filter_item_track track_item(const TrackSpec& spec)
+constexpr aviutl2_filter_item_track track_item(const TrackDefinition& definition)
 {
-    return {filter2_item_type_track, spec.label, double(spec.default_value),
-            double(spec.minimum), double(spec.maximum), 1.0, nullptr, 1.0};
+    return {filter2_item_type_track, definition.label, double(definition.default_value),
+            double(definition.minimum), double(definition.maximum), 1.0, nullptr, 1.0};
 }
 
 // The host writes the current values into these records before each call.
 aviutl2_filter_item_track track_items[TRACK_COUNT] = {
-    track_item(track_specs[0]), track_item(track_specs[1]), track_item(track_specs[2]),
-    track_item(track_specs[3]), track_item(track_specs[4]), track_item(track_specs[5]),
-    track_item(track_specs[6]),
+    track_item(track_definitions[0]), track_item(track_definitions[1]), track_item(track_definitions[2]),
+    track_item(track_definitions[3]), track_item(track_definitions[4]), track_item(track_definitions[5]),
+    track_item(track_definitions[6]),
 };
 aviutl2_filter_item_check check_items[CHECK_COUNT] = {
     {filter2_item_type_check, L"TFF", true},
@@ -70,12 +70,12 @@ void* items[] = {
 // else is held to the range and rounded to the nearest step.
 int32_t track_value(int index)
 {
-    const TrackSpec& spec = track_specs[index];
+    const TrackDefinition& definition = track_definitions[index];
     const double value = track_items[index].value;
     if (std::isnan(value))
-        return spec.default_value;
+        return definition.default_value;
     return static_cast<int32_t>(
-        std::lround(std::clamp(value, double(spec.minimum), double(spec.maximum))));
+        std::lround(std::clamp(value, double(definition.minimum), double(definition.maximum))));
 }
 
 // Read as a byte: a host may store any non-zero byte for "on".
