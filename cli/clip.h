@@ -64,7 +64,7 @@ private:
     std::string display_name_;
     std::deque<Slot> slots_;
     BufferPool& buffers_;
-    BoundedQueue<Decoded> decoded_frames_{2};
+    BoundedQueue<Decoded> decoded_frames_{1};
     Worker decode_thread_;
     int current_ = -1;
     int decoded_ = 0;

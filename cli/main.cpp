@@ -40,6 +40,13 @@ void write_preset(const Options& options)
 
 int main(int argc, char** argv)
 {
+    // Without SA_RESTART a read that waits for input returns and sees the
+    // stop.
+    struct sigaction stop {};
+    stop.sa_handler = request_stop;
+    sigemptyset(&stop.sa_mask);
+    for (int signal_number : ending_signals)
+        sigaction(signal_number, &stop, nullptr);
     const FILTER_DLL* filter = GetFilterTable();
     try {
         const Options options = parse_options(argc, argv, filter);
@@ -52,13 +59,6 @@ int main(int argc, char** argv)
             return 0;
         }
         av_log_set_level(options.verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
-        // Without SA_RESTART a read that waits for input returns and sees
-        // the stop.
-        struct sigaction stop {};
-        stop.sa_handler = request_stop;
-        sigemptyset(&stop.sa_mask);
-        for (int signal_number : ending_signals)
-            sigaction(signal_number, &stop, nullptr);
         if (!options.save_preset.empty())
             write_preset(options);
         if (options.input.empty() && options.mode == Options::Mode::Render)

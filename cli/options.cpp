@@ -57,6 +57,22 @@ const CheckOption check_options[] = {
     {"no-lpf", CHECK_LPF, 0, "no vertical low-pass filter"},
 };
 
+// Options that turn something on. Those of the filter and the input do
+// not apply to --synthesize.
+struct FlagOption {
+    enum Group { Host, Filter, Input };
+    const char* name;
+    bool Options::*member;
+    Group group;
+};
+
+const FlagOption flag_options[] = {
+    {"preview", &Options::preview, FlagOption::Filter},   {"compare", &Options::compare, FlagOption::Filter},
+    {"quiet", &Options::quiet, FlagOption::Host},         {"verbose", &Options::verbose, FlagOption::Host},
+    {"overwrite", &Options::overwrite, FlagOption::Host}, {"no-audio", &Options::no_audio, FlagOption::Input},
+    {"strict", &Options::strict, FlagOption::Input},
+};
+
 // How many terminal columns a UTF-8 label takes: the labels are ASCII or
 // full-width Japanese.
 int display_width(const std::string& text)
@@ -309,6 +325,17 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
                 known = true;
             }
         }
+        for (const FlagOption& flag : flag_options) {
+            if (name == flag.name) {
+                no_value();
+                options.*flag.member = true;
+                if (flag.group == FlagOption::Filter)
+                    filter_options_seen.push_back(name);
+                else if (flag.group == FlagOption::Input)
+                    input_options_seen.push_back(name);
+                known = true;
+            }
+        }
         if (known)
             continue;
         if (name == "help") {
@@ -324,23 +351,6 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
             if (options.save_preset.empty())
                 throw UsageError("--save-preset: an empty file name was given");
             filter_options_seen.push_back(name);
-        } else if (name == "preview") {
-            no_value();
-            options.preview = true;
-            filter_options_seen.push_back(name);
-        } else if (name == "compare") {
-            no_value();
-            options.compare = true;
-            filter_options_seen.push_back(name);
-        } else if (name == "quiet") {
-            no_value();
-            options.quiet = true;
-        } else if (name == "verbose") {
-            no_value();
-            options.verbose = true;
-        } else if (name == "overwrite") {
-            no_value();
-            options.overwrite = true;
         } else if (name == "crf") {
             options.crf = parse_in_range(name, value(), 0, 51);
         } else if (name == "codec") {
@@ -353,14 +363,6 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
             options.pixel_format = av_get_pix_fmt(text.c_str());
             if (options.pixel_format == AV_PIX_FMT_NONE)
                 throw UsageError("--pix-fmt: '" + text + "' is not a pixel format, such as yuv422p10le");
-        } else if (name == "no-audio") {
-            no_value();
-            options.no_audio = true;
-            input_options_seen.push_back(name);
-        } else if (name == "strict") {
-            no_value();
-            options.strict = true;
-            input_options_seen.push_back(name);
         } else if (name == "ss" || name == "from") {
             options.span.start = parse_time(name, value());
             input_options_seen.push_back(name);

@@ -231,7 +231,7 @@ private:
     VideoWriter* still_writer_;
     bool compare_;
     BufferPool& buffers_;
-    BoundedQueue<Result> results_{2};
+    BoundedQueue<Result> results_{1};
     Worker worker_;
 };
 

@@ -160,7 +160,7 @@ TEST_F(Failures, EveryEndingSignalLeavesNothing)
 {
     for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
         RunOptions interrupt;
-        interrupt.interrupt_after_ms = 300;
+        interrupt.interrupt_after_ms = 500;
         interrupt.interrupt_signal = signal_number;
         // Long enough to be still running when the signal comes.
         expect_failure({"--synthesize", "--frames", "1000000", "--size", "64x48", dir.path("endless.mkv")},
