@@ -42,7 +42,7 @@ static FILTER_DLL filter_descriptor = {
     nullptr,      // track: filled by the host
     nullptr,      // check: filled by the host
     nullptr, 0,   // no extra data block
-    "norel2 version 1.0: analogue composite video imitation",
+    "norel2 version " NOREL_VERSION ": analogue composite video imitation",
     // Every later field is zero; the host fills exfunc and its own fields.
     nullptr,      // func_save_start
     nullptr,      // func_save_end

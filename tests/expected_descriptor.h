@@ -13,6 +13,9 @@ struct ExpectedCheck {
 
 constexpr int expected_flag = 0x40000;
 constexpr const char* expected_name = "norel2";
+// NOREL_VERSION is the project's version, given by the build.
+constexpr const char* expected_information =
+    "norel2 version " NOREL_VERSION ": analogue composite video imitation";
 
 constexpr ExpectedTrack expected_tracks[7] = {
     {"\x8D\xB6", 0, 0, 2048},

@@ -114,12 +114,9 @@ std::string descriptor_mismatch(const FILTER_DLL* filter)
         return "window size";
     if (filter->name == nullptr || std::strcmp(filter->name, expected_name) != 0)
         return "name";
-    if (filter->information == nullptr || filter->information[0] == '\0')
-        return "information string missing";
-    for (const char* c = filter->information; *c != '\0'; ++c) {
-        if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E)
-            return "information string is not printable ASCII";
-    }
+    if (filter->information == nullptr ||
+        std::strcmp(filter->information, expected_information) != 0)
+        return "information string";
     if (filter->track_n != 7 || filter->check_n != 7)
         return "track or check count";
     for (int i = 0; i < 7; ++i) {

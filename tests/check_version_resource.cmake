@@ -1,0 +1,18 @@
+# Reads the DLL's version resource back under wine and fails unless both
+# versions are the project's and every string Explorer shows is there.
+execute_process(COMMAND wine "${READER}" "${PLUGIN}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot read the version resource of ${PLUGIN}")
+endif()
+string(REPLACE "\r" "" out "${out}")
+set(expected "FILEVERSION=${VERSION}.0\nFileVersion=${VERSION}\nProductVersion=${VERSION}\n")
+string(FIND "${out}" "${expected}" at)
+if(NOT at EQUAL 0)
+  message(FATAL_ERROR "version resource of ${PLUGIN} is not ${VERSION}:\n${out}")
+endif()
+foreach(name FileDescription ProductName LegalCopyright)
+  if(NOT out MATCHES "\n${name}=[^\n]+")
+    message(FATAL_ERROR "version resource of ${PLUGIN} has no ${name}:\n${out}")
+  endif()
+endforeach()
+message(STATUS "version resource:\n${out}")
