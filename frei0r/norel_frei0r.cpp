@@ -13,9 +13,7 @@ extern "C" {
 
 #include <cmath>
 #include <cstring>
-#include <iterator>
 #include <limits>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -166,14 +164,9 @@ NOREL_EXPORT void f0r_update(f0r_instance_t handle, double time, const uint32_t*
 
     // Only the rectangle changes: the rest is the input itself, which the
     // round trip through YC would give back exactly anyway.
-    const size_t stride = static_cast<size_t>(w);
-    copy_pixels(out, in, stride * rect.top);
-    for (int r = rect.top; r < rect.bottom; ++r) {
-        const size_t row = stride * r;
-        copy_pixels(out + row, in + row, rect.left);
-        yc_to_rgba(out + row + rect.left, 0, instance->pixels.data() + row + rect.left, w,
-                   in + row + rect.left, 0, rect.right - rect.left, 1);
-        copy_pixels(out + row + rect.right, in + row + rect.right, w - rect.right);
-    }
-    copy_pixels(out + stride * rect.bottom, in + stride * rect.bottom, stride * (h - rect.bottom));
+    copy_pixels(out, in, static_cast<size_t>(w) * h);
+    const size_t corner = static_cast<size_t>(rect.top) * w + rect.left;
+    yc_to_rgba(out + corner, static_cast<ptrdiff_t>(w) * 4, instance->pixels.data() + corner, w,
+               in + corner, static_cast<ptrdiff_t>(w) * 4, rect.right - rect.left,
+               rect.bottom - rect.top);
 }
