@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "effects/composite_chroma.h"
+#include "effects/composite_decoder.h"
 #include "effects/filter_rect.h"
 #include "effects/shift_kernel.h"
 
@@ -24,6 +25,9 @@ struct EffectSettings {
     int mono = 0;
     int composite = 0;      // "C/Y"
     int lpf = 1;
+    // The television after "C/Y": off unless decode.mode says otherwise, and
+    // only where "C/Y" is on. "MONO" then drops the decoded colour.
+    DecodeSettings decode;
 };
 
 // What survives between frames: the subcarrier tables and the shift kernel,
@@ -32,6 +36,7 @@ struct EffectState {
     SubcarrierTables subcarrier_tables;
     ShiftKernel shift_kernel = {};
     int32_t kernel_key = 0;  // the shift value shift_kernel was built for; 0: none
+    DecoderState decoder;
 };
 
 // One frame: `pixels` is input and output; `scratch` has the same geometry
@@ -44,10 +49,19 @@ struct EffectFrame {
     int h;
     int max_w;
     int32_t number;  // the frame's number in its clip: carrier phase and, paired, the moved field
+    // The frame comb ("3d"): the composite signal of frame
+    // comb_partner_frame(number), as apply_effects stored it into that
+    // frame's `composite`; null for none (the first frame, after a seek or
+    // a cut), which decodes as "3line".
+    const PIXEL_YC* partner = nullptr;
+    // Where apply_effects stores the rectangle's composite signal, before
+    // it is decoded, for a later frame's `partner`; null: not kept.
+    PIXEL_YC* composite = nullptr;
 };
 
-// Runs show range (alone, when set), then "C/Y", the field shift, "LPF" and
-// "MONO", each as the settings ask, inside the rectangle cut to the picture.
+// Runs show range (alone, when set), then "C/Y", the field shift, "LPF",
+// the decoder and "MONO", each as the settings ask, inside the rectangle
+// cut to the picture.
 // Touches nothing but the frame, its scratch frame and `state`.
 void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
 
@@ -65,6 +79,10 @@ FilterRect effect_input_window(const EffectSettings* settings, int w, int h, int
 
 // 1 when the even rows are the moved field, 0 when the odd rows are.
 int moved_field(const EffectSettings* settings, int32_t frame);
+
+// The frame whose carrier is opposite to frame's at every row: the one
+// before it, or with paired fields the one before its partner.
+int32_t comb_partner_frame(const EffectSettings* settings, int32_t frame);
 
 // Bits for encode_composite: bit 1 the starting sign, bit 0 the "TFF" value.
 int32_t carrier_flags(const EffectSettings* settings, int32_t frame);

@@ -1,0 +1,83 @@
+// The television's half of "C/Y": separates luma from chroma in the
+// composite signal and demodulates the chroma back into cb and cr with the
+// encoder's own carrier (its per-column tables and its row and frame signs).
+#pragma once
+
+#include <cstdint>
+
+#include "effects/composite_chroma.h"
+#include "effects/cpu.h"
+#include "effects/filter_rect.h"
+
+// How luma and chroma are told apart.
+enum DecodeMode : int32_t {
+    DECODE_OFF = 0,    // no decoding: the composite signal itself is shown
+    DECODE_NOTCH = 1,  // a horizontal notch at the carrier; chroma is its complement
+    DECODE_2LINE = 2,  // comb over this field line and the one above it (rows r, r - 2)
+    DECODE_3LINE = 3,  // comb over the field lines above and below (1/4, 1/2, 1/4)
+    DECODE_3D = 4,     // motion-adaptive frame comb, 3line where the picture moves
+};
+constexpr int32_t decode_mode_count = 5;
+
+// The chroma low-pass after demodulation.
+enum ChromaBandwidth : int32_t {
+    CHROMA_WIDE = 0,    // about 1.3 MHz, a studio monitor
+    CHROMA_NARROW = 1,  // about 0.5 MHz, a consumer set
+};
+constexpr int32_t chroma_bandwidth_count = 2;
+
+// The decoder's settings, as every host names them.
+struct DecodeSettings {
+    int32_t mode = DECODE_OFF;
+    int32_t bandwidth = CHROMA_WIDE;
+    int32_t saturation = 100;  // percent
+    int32_t hue = 0;           // degrees: turns the demodulation phase, like a set's tint
+};
+constexpr int32_t saturation_min = 0, saturation_max = 200;
+constexpr int32_t hue_min = -180, hue_max = 180;
+
+// The names hosts show and take: "off", "notch", "2line", "3line", "3d";
+// "wide", "narrow". from_name gives -1 for a name it does not know.
+const char* decode_mode_name(int32_t mode);
+int32_t decode_mode_from_name(const char* name);
+const char* chroma_bandwidth_name(int32_t bandwidth);
+int32_t chroma_bandwidth_from_name(const char* name);
+
+// Values a damaged project or a script may give, made safe: saturation and
+// hue held to their ranges, an unknown mode off, an unknown bandwidth wide.
+DecodeSettings clamp_decode_settings(const DecodeSettings& settings);
+
+// Columns the horizontal filters reach to either side of a pixel.
+constexpr int decoder_bandpass_reach = 7;
+constexpr int decoder_lowpass_reach = 11;
+
+// What the decoder keeps between frames: its filter taps and demodulation
+// matrix, each with the inputs it was computed for, and its row buffers.
+// Owned by the caller, like SubcarrierTables; zero frames: as declared.
+struct DecoderState {
+    int32_t bandpass_freq = -1;  // the freq the band-pass taps are for
+    int16_t bandpass[2 * decoder_bandpass_reach + 1] = {};  // Q14, sum 0
+    int32_t matrix_saturation = -1;  // the knobs the matrix is for
+    int32_t matrix_hue = 0;
+    int16_t matrix[4] = {};  // cb from (u, v), then cr from (u, v), Q12
+    int16_t* rows = nullptr;  // working rows, for rows_width columns
+    int32_t rows_width = -1;
+};
+
+// Decodes the rectangle of `frame` in place: y becomes the separated luma,
+// cb and cr the demodulated chroma (only y is read). `carrier` holds the
+// encoder's tables (built for a width of at least rect->right) and
+// carrier_flags its flags for this frame. For DECODE_3D, `partner` is the
+// composite signal of the frame whose carrier is opposite
+// (comb_partner_frame), the whole frame in the same geometry; without one
+// the frame decodes as DECODE_3LINE. Where a comb's partner row lies outside
+// the rectangle the comb uses the rectangle's rows alone: 2line takes the
+// row below instead of the one above, 3line the row on the other side
+// twice, and a rectangle of a single field line is notch-filtered.
+// FALSE when the row buffers cannot be had (the frame is left as it is).
+int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_t freq,
+                     const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
+                     const PIXEL_YC* partner, const FilterRect* rect);
+
+// Frees the row buffers; the state can be used again afterwards.
+void release_decoder_state(DecoderState* state);
