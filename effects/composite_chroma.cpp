@@ -84,7 +84,7 @@ DispatchedKernel<EncodeCompositeRowFn> encode_composite_row_kernel = {
 
 // The sign flips every second row, counted from the rectangle's top: before
 // each row whose parity, offset by bit 0 of the flags, is even.
-static int32_t row_sign(const FilterRect* rect, int32_t carrier_flags, int row)
+int32_t composite_row_sign(const FilterRect* rect, int32_t carrier_flags, int row)
 {
     const int first = rect->top + (carrier_flags & 1);
     const int last = row + (carrier_flags & 1);
@@ -103,7 +103,7 @@ void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterR
     // Entries are indexed by absolute column, so every row starts at left.
     dispatched(&encode_composite_row_kernel)(out, tables->cos_table + rect->left,
                                              tables->sin_table + rect->left, width,
-                                             row_sign(rect, carrier_flags, row));
+                                             composite_row_sign(rect, carrier_flags, row));
 }
 
 void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierTables* tables,

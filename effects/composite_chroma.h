@@ -45,6 +45,10 @@ void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierT
 void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
                                const SubcarrierTables* tables, int32_t carrier_flags, int row);
 
+// The carrier's sign (+1 or -1) on row `row` of the rectangle: it flips
+// every second row, so rows two apart (one field line) always differ.
+int32_t composite_row_sign(const FilterRect* rect, int32_t carrier_flags, int row);
+
 // Frees both tables; the next build allocates them again.
 void release_subcarrier_tables(SubcarrierTables* tables);
 

@@ -81,3 +81,67 @@ int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_
 
 // Frees the row buffers; the state can be used again afterwards.
 void release_decoder_state(DecoderState* state);
+
+// The tables' entries for freq and for the knobs: the one place where
+// floating point decides the decoder's pixels.
+void compute_decoder_bandpass(int16_t taps[2 * decoder_bandpass_reach + 1], int32_t freq);
+void compute_decoder_matrix(int16_t matrix[4], int32_t saturation, int32_t hue);
+
+// The frame comb falls back to the line comb as the luma moves: fully once
+// the frame difference off the carrier exceeds the threshold by 256 / slope.
+constexpr int32_t frame_comb_threshold = 16;
+constexpr int32_t frame_comb_slope = 8;
+
+// The row operations the stage dispatches, over runs of `count` values.
+
+// out[x] = saturated (sum over k of taps[k + reach] * in[x + k] + 8192) >> 14;
+// in is read from -reach to count - 1 + reach.
+typedef void DecoderFirRowFn(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                             int count);
+
+// u = (chroma * cos * sign + 1024) >> 11 and v likewise with sin.
+typedef void DemodulateRowFn(int16_t* u, int16_t* v, const int16_t* chroma,
+                             const int16_t* cos_weights, const int16_t* sin_weights, int count,
+                             int32_t sign);
+
+// y = saturated composite - chroma; (cb, cr) = saturated (matrix (u, v) + 2048) >> 12.
+typedef void AssembleRowFn(PIXEL_YC* out, const int16_t* composite, const int16_t* chroma,
+                           const int16_t* u, const int16_t* v, const int16_t matrix[4], int count);
+
+// With both partners: (2 row - above - below + 2) >> 2;
+// with below null: (row - above) >> 1.
+typedef void LineCombRowFn(int16_t* out, const int16_t* row, const int16_t* above,
+                           const int16_t* below, int count);
+
+// (row - partner) >> 1.
+typedef void FrameDifferenceRowFn(int16_t* out, const int16_t* row, const int16_t* partner,
+                                  int count);
+
+// chroma becomes the blend of itself (where the luma moved) and the frame
+// difference (where it is still), by the motion |difference - difference_band|.
+typedef void FrameCombRowFn(int16_t* chroma, const int16_t* difference,
+                            const int16_t* difference_band, int count);
+
+// out[x] = pixels[x].y.
+typedef void ExtractLumaRowFn(int16_t* out, const PIXEL_YC* pixels, int count);
+
+// The plain references the packed variants must match bit for bit.
+void decoder_fir_row_c(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count);
+void demodulate_row_c(int16_t* u, int16_t* v, const int16_t* chroma, const int16_t* cos_weights,
+                      const int16_t* sin_weights, int count, int32_t sign);
+void assemble_row_c(PIXEL_YC* out, const int16_t* composite, const int16_t* chroma,
+                    const int16_t* u, const int16_t* v, const int16_t matrix[4], int count);
+void line_comb_row_c(int16_t* out, const int16_t* row, const int16_t* above, const int16_t* below,
+                     int count);
+void frame_difference_row_c(int16_t* out, const int16_t* row, const int16_t* partner, int count);
+void frame_comb_row_c(int16_t* chroma, const int16_t* difference, const int16_t* difference_band,
+                      int count);
+void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count);
+
+extern DispatchedKernel<DecoderFirRowFn> decoder_fir_row_kernel;
+extern DispatchedKernel<DemodulateRowFn> demodulate_row_kernel;
+extern DispatchedKernel<AssembleRowFn> assemble_row_kernel;
+extern DispatchedKernel<LineCombRowFn> line_comb_row_kernel;
+extern DispatchedKernel<FrameDifferenceRowFn> frame_difference_row_kernel;
+extern DispatchedKernel<FrameCombRowFn> frame_comb_row_kernel;
+extern DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel;

@@ -53,6 +53,12 @@ int moved_field(const EffectSettings* settings, int32_t frame)
     return 1 - top_field_first(settings);
 }
 
+int32_t comb_partner_frame(const EffectSettings* settings, int32_t frame)
+{
+    // Unsigned arithmetic: no frame number overflows.
+    return static_cast<int32_t>(static_cast<uint32_t>(frame) - (settings->paired_fields ? 2u : 1u));
+}
+
 int32_t carrier_flags(const EffectSettings* settings, int32_t frame)
 {
     // Unsigned arithmetic: -2 * frame must wrap, not overflow, for any frame.
@@ -189,11 +195,23 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
         run_chain(frame, &strip, &chain);
     }
 
-    if (settings->mono && !settings->composite)
+    // The decoder reads the rectangle's rows two above and below the row it
+    // writes, so it runs over the whole rectangle once the chain is done.
+    bool decoded = false;
+    if (chain.carrier != nullptr && settings->decode.mode != DECODE_OFF && !rect_is_empty(&rect)) {
+        if (frame->composite != nullptr)
+            copy_rect(frame->composite, frame->pixels, &rect);
+        decoded = decode_composite(&state->decoder, &settings->decode, settings->freq, chain.carrier,
+                                   chain.carrier_flags, frame->pixels, frame->partner, &rect) != 0;
+    }
+
+    // A monochrome set: no colour, whether it was never encoded or decoded again.
+    if (settings->mono && (!settings->composite || decoded))
         strip_chroma(frame->pixels, &rect);
 }
 
 void release_effect_state(EffectState* state)
 {
     release_subcarrier_tables(&state->subcarrier_tables);
+    release_decoder_state(&state->decoder);
 }

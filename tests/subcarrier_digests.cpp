@@ -5,6 +5,10 @@
 //   subcarrier_digests                      one line "freq phase digest" for
 //                                           every freq 600..750 and phase
 //                                           -180..180, over 4096 columns
+//                                           then the decoder's tables: one
+//                                           line "bandpass freq taps..." per
+//                                           freq and "matrix saturation
+//                                           digest" over every hue
 //   subcarrier_digests --entries FREQ PHASE one line "x cos sin" per column
 #include <cinttypes>
 #include <cstdio>
@@ -13,6 +17,7 @@
 #include <vector>
 
 #include "effects/composite_chroma.h"
+#include "effects/composite_decoder.h"
 
 namespace {
 
@@ -42,6 +47,28 @@ void print_digests()
     }
 }
 
+void print_decoder_tables()
+{
+    for (int32_t freq = 600; freq <= 750; ++freq) {
+        int16_t taps[2 * decoder_bandpass_reach + 1];
+        compute_decoder_bandpass(taps, freq);
+        std::printf("bandpass %d", freq);
+        for (int16_t tap : taps)
+            std::printf(" %d", tap);
+        std::printf("\n");
+    }
+    for (int32_t saturation = saturation_min; saturation <= saturation_max; ++saturation) {
+        uint64_t value = 1469598103934665603ull;
+        for (int32_t hue = hue_min; hue <= hue_max; ++hue) {
+            int16_t matrix[4];
+            compute_decoder_matrix(matrix, saturation, hue);
+            for (int16_t m : matrix)
+                value = (value ^ static_cast<uint16_t>(m)) * 1099511628211ull;
+        }
+        std::printf("matrix %d %016" PRIx64 "\n", saturation, value);
+    }
+}
+
 void print_entries(int32_t freq, int32_t phase)
 {
     std::vector<int16_t> cos_table(columns), sin_table(columns);
@@ -56,6 +83,7 @@ int main(int argc, char** argv)
 {
     if (argc == 1) {
         print_digests();
+        print_decoder_tables();
     } else if (argc == 4 && std::strcmp(argv[1], "--entries") == 0) {
         print_entries(std::atoi(argv[2]), std::atoi(argv[3]));
     } else {
