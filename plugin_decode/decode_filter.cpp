@@ -126,35 +126,28 @@ BOOL decode_filter_exit(FILTER*)
     return TRUE;
 }
 
-FILTER_DLL descriptor = {
+// Every field not set here is zero; the host fills track, check, exfunc and
+// its own fields.
+FILTER_DLL make_descriptor()
+{
+    FILTER_DLL filter = {};
     // After every other filter, norel2 among them.
-    FILTER_FLAG_EX_INFORMATION | FILTER_FLAG_PRIORITY_LOWEST,
-    0, 0,
-    "norel2 decode",
-    DECODE_TRACK_COUNT, track_names, track_defaults, track_minimums, track_maximums,
-    DECODE_CHECK_COUNT, check_names, check_defaults,
-    decode_filter_proc,
-    nullptr,      // func_init
-    decode_filter_exit,
-    nullptr,      // func_update
-    nullptr,      // func_WndProc
-    nullptr,      // track: filled by the host
-    nullptr,      // check: filled by the host
-    nullptr, 0,   // no extra data block
-    "norel2 decode version " NOREL_VERSION ": the television after norel2's C/Y",
-    nullptr,      // func_save_start
-    nullptr,      // func_save_end
-    nullptr,      // exfunc
-    nullptr,      // hwnd
-    nullptr,      // dll_hinst
-    nullptr,      // ex_data_def
-    nullptr,      // func_is_saveframe
-    nullptr,      // func_project_load
-    nullptr,      // func_project_save
-    nullptr,      // func_modify_title
-    nullptr,      // dll_path
-    {0, 0},       // reserve
-};
+    filter.flag = FILTER_FLAG_EX_INFORMATION | FILTER_FLAG_PRIORITY_LOWEST;
+    filter.name = "norel2 decode";
+    filter.track_n = DECODE_TRACK_COUNT;
+    filter.track_name = track_names;
+    filter.track_default = track_defaults;
+    filter.track_s = track_minimums;
+    filter.track_e = track_maximums;
+    filter.check_n = DECODE_CHECK_COUNT;
+    filter.check_name = check_names;
+    filter.check_default = check_defaults;
+    filter.func_proc = decode_filter_proc;
+    filter.func_exit = decode_filter_exit;
+    filter.information = "norel2 decode version " NOREL_VERSION ": the television after norel2's C/Y";
+    return filter;
+}
+FILTER_DLL descriptor = make_descriptor();
 
 }  // namespace
 

@@ -51,6 +51,28 @@ const ChainScenario scenarios[] = {
     {"damaged_mode", 96, 40, 100, {0, 96, 0, 40, 0, 704, 0}, {0, 0, 1, 0, 0, 1, 1}, {9, 100, 0}, 0, 2, ENCODER_ON, Y, N, N, N, N},
 };
 
+// The decoder's descriptor as the editor must see it: after every other
+// filter, and the ranges of its three track bars (Y/C分離 from notch to 3d).
+const char* descriptor_mismatch(const FILTER_DLL* filter)
+{
+    const int ranges[3][3] = {{1, 4, 1}, {0, 200, 100}, {-180, 180, 0}};
+    if (filter == nullptr || filter->flag != (FILTER_FLAG_EX_INFORMATION | FILTER_FLAG_PRIORITY_LOWEST))
+        return "flag";
+    if (filter->name == nullptr || std::strcmp(filter->name, "norel2 decode") != 0)
+        return "name";
+    if (filter->track_n != 3 || filter->check_n != 1 || filter->check_default[0] != 0)
+        return "track or check count, or the check's default";
+    for (int i = 0; i < 3; ++i) {
+        if (filter->track_s[i] != ranges[i][0] || filter->track_e[i] != ranges[i][1] ||
+            filter->track_default[i] != ranges[i][2])
+            return "a track's range or default";
+    }
+    if (filter->func_proc == nullptr || filter->func_exit == nullptr || filter->func_init != nullptr ||
+        filter->ex_data_size != 0)
+        return "callbacks or extra data";
+    return nullptr;
+}
+
 // Another filter ahead of norel2 in the host's list.
 BOOL pass_through(FILTER*, FILTER_PROC_INFO*)
 {
@@ -227,6 +249,10 @@ bool run_scenario(const ChainScenario& s, GetFilterTableFunction encoder,
 
 int run_decode_chain(GetFilterTableFunction encoder, GetFilterTableFunction decoder, FILE* out)
 {
+    if (const char* mismatch = descriptor_mismatch(decoder())) {
+        std::fprintf(stderr, "the decoder's descriptor differs: %s\n", mismatch);
+        return 0;
+    }
     int count = 0;
     for (const ChainScenario& s : scenarios) {
         Digest digest;
