@@ -71,7 +71,8 @@ int32_t composite_row_sign(const FilterRect* rect, int32_t carrier_flags, int ro
 // follow from the line's place in the 625-line sequence. Frame `frame`
 // (counted in interlaced frames), row r: field line r / 2 of the field
 // the row's parity gives, the second field starting 312.5 lines after the
-// first. Phases are counted in pal_phase_steps a cycle; at freq 704 the
+// first (for the switch, 312 whole lines). Phases are counted in
+// pal_phase_steps a cycle; at freq 704 the
 // sequence repeats after four frames, and two frames apart the carrier is
 // exactly inverted.
 constexpr int32_t pal_phase_steps = 4096;
