@@ -223,23 +223,23 @@ struct DrawCase {
 const DrawCase draw_cases[] = {
     {"defaults (LPF)", 333, 201, 0, 1, {}},
     {"inner rectangle, C/Y, whole-line shift", 333, 201, 0, 4,
-     {17, 250, 9, 150, 32, 704, 0, 1, 0, 0, 0, 1, 1, {}}},
+     {17, 250, 9, 150, 32, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {}}},
     {"rectangle past the corner, fractional shift, BFF", 333, 201, 5, 1,
-     {300, 320, 180, 320, -37, 704, 0, 0, 0, 0, 0, 0, 1, {}}},
+     {300, 320, 180, 320, -37, 704, 0, 0, 0, 0, 0, 0, 1, STANDARD_NTSC, {}}},
     {"C/Y off-nominal, MONO too, largest shift", 640, 96, 7, 2,
-     {0, 2048, 0, 2048, 256, 733, 45, 1, 0, 0, 1, 1, 0, {}}},
-    {"MONO without LPF", 96, 64, 3, 1, {10, 50, 3, 40, 5, 650, -90, 1, 0, 0, 1, 0, 0, {}}},
-    {"range shown", 333, 201, 0, 1, {40, 100, 20, 60, 8, 704, 0, 1, 0, 1, 0, 1, 1, {}}},
-    {"one pixel", 1, 1, 0, 2, {0, 320, 0, 320, 3, 704, 0, 1, 0, 0, 0, 1, 1, {}}},
+     {0, 2048, 0, 2048, 256, 733, 45, 1, 0, 0, 1, 1, 0, STANDARD_NTSC, {}}},
+    {"MONO without LPF", 96, 64, 3, 1, {10, 50, 3, 40, 5, 650, -90, 1, 0, 0, 1, 0, 0, STANDARD_NTSC, {}}},
+    {"range shown", 333, 201, 0, 1, {40, 100, 20, 60, 8, 704, 0, 1, 0, 1, 0, 1, 1, STANDARD_NTSC, {}}},
+    {"one pixel", 1, 1, 0, 2, {0, 320, 0, 320, 3, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {}}},
     // The decoder after C/Y, the shift and LPF.
     {"C/Y decoded, notch", 333, 201, 0, 2,
-     {0, 2048, 0, 2048, 0, 704, 0, 1, 0, 0, 0, 1, 1, {DECODE_NOTCH, CHROMA_WIDE, 100, 0}}},
+     {0, 2048, 0, 2048, 0, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {DECODE_NOTCH, CHROMA_WIDE, 100, 0}}},
     {"C/Y decoded, 2line narrow, saturated and turned, BFF", 333, 201, 3, 2,
-     {17, 250, 9, 150, 23, 690, 33, 0, 0, 0, 0, 1, 1, {DECODE_2LINE, CHROMA_NARROW, 150, 30}}},
+     {17, 250, 9, 150, 23, 690, 33, 0, 0, 0, 0, 1, 1, STANDARD_NTSC, {DECODE_2LINE, CHROMA_NARROW, 150, 30}}},
     {"C/Y decoded, 3line, MONO drops its colour", 160, 97, 1, 2,
-     {5, 140, 3, 90, 0, 741, -97, 1, 0, 0, 1, 1, 0, {DECODE_3LINE, CHROMA_WIDE, 200, -180}}},
+     {5, 140, 3, 90, 0, 741, -97, 1, 0, 0, 1, 1, 0, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 200, -180}}},
     {"decoding without C/Y does nothing", 96, 64, 0, 1,
-     {10, 50, 3, 40, 0, 704, 0, 1, 0, 0, 0, 0, 1, {DECODE_3LINE, CHROMA_WIDE, 100, 0}}},
+     {10, 50, 3, 40, 0, 704, 0, 1, 0, 0, 0, 0, 1, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 100, 0}}},
 };
 
 // Values no host should send, each drawn as the value it must stand for.
@@ -335,8 +335,8 @@ int main(int argc, char** argv)
             check_drawn(name, source, result, settings, frame);
         }
     };
-    const EffectSettings first_settings = {0, 2048, 0, 2048, 21, 704, 30, 1, 0, 0, 0, 1, 1, {}};
-    const EffectSettings second_settings = {0, 2048, 0, 2048, -11, 650, -60, 0, 0, 0, 0, 1, 1, {}};
+    const EffectSettings first_settings = {0, 2048, 0, 2048, 21, 704, 30, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {}};
+    const EffectSettings second_settings = {0, 2048, 0, 2048, -11, 650, -60, 0, 0, 0, 0, 1, 1, STANDARD_NTSC, {}};
     std::thread other(run_instance, second, second_settings, 352, "second instance");
     run_instance(first, first_settings, 320, "first instance");
     other.join();
