@@ -243,6 +243,10 @@ void encode_pal_row_c(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_
 
 static const KernelVariant<EncodePalRowFn> encode_pal_row_variants[] = {
     {"c", 0, encode_pal_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, encode_pal_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, encode_pal_row_avx2},
+#endif
 };
 
 DispatchedKernel<EncodePalRowFn> encode_pal_row_kernel = {encode_pal_row_variants,

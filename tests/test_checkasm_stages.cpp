@@ -124,6 +124,39 @@ void check_encode_composite(std::mt19937& random, int width, const Placement& at
                    });
 }
 
+// PAL's row encoding: two rows with the coefficients of real lines (both
+// switches), or any 16-bit coefficients with extreme values.
+void check_encode_pal(std::mt19937& random, int width, const Placement& at, Values values)
+{
+    SCOPED_TRACE(trace("encode_pal_row", width, at, values));
+    const int rows = 2;
+    const int right = at.left + width;
+    const size_t table_pixels = static_cast<size_t>(right + 2) / 3;
+    checkasm::GuardedFrame cos_storage(table_pixels), sin_storage(table_pixels);
+    int16_t* cos_table = guarded_entries(cos_storage, table_pixels, right);
+    int16_t* sin_table = guarded_entries(sin_storage, table_pixels, right);
+    const bool realistic = values == Values::nominal;
+    fill_entries(random, cos_table, right, realistic ? 2048 : 32767);
+    fill_entries(random, sin_table, right, realistic ? 2048 : 32767);
+    int16_t coefficients[2][4];
+    for (int i = 0; i < 2; ++i) {
+        if (realistic) {
+            const PalLine line = {static_cast<int32_t>(random() % pal_phase_steps), i ? -1 : 1};
+            pal_row_coefficients(coefficients[i], line);
+        } else {
+            for (int16_t& c : coefficients[i])
+                c = static_cast<int16_t>(random());
+        }
+    }
+    const std::vector<PIXEL_YC> frame =
+        random_frame(random, static_cast<size_t>(rows - 1) * at.pitch + right, values);
+    check_in_place(encode_pal_row_kernel, frame, at.pitch, [&](EncodePalRowFn* fn, PIXEL_YC* pixels) {
+        fn(pixels + at.left, cos_table + at.left, sin_table + at.left, width, coefficients[0]);
+        fn(pixels + at.pitch + at.left, cos_table + at.left, sin_table + at.left, width,
+           coefficients[1]);
+    });
+}
+
 void check_region(const DispatchedKernel<RegionRowFn>& kernel, const char* name,
                   std::mt19937& random, int width, const Placement& at, Values values)
 {
@@ -188,9 +221,10 @@ std::string variant_names(const DispatchedKernel<Fn>& kernel)
 
 TEST(CheckasmStages, VariantsBuiltForThisProcessor)
 {
-    std::printf("[ checkasm ] row kernels checked: encode_composite%s, interpolate%s, average%s, "
-                "show_range%s, strip_chroma%s\n",
+    std::printf("[ checkasm ] row kernels checked: encode_composite%s, encode_pal%s, interpolate%s, "
+                "average%s, show_range%s, strip_chroma%s\n",
                 variant_names(encode_composite_row_kernel).c_str(),
+                variant_names(encode_pal_row_kernel).c_str(),
                 variant_names(interpolate_row_kernel).c_str(),
                 variant_names(average_rows_kernel).c_str(),
                 variant_names(show_range_row_kernel).c_str(),
@@ -212,7 +246,10 @@ TEST(CheckasmStages, EncodeCompositeRow)
     for (Values values : all_values) {
         for (int width : widths()) {
             for (int variant = 0; variant < 2; ++variant)
+            {
                 check_encode_composite(random, width, place(width, variant), values);
+                check_encode_pal(random, width, place(width, variant), values);
+            }
             if (HasFailure())
                 return;
         }
