@@ -1,5 +1,6 @@
 #include "effects/composite_chroma.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -172,7 +173,7 @@ PalLine pal_line(const PalSequence* sequence, int row)
     const int second_field = (row & 1) ^ (sequence->top_field_first != 0 ? 0 : 1);
     const int64_t half_lines =
         2 * (625LL * sequence->frame + (row >> 1)) + (second_field ? 625 : 0);
-    const int64_t per_half_line = 709379LL * sequence->freq % cycle;
+    const int64_t per_half_line = (709379LL * sequence->freq % cycle + cycle) % cycle;
     const int64_t where = (half_lines % cycle + cycle) % cycle * per_half_line % cycle;
     PalLine line;
     line.phase = static_cast<int32_t>((where * pal_phase_steps + cycle / 2) / cycle % pal_phase_steps);
@@ -229,8 +230,11 @@ void encode_pal_row_c(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_
 {
     for (int x = 0; x < count; ++x) {
         PIXEL_YC& p = pixels[x];
-        const int32_t u = (coefficients[0] * p.cb + coefficients[1] * p.cr + 8192) >> 14;
-        const int32_t v = (coefficients[2] * p.cb + coefficients[3] * p.cr + 8192) >> 14;
+        // Saturated to 16 bits, which only values far beyond the picture's reach need.
+        const int32_t u = std::clamp((coefficients[0] * p.cb + coefficients[1] * p.cr + 8192) >> 14,
+                                     -32768, 32767);
+        const int32_t v = std::clamp((coefficients[2] * p.cb + coefficients[3] * p.cr + 8192) >> 14,
+                                     -32768, 32767);
         p.y = static_cast<short>(p.y + ((cos_weights[x] * u + sin_weights[x] * v + 1024) >> 11));
         p.cb = 0;
         p.cr = 0;
@@ -239,6 +243,10 @@ void encode_pal_row_c(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_
 
 static const KernelVariant<EncodePalRowFn> encode_pal_row_variants[] = {
     {"c", 0, encode_pal_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, encode_pal_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, encode_pal_row_avx2},
+#endif
 };
 
 DispatchedKernel<EncodePalRowFn> encode_pal_row_kernel = {encode_pal_row_variants,

@@ -96,13 +96,20 @@ constexpr int32_t cr_carrier_gain_q14 = 20149;
 
 // PAL's modulation of one row: u = (c[0] cb + c[1] cr + 8192) >> 14 and
 // v = (c[2] cb + c[3] cr + 8192) >> 14 (cb and cr turned by the line's phase
-// and switched), then y gains (cos u + sin v + 1024) >> 11 (wrapping) and
-// cb, cr become 0. The unit PAL's encoding dispatches.
+// and switched), each saturated to 16 bits, then y gains (cos u + sin v +
+// 1024) >> 11 (wrapping) and cb, cr become 0. The unit PAL's encoding
+// dispatches.
 typedef void EncodePalRowFn(PIXEL_YC* pixels, const int16_t* cos_weights,
                             const int16_t* sin_weights, int count, const int16_t coefficients[4]);
 void encode_pal_row_c(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
                       int count, const int16_t coefficients[4]);
 extern DispatchedKernel<EncodePalRowFn> encode_pal_row_kernel;
+#if NOREL_X86
+void encode_pal_row_sse2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                         int count, const int16_t coefficients[4]);
+void encode_pal_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                         int count, const int16_t coefficients[4]);
+#endif
 
 // The row coefficients of encode_pal_row for a line.
 void pal_row_coefficients(int16_t coefficients[4], const PalLine& line);

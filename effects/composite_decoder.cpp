@@ -77,7 +77,8 @@ void compute_decoder_bandpass(int16_t taps[2 * decoder_bandpass_reach + 1], int3
     // The window turned into a band-pass around the carrier, less as much
     // of the window as it passes at DC, scaled to unit gain at the carrier.
     const int reach = decoder_bandpass_reach;
-    const double step = carrier_step(standard, freq);
+    // The hosts' range: far outside it the band would fold over itself.
+    const double step = carrier_step(standard, std::clamp<int32_t>(freq, 600, 750));
     double band[2 * decoder_bandpass_reach + 1];
     double passed_at_dc = 0, window_sum = 0;
     for (int k = -reach; k <= reach; ++k) {
