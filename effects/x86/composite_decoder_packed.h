@@ -14,7 +14,6 @@ namespace {
 
 // Lane operations beyond vector_ops.h that only the decoder needs.
 struct Sse2DecoderOps : Sse2Ops {
-    static V zero() { return _mm_setzero_si128(); }
     static V subs_i16(V a, V b) { return _mm_subs_epi16(a, b); }
     static V max_i16(V a, V b) { return _mm_max_epi16(a, b); }
     static V min_i16(V a, V b) { return _mm_min_epi16(a, b); }
@@ -48,7 +47,6 @@ struct Sse2DecoderOps : Sse2Ops {
 
 #ifdef __AVX2__
 struct Avx2DecoderOps : Avx2Ops {
-    static V zero() { return _mm256_setzero_si256(); }
     static V subs_i16(V a, V b) { return _mm256_subs_epi16(a, b); }
     static V max_i16(V a, V b) { return _mm256_max_epi16(a, b); }
     static V min_i16(V a, V b) { return _mm256_min_epi16(a, b); }
@@ -125,7 +123,11 @@ void fir_row_reach(int16_t* out, const int16_t* in, const int16_t* taps, int cou
     auto step = [&](int x) {
         V sum_even = round, sum_odd = round;
         for (int i = 0; i <= R; ++i) {
-            const V pairs = Ops::load(in + x - R + 2 * i);
+            // Loaded once into a register for both multiply-adds: folded
+            // into each, the unaligned loads would be split twice as often
+            // and crowd out the taps, which then spill.
+            V pairs = Ops::load(in + x - R + 2 * i);
+            asm("" : "+x"(pairs));
             sum_even = Ops::add_i32(sum_even, Ops::madd_i16(pairs, even[i]));
             sum_odd = Ops::add_i32(sum_odd, Ops::madd_i16(pairs, odd[i]));
         }
