@@ -338,10 +338,10 @@ TEST(CheckasmDecoder, FrameCombRow)
                 // Nominal bands lie near the difference, so that the motion
                 // sweeps the blend's whole ramp.
                 for (int x = 0; x < width; ++x) {
-                    const int near = difference.data()[x] +
+                    const int close = difference.data()[x] +
                                      std::uniform_int_distribution<int>(-60, 60)(random);
                     band.data()[x] = values == Values::nominal
-                                         ? static_cast<int16_t>(std::clamp(near, -32768, 32767))
+                                         ? static_cast<int16_t>(std::clamp(close, -32768, 32767))
                                          : random_value(random, values, 0, 0);
                 }
                 std::vector<int16_t> chroma(width);
