@@ -222,29 +222,63 @@ void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count)
         out[x] = pixels[x].y;
 }
 
+const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach)
+{
+    *reach = bandwidth == CHROMA_NARROW ? decoder_lowpass_reach : 5;
+    return bandwidth == CHROMA_NARROW ? narrow_lowpass : wide_lowpass;
+}
+
 static const KernelVariant<DecoderFirRowFn> decoder_fir_row_variants[] = {
     {"c", 0, decoder_fir_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, decoder_fir_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, decoder_fir_row_avx2},
+#endif
 };
 static const KernelVariant<DemodulateRowFn> demodulate_row_variants[] = {
     {"c", 0, demodulate_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, demodulate_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, demodulate_row_avx2},
+#endif
 };
 static const KernelVariant<AssembleRowFn> assemble_row_variants[] = {
     {"c", 0, assemble_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, assemble_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, assemble_row_avx2},
+#endif
 };
 static const KernelVariant<LineCombRowFn> line_comb_row_variants[] = {
     {"c", 0, line_comb_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, line_comb_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, line_comb_row_avx2},
+#endif
 };
 static const KernelVariant<FrameDifferenceRowFn> frame_difference_row_variants[] = {
     {"c", 0, frame_difference_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, frame_difference_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, frame_difference_row_avx2},
+#endif
 };
 static const KernelVariant<FrameCombRowFn> frame_comb_row_variants[] = {
     {"c", 0, frame_comb_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, frame_comb_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, frame_comb_row_avx2},
+#endif
 };
 static const KernelVariant<DelayLineRowFn> delay_line_row_variants[] = {
     {"c", 0, delay_line_row_c},
 };
 static const KernelVariant<ExtractLumaRowFn> extract_luma_row_variants[] = {
     {"c", 0, extract_luma_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, extract_luma_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, extract_luma_row_avx2},
+#endif
 };
 
 DispatchedKernel<DecoderFirRowFn> decoder_fir_row_kernel = {decoder_fir_row_variants,

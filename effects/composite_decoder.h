@@ -112,6 +112,10 @@ typedef void DelayLineRowFn(PIXEL_YC* row, PIXEL_YC* previous, int count);
 void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count);
 extern DispatchedKernel<DelayLineRowFn> delay_line_row_kernel;
 
+// The chroma low-pass for `bandwidth` (Q14, summing to 16384), read-only,
+// and its reach.
+const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach);
+
 // The frame comb falls back to the line comb as the luma moves: fully once
 // the frame difference off the carrier exceeds the threshold by 256 / slope.
 constexpr int32_t frame_comb_threshold = 16;
@@ -120,7 +124,8 @@ constexpr int32_t frame_comb_slope = 8;
 // The row operations the stage dispatches, over runs of `count` values.
 
 // out[x] = saturated (sum over k of taps[k + reach] * in[x + k] + 8192) >> 14;
-// in is read from -reach to count - 1 + reach.
+// in is read from -reach to count - 1 + reach. The sum stays within 32 bits
+// for any row when the taps' magnitudes add up to at most 65535.
 typedef void DecoderFirRowFn(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
                              int count);
 
@@ -170,3 +175,30 @@ extern DispatchedKernel<LineCombRowFn> line_comb_row_kernel;
 extern DispatchedKernel<FrameDifferenceRowFn> frame_difference_row_kernel;
 extern DispatchedKernel<FrameCombRowFn> frame_comb_row_kernel;
 extern DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel;
+
+#if NOREL_X86
+void decoder_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                          int count);
+void decoder_fir_row_avx2(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                          int count);
+void demodulate_row_sse2(int16_t* u, int16_t* v, const int16_t* chroma, const int16_t* cos_weights,
+                         const int16_t* sin_weights, int count, int32_t sign);
+void demodulate_row_avx2(int16_t* u, int16_t* v, const int16_t* chroma, const int16_t* cos_weights,
+                         const int16_t* sin_weights, int count, int32_t sign);
+void assemble_row_sse2(PIXEL_YC* out, const int16_t* composite, const int16_t* chroma,
+                       const int16_t* u, const int16_t* v, const int16_t matrix[4], int count);
+void assemble_row_avx2(PIXEL_YC* out, const int16_t* composite, const int16_t* chroma,
+                       const int16_t* u, const int16_t* v, const int16_t matrix[4], int count);
+void line_comb_row_sse2(int16_t* out, const int16_t* row, const int16_t* above,
+                        const int16_t* below, int count);
+void line_comb_row_avx2(int16_t* out, const int16_t* row, const int16_t* above,
+                        const int16_t* below, int count);
+void frame_difference_row_sse2(int16_t* out, const int16_t* row, const int16_t* partner, int count);
+void frame_difference_row_avx2(int16_t* out, const int16_t* row, const int16_t* partner, int count);
+void frame_comb_row_sse2(int16_t* chroma, const int16_t* difference,
+                         const int16_t* difference_band, int count);
+void frame_comb_row_avx2(int16_t* chroma, const int16_t* difference,
+                         const int16_t* difference_band, int count);
+void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count);
+void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count);
+#endif
