@@ -1,4 +1,4 @@
-#include "cli/pixel_convert.h"
+#include "effects/yuv_yc.h"
 
 #include <algorithm>
 #include <limits>
