@@ -1,8 +1,8 @@
 // The MLT module libmltnorel.so and its filter "norel": the effects over the
 // frame's own YUV (yuv422, yuv420p when the consumer asks for it, yuv422p16
 // for deep sources), with the field order from the frame and the frame
-// number from its position, so that a frame rendered twice or out of order
-// comes out the same.
+// number from its position in its source, so that a frame rendered twice,
+// out of order or from a trimmed clip comes out the same.
 #include <framework/mlt.h>
 
 #include <algorithm>
@@ -203,8 +203,10 @@ int get_image(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* w
         return 0;
     std::lock_guard<std::mutex> lock(instance->mutex);
     const EffectSettings settings = settings_for(filter, frame, picture.width, picture.height, instance);
-    // Only the low bits reach the carrier's sequence.
-    const int32_t number = static_cast<int32_t>(mlt_frame_get_position(frame));
+    // The frame's place in its source, which trimming, playlists and
+    // timelines leave alone (the frame's own position is the timeline's
+    // by now). Only the low bits reach the carrier's sequence.
+    const int32_t number = static_cast<int32_t>(mlt_frame_original_position(frame));
     if (!apply_effects_to_yuv(&instance->effects, &settings, &picture, number, nullptr, nullptr))
         mlt_log_error(MLT_FILTER_SERVICE(filter), "out of memory for a %dx%d frame: left as it is\n", *width, *height);
     return 0;
@@ -256,3 +258,4 @@ NOREL_EXPORT void mlt_register(mlt_repository repository)
     MLT_REGISTER(mlt_service_filter_type, "norel", filter_init);
     MLT_REGISTER_METADATA(mlt_service_filter_type, "norel", metadata, const_cast<char*>("filter_norel.yml"));
 }
+
