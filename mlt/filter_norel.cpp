@@ -84,7 +84,7 @@ int held(int value, int minimum, int maximum)
 }
 
 // The settings at the frame's place in the filter, with the frame's own
-// field order unless "tff" is set. Unset width and height reach the
+// field order unless "tff" is 0 or 1. Unset width and height reach the
 // picture's edges, as on the command line.
 EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, Instance* instance)
 {
@@ -110,8 +110,11 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
     settings.height = extent("height", settings.top, h);
 
     mlt_properties frame_properties = MLT_FRAME_PROPERTIES(frame);
-    if (mlt_properties_get(properties, "tff") != nullptr)
-        settings.top_field_first = mlt_properties_anim_get_int(properties, "tff", position, length) != 0;
+    const int tff = mlt_properties_get(properties, "tff") != nullptr
+                        ? mlt_properties_anim_get_int(properties, "tff", position, length)
+                        : -1;
+    if (tff >= 0)
+        settings.top_field_first = tff != 0;
     else if (mlt_properties_get_int(frame_properties, "progressive"))
         settings.top_field_first = 1;
     else

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -168,6 +172,99 @@ TEST(MltFilter, FieldOrderFromTheFrame)
     EXPECT_EQ(with({}, {{"progressive", "0"}, {"top_field_first", "1"}}), top);
     EXPECT_EQ(with({}, {{"progressive", "1"}, {"top_field_first", "0"}}), top);
     EXPECT_EQ(with({{"tff", "1"}}, {{"progressive", "0"}, {"top_field_first", "0"}}), top);
+}
+
+std::string file_text(const char* path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The metadata's parameters: identifier, then its fields as text.
+std::vector<std::map<std::string, std::string>> metadata_parameters()
+{
+    std::vector<std::map<std::string, std::string>> out;
+    mlt_properties metadata = mlt_properties_parse_yaml(NOREL_MLT_YML);
+    EXPECT_NE(metadata, nullptr);
+    auto* parameters = static_cast<mlt_properties>(mlt_properties_get_data(metadata, "parameters", nullptr));
+    for (int i = 0; parameters != nullptr && i < mlt_properties_count(parameters); ++i) {
+        auto* p = static_cast<mlt_properties>(mlt_properties_get_data_at(parameters, i, nullptr));
+        std::map<std::string, std::string> fields;
+        for (const char* name : {"identifier", "type", "minimum", "maximum", "default"}) {
+            if (const char* value = mlt_properties_get(p, name))
+                fields[name] = value;
+        }
+        if (auto* values = static_cast<mlt_properties>(mlt_properties_get_data(p, "values", nullptr))) {
+            std::string list;
+            for (int v = 0; v < mlt_properties_count(values); ++v)
+                list += (v > 0 ? ";" : "") + std::string(mlt_properties_get_value(values, v));
+            fields["values"] = list;
+        }
+        out.push_back(fields);
+    }
+    mlt_properties_close(metadata);
+    return out;
+}
+
+// The metadata's defaults are the filter's own, and Kdenlive's and Shotcut's
+// descriptions offer every property the metadata names, alike.
+TEST(MltFilter, DescriptionsAgreeWithTheFilter)
+{
+    const auto parameters = metadata_parameters();
+    ASSERT_EQ(parameters.size(), 16u);
+
+    std::vector<std::pair<const char*, const char*>> defaults;
+    for (const auto& p : parameters)
+        defaults.push_back({p.at("identifier").c_str(), p.at("default").c_str()});
+    const Image image(mlt_image_yuv422, 48, 20, 4);
+    for (const char* cy : {"0", "1"}) {
+        auto with_defaults = defaults;
+        with_defaults.push_back({"cy", cy});
+        mlt_filter set = make_filter(with_defaults);
+        mlt_filter unset = make_filter({{"cy", cy}, {"shift", "8"}});
+        mlt_properties_set(MLT_FILTER_PROPERTIES(set), "shift", "8");
+        EXPECT_EQ(run(set, image, {{"top_field_first", "0"}}).bytes, run(unset, image, {{"top_field_first", "0"}}).bytes)
+            << "cy " << cy;
+        mlt_filter_close(set);
+        mlt_filter_close(unset);
+    }
+
+    const std::string kdenlive = file_text(NOREL_KDENLIVE_XML);
+    EXPECT_NE(kdenlive.find("tag=\"norel\""), std::string::npos);
+    std::map<std::string, std::string> effect;  // name: attributes
+    const std::regex parameter("<parameter ([^>]*)>");
+    auto attribute = [](const std::string& attributes, const std::string& name) {
+        std::smatch m;
+        return std::regex_search(attributes, m, std::regex("\\b" + name + "=\"([^\"]*)\"")) ? m[1].str()
+                                                                                            : std::string("(none)");
+    };
+    for (auto it = std::sregex_iterator(kdenlive.begin(), kdenlive.end(), parameter); it != std::sregex_iterator(); ++it)
+        effect[attribute((*it)[1], "name")] = (*it)[1];
+    EXPECT_EQ(effect.size(), parameters.size());
+
+    const std::string shotcut = file_text(NOREL_SHOTCUT_UI);
+    for (const auto& p : parameters) {
+        const std::string& name = p.at("identifier");
+        ASSERT_TRUE(effect.count(name)) << name << " missing from Kdenlive's description";
+        const std::string& a = effect[name];
+        EXPECT_EQ(attribute(a, "default"), p.at("default")) << name;
+        if (p.count("values")) {
+            EXPECT_EQ(attribute(a, "type"), "list") << name;
+            EXPECT_EQ(attribute(a, "paramlist"), p.at("values")) << name;
+        } else if (p.at("type") == "boolean") {
+            EXPECT_EQ(attribute(a, "type"), "bool") << name;
+        } else if (name == "tff") {
+            EXPECT_EQ(attribute(a, "paramlist"), "-1;1;0");
+        } else {
+            EXPECT_EQ(attribute(a, "min"), p.at("minimum")) << name;
+            EXPECT_EQ(attribute(a, "max"), p.at("maximum")) << name;
+        }
+        // A control that sets it, and a place in Shotcut's presets.
+        EXPECT_NE(shotcut.find("setValue('" + name + "'"), std::string::npos) << name << " has no control in Shotcut";
+        EXPECT_NE(shotcut.find("'" + name + "',"), std::string::npos) << name;
+    }
 }
 
 }  // namespace

@@ -15,8 +15,7 @@ trap 'rm -rf "$work"' EXIT
 
 # MLT loads every module of one folder: the system's and this build's.
 mkdir -p "$work/mlt/modules" "$work/mlt/data/norel"
-ln -s /usr/lib/x86_64-linux-gnu/mlt-7/*.so "$work/mlt/modules/" 2>/dev/null ||
-    ln -s "$(pkg-config --variable=moduledir mlt-framework-7)"/*.so "$work/mlt/modules/"
+ln -s "$(pkg-config --variable=moduledir mlt-framework-7)"/*.so "$work/mlt/modules/"
 ln -sf "$mlt_module" "$work/mlt/modules/"
 ln -s "$(pkg-config --variable=mltdatadir mlt-framework-7)"/* "$work/mlt/data/"
 ln -s "$mlt_yml" "$work/mlt/data/norel/"
