@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 
 #include "effects/yuv_frame.h"
@@ -22,6 +23,15 @@ namespace {
 
 enum FieldOrderChoice { FIELD_ORDER_AUTO = -1, FIELD_ORDER_BFF = 0, FIELD_ORDER_TFF = 1 };
 
+// The composite signals of the last frames, kept for the frame comb ("3d")
+// of a later frame: frame n's partner is n - 1 (NTSC) or n - 2 (PAL).
+constexpr int kept_frames = 3;
+struct KeptComposite {
+    PIXEL_YC* pixels;
+    int32_t number;
+    bool valid;
+};
+
 struct GstNorel {
     GstVideoFilter parent;
     // Properties, written by any thread under the object lock.
@@ -32,6 +42,8 @@ struct GstNorel {
     // Streaming thread only.
     YuvEffects effects;
     YuvPicture layout;      // the negotiated format; planes and sizes set per frame
+    KeptComposite kept[kept_frames];
+    size_t kept_pixels;     // the size of each kept frame
 };
 
 struct GstNorelClass {
@@ -56,6 +68,8 @@ enum {
     PROP_CHROMA_BANDWIDTH,
     PROP_SATURATION,
     PROP_HUE,
+    PROP_STANDARD,
+    PROP_DELAY_LINE,
 };
 
 // The largest rectangle edge or size taken, as on the command line: more
@@ -86,10 +100,24 @@ GType decode_type()
             {DECODE_NOTCH, "A horizontal notch at the carrier", "notch"},
             {DECODE_2LINE, "Comb over this field line and the one above", "2line"},
             {DECODE_3LINE, "Comb over the field lines above and below", "3line"},
-            {DECODE_3D, "Motion-adaptive frame comb (3line on the first frame and after a seek)", "3d"},
+            {DECODE_3D, "Motion-adaptive frame comb with the previous frame's (PAL: two frames back) composite signal; 3line where it was not seen, as on the first frame", "3d"},
             {0, nullptr, nullptr},
         };
         g_once_init_leave(&type, g_enum_register_static("GstNorelDecode", values));
+    }
+    return type;
+}
+
+GType standard_type()
+{
+    static GType type = 0;
+    if (g_once_init_enter(&type)) {
+        static const GEnumValue values[] = {
+            {STANDARD_NTSC, "NTSC: 3.579545 MHz, the carrier inverted every field line", "ntsc"},
+            {STANDARD_PAL, "PAL: 4.43361875 MHz with the V switch", "pal"},
+            {0, nullptr, nullptr},
+        };
+        g_once_init_leave(&type, g_enum_register_static("GstNorelStandard", values));
     }
     return type;
 }
@@ -142,6 +170,7 @@ const BoolProperty bool_properties[] = {
     {PROP_LPF, "lpf", "Vertical 11-tap low-pass filter", TRUE},
     {PROP_MONO, "mono", "Drop the colour inside the rectangle", FALSE},
     {PROP_SHOW_RANGE, "show-range", "Show the rectangle inverted instead of any effect, to place it", FALSE},
+    {PROP_DELAY_LINE, "delay-line", "PAL decoder: average the colour over two field lines (off: simple PAL)", TRUE},
 };
 
 int32_t* int_setting(GstNorel* self, guint id)
@@ -158,6 +187,7 @@ int32_t* int_setting(GstNorel* self, guint id)
     case PROP_HUE: return &self->settings.decode.hue;
     case PROP_DECODE: return &self->settings.decode.mode;
     case PROP_CHROMA_BANDWIDTH: return &self->settings.decode.bandwidth;
+    case PROP_STANDARD: return &self->settings.standard;
     default: return nullptr;
     }
 }
@@ -169,6 +199,7 @@ int* flag_setting(GstNorel* self, guint id)
     case PROP_LPF: return &self->settings.lpf;
     case PROP_MONO: return &self->settings.mono;
     case PROP_SHOW_RANGE: return &self->settings.show_range;
+    case PROP_DELAY_LINE: return &self->settings.decode.delay_line;
     case PROP_TFF: return &self->tff;
     default: return nullptr;
     }
@@ -212,9 +243,18 @@ void gst_norel_get_property(GObject* object, guint id, GValue* value, GParamSpec
     GST_OBJECT_UNLOCK(self);
 }
 
+void forget_composites(GstNorel* self)
+{
+    for (KeptComposite& k : self->kept)
+        k.valid = false;
+}
+
 void gst_norel_finalize(GObject* object)
 {
-    release_yuv_effects(&GST_NOREL(object)->effects);
+    GstNorel* self = GST_NOREL(object);
+    release_yuv_effects(&self->effects);
+    for (KeptComposite& k : self->kept)
+        std::free(k.pixels);
     G_OBJECT_CLASS(gst_norel_parent_class)->finalize(object);
 }
 
@@ -251,6 +291,8 @@ gboolean gst_norel_set_info(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in_i
         GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("norel cannot take %s video", GST_VIDEO_INFO_NAME(in_info)), (nullptr));
         return FALSE;
     }
+    // Composite signals of another stream are no frame's partner.
+    forget_composites(self);
     return TRUE;
 }
 
@@ -319,12 +361,45 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
     settings.width = width >= 0 ? width : std::max(0, picture.width - settings.left);
     settings.height = height >= 0 ? height : std::max(0, picture.height - settings.top);
     settings.top_field_first = tff == FIELD_ORDER_AUTO ? stream_top_field_first(info, frame->buffer) : tff;
-    if (settings.decode.mode == DECODE_3D)
-        settings.decode.mode = DECODE_3LINE;  // no partner frame is kept yet
+    settings.decode = clamp_decode_settings(settings.decode);
     const int32_t number = frame_number(GST_BASE_TRANSFORM(filter), info, frame->buffer);
     if (picture.width == 0 || picture.height == 0)
         return GST_FLOW_OK;
-    if (!apply_effects_to_yuv(&self->effects, &settings, &picture, number, nullptr, nullptr)) {
+    // The frame comb: the partner's composite signal if it was kept, and
+    // this frame's kept in place of the oldest. Frames are keyed by number,
+    // so after a seek a partner is one only if it is that frame's own.
+    const PIXEL_YC* partner = nullptr;
+    PIXEL_YC* composite = nullptr;
+    if (settings.composite && settings.decode.mode == DECODE_3D) {
+        const size_t pixels = static_cast<size_t>(picture.width) * picture.height;
+        if (pixels != self->kept_pixels) {
+            for (KeptComposite& k : self->kept) {
+                std::free(k.pixels);
+                k = KeptComposite{static_cast<PIXEL_YC*>(std::malloc(pixels * sizeof(PIXEL_YC))), 0, false};
+            }
+            self->kept_pixels = pixels;
+        }
+        const int32_t partner_number = comb_partner_frame(&settings, number);
+        KeptComposite* slot = nullptr;
+        for (KeptComposite& k : self->kept) {
+            if (k.valid && k.number == partner_number)
+                partner = k.pixels;
+        }
+        for (KeptComposite& k : self->kept) {
+            if (k.pixels == nullptr || k.pixels == partner)
+                continue;
+            // The oldest, or one that holds nothing or a frame ahead of this one.
+            if (slot == nullptr || !k.valid ||
+                (slot->valid && static_cast<uint32_t>(number - k.number) > static_cast<uint32_t>(number - slot->number)))
+                slot = &k;
+        }
+        if (slot != nullptr) {
+            composite = slot->pixels;
+            slot->number = number;
+            slot->valid = true;
+        }
+    }
+    if (!apply_effects_to_yuv(&self->effects, &settings, &picture, number, partner, composite)) {
         GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("norel: out of memory for a %dx%d frame", picture.width, picture.height),
                           (nullptr));
         return GST_FLOW_ERROR;
@@ -359,6 +434,10 @@ void gst_norel_class_init(GstNorelClass* klass)
         g_param_spec_enum("decode", "decode", "The television after C/Y: how luma and chroma are separated",
                           decode_type(), DECODE_OFF, flags));
     g_object_class_install_property(
+        object_class, PROP_STANDARD,
+        g_param_spec_enum("standard", "standard", "The colour standard of C/Y and the decoder",
+                          standard_type(), STANDARD_NTSC, flags));
+    g_object_class_install_property(
         object_class, PROP_CHROMA_BANDWIDTH,
         g_param_spec_enum("chroma-bandwidth", "chroma-bandwidth", "The decoder's chroma low-pass",
                           bandwidth_type(), CHROMA_WIDE, flags));
@@ -380,6 +459,7 @@ void gst_norel_class_init(GstNorelClass* klass)
     gst_type_mark_as_plugin_api(field_order_type(), static_cast<GstPluginAPIFlags>(0));
     gst_type_mark_as_plugin_api(decode_type(), static_cast<GstPluginAPIFlags>(0));
     gst_type_mark_as_plugin_api(bandwidth_type(), static_cast<GstPluginAPIFlags>(0));
+    gst_type_mark_as_plugin_api(standard_type(), static_cast<GstPluginAPIFlags>(0));
 }
 
 void gst_norel_init(GstNorel* self)

@@ -56,26 +56,12 @@ const FlagProperty flag_properties[] = {
     {"show_range", &EffectSettings::show_range},
 };
 
-// The decoder's choices by name.
-struct Choice {
-    const char* name;
-    int32_t value;
-};
-const Choice decode_choices[] = {
-    {"off", DECODE_OFF}, {"notch", DECODE_NOTCH}, {"2line", DECODE_2LINE}, {"3line", DECODE_3LINE}, {"3d", DECODE_3D},
-};
-const Choice bandwidth_choices[] = {{"wide", CHROMA_WIDE}, {"narrow", CHROMA_NARROW}};
-
-template <size_t N>
-int32_t choice(const char* text, const Choice (&choices)[N], int32_t otherwise)
+// A choice by name; an unknown or missing name is `otherwise`.
+int32_t named(mlt_properties properties, const char* name, int32_t (*from_name)(const char*), int32_t otherwise)
 {
-    if (text == nullptr)
-        return otherwise;
-    for (const Choice& c : choices) {
-        if (std::strcmp(text, c.name) == 0)
-            return c.value;
-    }
-    return otherwise;
+    const char* text = mlt_properties_get(properties, name);
+    const int32_t value = text != nullptr ? from_name(text) : -1;
+    return value >= 0 ? value : otherwise;
 }
 
 int held(int value, int minimum, int maximum)
@@ -121,14 +107,17 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
         settings.top_field_first = mlt_properties_get(frame_properties, "top_field_first") == nullptr ||
                                    mlt_properties_get_int(frame_properties, "top_field_first") != 0;
 
+    settings.standard = named(properties, "standard", colour_standard_from_name, STANDARD_NTSC);
     DecodeSettings& decode = settings.decode;
-    decode.mode = choice(mlt_properties_get(properties, "decode"), decode_choices, DECODE_OFF);
-    decode.bandwidth = choice(mlt_properties_get(properties, "chroma_bandwidth"), bandwidth_choices, CHROMA_WIDE);
+    decode.mode = named(properties, "decode", decode_mode_from_name, DECODE_OFF);
+    decode.bandwidth = named(properties, "chroma_bandwidth", chroma_bandwidth_from_name, CHROMA_WIDE);
     if (mlt_properties_get(properties, "saturation") != nullptr)
-        decode.saturation = held(mlt_properties_anim_get_int(properties, "saturation", position, length),
-                                 saturation_min, saturation_max);
+        decode.saturation = mlt_properties_anim_get_int(properties, "saturation", position, length);
     if (mlt_properties_get(properties, "hue") != nullptr)
-        decode.hue = held(mlt_properties_anim_get_int(properties, "hue", position, length), hue_min, hue_max);
+        decode.hue = mlt_properties_anim_get_int(properties, "hue", position, length);
+    if (mlt_properties_get(properties, "delay_line") != nullptr)
+        decode.delay_line = mlt_properties_get_int(properties, "delay_line") != 0;
+    decode = clamp_decode_settings(decode);
     if (decode.mode == DECODE_3D) {
         // The frame comb needs the previous frame's composite signal, which
         // MLT does not hand a filter: 3d decodes every frame as 3line.

@@ -10,8 +10,9 @@ Item {
 
     // name, default: the numbers first, then the boxes and the choices.
     property var numbers: [['left', 0], ['width', -1], ['top', 0], ['height', -1], ['shift', 0], ['freq', 704], ['phase', 0], ['saturation', 100], ['hue', 0]]
-    property var boxes: [['cy', 0], ['lpf', 1], ['mono', 0], ['show_range', 0]]
+    property var boxes: [['cy', 0], ['lpf', 1], ['mono', 0], ['show_range', 0], ['delay_line', 1]]
     property var fieldOrders: [-1, 1, 0]
+    property var standards: ['ntsc', 'pal']
     property var decoders: ['off', 'notch', '2line', '3line']
     property var bandwidths: ['wide', 'narrow']
     property bool ready: false
@@ -36,6 +37,8 @@ Item {
         lpfCheck.checked = number('lpf', 1) !== 0;
         monoCheck.checked = number('mono', 0) !== 0;
         rangeCheck.checked = number('show_range', 0) !== 0;
+        delayLineCheck.checked = number('delay_line', 1) !== 0;
+        standardCombo.currentIndex = Math.max(0, standards.indexOf(filter.get('standard')));
         fieldOrderCombo.currentIndex = Math.max(0, fieldOrders.indexOf(number('tff', -1)));
         decodeCombo.currentIndex = Math.max(0, decoders.indexOf(filter.get('decode')));
         bandwidthCombo.currentIndex = Math.max(0, bandwidths.indexOf(filter.get('chroma_bandwidth')));
@@ -48,7 +51,7 @@ Item {
     }
 
     width: 400
-    height: 560
+    height: 640
     Component.onCompleted: {
         if (filter.isNew) {
             for (var i = 0; i < numbers.length; i++)
@@ -56,6 +59,7 @@ Item {
             for (var j = 0; j < boxes.length; j++)
                 filter.set(boxes[j][0], boxes[j][1]);
             filter.set('tff', -1);
+            filter.set('standard', 'ntsc');
             filter.set('decode', 'off');
             filter.set('chroma_bandwidth', 'wide');
             filter.savePreset(preset.parameters);
@@ -74,7 +78,7 @@ Item {
         }
         Shotcut.Preset {
             id: preset
-            parameters: ['left', 'width', 'top', 'height', 'shift', 'freq', 'phase', 'tff', 'cy', 'lpf', 'mono', 'show_range', 'decode', 'chroma_bandwidth', 'saturation', 'hue']
+            parameters: ['left', 'width', 'top', 'height', 'shift', 'freq', 'phase', 'tff', 'cy', 'lpf', 'mono', 'show_range', 'standard', 'decode', 'chroma_bandwidth', 'saturation', 'hue', 'delay_line']
             Layout.columnSpan: 2
             onPresetSelected: setControls()
         }
@@ -235,6 +239,17 @@ Item {
         }
 
         Label {
+            text: qsTr('Colour standard')
+            Layout.alignment: Qt.AlignRight
+        }
+        ComboBox {
+            id: standardCombo
+            model: [qsTr('NTSC'), qsTr('PAL')]
+            Layout.columnSpan: 2
+            onActivated: setValue('standard', standards[currentIndex])
+        }
+
+        Label {
             text: qsTr('Decoder')
             Layout.alignment: Qt.AlignRight
         }
@@ -254,6 +269,14 @@ Item {
             model: [qsTr('Wide (studio monitor)'), qsTr('Narrow (consumer set)')]
             Layout.columnSpan: 2
             onActivated: setValue('chroma_bandwidth', bandwidths[currentIndex])
+        }
+
+        Item { width: 1 }
+        CheckBox {
+            id: delayLineCheck
+            text: qsTr('PAL delay line')
+            Layout.columnSpan: 2
+            onCheckedChanged: setValue('delay_line', checked ? 1 : 0)
         }
 
         Label {

@@ -213,7 +213,7 @@ std::vector<std::map<std::string, std::string>> metadata_parameters()
 TEST(MltFilter, DescriptionsAgreeWithTheFilter)
 {
     const auto parameters = metadata_parameters();
-    ASSERT_EQ(parameters.size(), 16u);
+    ASSERT_EQ(parameters.size(), 18u);
 
     std::vector<std::pair<const char*, const char*>> defaults;
     for (const auto& p : parameters)

@@ -2,14 +2,17 @@
 # The native filters against the command line: on interlaced clips the
 # command line writes, melt with the MLT filter and gst-launch-1.0 with the
 # GStreamer element must give the command line's bytes, setting for
-# setting, in each host's own YUV.
+# setting, in each host's own YUV. The decoder, which the command line does
+# not offer, is compared with yuv_direct, which first gives the command
+# line's bytes where both apply.
 #
-#   same_bytes_test.sh NOREL MLT_MODULE MLT_YML GST_PLUGIN_DIR
+#   same_bytes_test.sh NOREL MLT_MODULE MLT_YML GST_PLUGIN_DIR YUV_DIRECT
 set -euo pipefail
 norel=$1
 mlt_module=$2
 mlt_yml=$3
 gst_plugin_dir=$4
+direct=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -76,21 +79,33 @@ cli() {  # input output options...
     y4m_frames "$output.y4m" "$output.yuv"
 }
 
-# name; the command line's options; the MLT properties; the element's properties.
+# name; the command line's options (- for none: yuv_direct's result is the
+# reference); the MLT properties; the element's properties; yuv_direct's.
 settings=(
-    "defaults;;;"
-    "cy_shift23;--cy --shift 23;cy=1 shift=23;cy=true shift=23"
-    "rectangle_mono_no_lpf;--left 101 --width 300 --top 33 --height 201 --mono --no-lpf --shift -40;left=101 width=300 top=33 height=201 mono=1 lpf=0 shift=-40;left=101 width=300 top=33 height=201 mono=true lpf=false shift=-40"
+    "defaults;;;;"
+    "cy_shift23;--cy --shift 23;cy=1 shift=23;cy=true shift=23;cy=1 shift=23"
+    "rectangle_mono_no_lpf;--left 101 --width 300 --top 33 --height 201 --mono --no-lpf --shift -40;left=101 width=300 top=33 height=201 mono=1 lpf=0 shift=-40;left=101 width=300 top=33 height=201 mono=true lpf=false shift=-40;"
+    "cy_notch;-;cy=1 shift=23 decode=notch;cy=true shift=23 decode=notch;cy=1 shift=23 decode=notch"
+    "pal_3line_narrow;-;cy=1 standard=pal decode=3line chroma_bandwidth=narrow saturation=150 hue=20 left=51 width=400;cy=true standard=pal decode=3line chroma-bandwidth=narrow saturation=150 hue=20 left=51 width=400;cy=1 standard=pal decode=3line chroma_bandwidth=narrow saturation=150 hue=20 left=51 width=400"
 )
 
 for order in t b; do
     in=$(clip yuv422p $order)
     tff=$([ $order = t ] && echo 1 || echo 0)
     gst_tff=$([ $order = t ] && echo true || echo false)
+    # The reference itself: the command line's bytes.
+    cli "$in" "$work/cli" --cy --shift 23
+    "$direct" "$in.yuv" "$work/direct.yuv" $w $h 8 $tff cy=1 shift=23
+    check "yuv_direct $order cy_shift23 is the command line" "$work/direct.yuv" "$work/cli.yuv"
     for entry in "${settings[@]}"; do
-        IFS=';' read -r name cli_options mlt_options gst_options <<<"$entry"
-        # shellcheck disable=SC2086
-        cli "$in" "$work/cli" $cli_options
+        IFS=';' read -r name cli_options mlt_options gst_options direct_options <<<"$entry"
+        if [ "$cli_options" = - ]; then
+            # shellcheck disable=SC2086
+            "$direct" "$in.yuv" "$work/cli.yuv" $w $h 8 $tff $direct_options
+        else
+            # shellcheck disable=SC2086
+            cli "$in" "$work/cli" $cli_options
+        fi
         # shellcheck disable=SC2086
         melt -silent -profile "$work/profile" "$in.y4m" -filter norel $mlt_options \
             -consumer "avformat:$work/mlt.yuv" f=rawvideo pix_fmt=yuv422p top_field_first=$tff 2>/dev/null
@@ -106,6 +121,22 @@ for order in t b; do
     done
 done
 
+# The frame comb: the element keeps the previous frames' composite signals
+# and decodes as yuv_direct does frame after frame; MLT, which cannot, decodes
+# 3d as 3line.
+in=$(clip yuv422p t)
+for standard in ntsc pal; do
+    "$direct" "$in.yuv" "$work/direct.yuv" $w $h 8 1 cy=1 standard=$standard decode=3d
+    gst-launch-1.0 -q filesrc location="$in.yuv" ! \
+        rawvideoparse format=y42b width=$w height=$h framerate=30000/1001 interlaced=true top-field-first=true ! \
+        norel cy=true standard=$standard decode=3d ! filesink location="$work/gst.yuv"
+    check "gst-launch Y42B $standard 3d" "$work/gst.yuv" "$work/direct.yuv"
+done
+"$direct" "$in.yuv" "$work/direct.yuv" $w $h 8 1 cy=1 decode=3line
+melt -silent -profile "$work/profile" "$in.y4m" -filter norel cy=1 decode=3d \
+    -consumer "avformat:$work/mlt.yuv" f=rawvideo pix_fmt=yuv422p top_field_first=1 2>/dev/null
+check "melt 3d as 3line" "$work/mlt.yuv" "$work/direct.yuv"
+
 # The other subsamplings and 10 bits, where the element takes them.
 for entry in "yuv420p;i420" "yuv444p;y444" "yuv422p10le;i422-10le" "yuv420p10le;i420-10le"; do
     IFS=';' read -r pix_fmt gst_format <<<"$entry"
@@ -116,6 +147,12 @@ for entry in "yuv420p;i420" "yuv444p;y444" "yuv422p10le;i422-10le" "yuv420p10le;
         top-field-first=true ! norel cy=true shift=23 ! filesink location="$work/gst.yuv"
     check "gst-launch $gst_format cy_shift23" "$work/gst.yuv" "$work/cli.yuv"
 done
+in=$(clip yuv422p10le t)
+"$direct" "$in.yuv" "$work/direct.yuv" $w $h 10 1 cy=1 shift=23 decode=notch
+gst-launch-1.0 -q filesrc location="$in.yuv" ! \
+    rawvideoparse format=i422-10le width=$w height=$h framerate=30000/1001 interlaced=true top-field-first=true ! \
+    norel cy=true shift=23 decode=notch ! filesink location="$work/gst.yuv"
+check "gst-launch i422-10le cy_notch" "$work/gst.yuv" "$work/direct.yuv"
 
 # The frame number is the frame's position: rendered from frame 3 on, melt
 # gives the command line's frames 3 to 5.
