@@ -5,11 +5,15 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Rows converted at once through the planar chunk: a multiple of every
 // chroma block height, small enough to stay in cache at 4K.
-constexpr int chunk_rows = 16;
+constexpr int chunk_rows = 32;
 
 int bytes_per_sample(const YuvPicture* picture)
 {
@@ -104,7 +108,7 @@ int chroma_offset(const YuvPicture* picture)
 }
 
 // Frame rows [r0, r0 + count) of columns [x, x + columns) into the chunk's
-// planes, or back out of them.
+// planes, or back out of them; with SSE2 sixteen pixels at a time.
 void packed_rows_in(const YuvPicture* picture, int x, int r0, int count, int columns, const YuvPlanes& chunk)
 {
     const int yo = luma_offset(picture), co = chroma_offset(picture);
@@ -114,11 +118,30 @@ void packed_rows_in(const YuvPicture* picture, int x, int r0, int count, int col
         uint8_t* y = chunk.data[0] + r * chunk.linesize[0];
         uint8_t* cb = chunk.data[1] + r * chunk.linesize[1];
         uint8_t* cr = chunk.data[2] + r * chunk.linesize[2];
-        for (int i = 0; i < columns; ++i)
-            y[i] = in[2 * i + yo];
-        for (int i = 0; i < cw; ++i) {
-            cb[i] = in[4 * i + co];
-            cr[i] = in[4 * i + co + 2];
+        int i = 0;
+#if defined(__SSE2__)
+        const __m128i low_bytes = _mm_set1_epi16(0x00FF);
+        // Luma in the low bytes of each 16-bit lane for YUYV, the high for UYVY.
+        auto low = [&](__m128i v) { return _mm_and_si128(v, low_bytes); };
+        auto high = [](__m128i v) { return _mm_srli_epi16(v, 8); };
+        for (; i + 16 <= columns; i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
+            const __m128i luma = yo == 0 ? _mm_packus_epi16(low(a), low(b)) : _mm_packus_epi16(high(a), high(b));
+            const __m128i chroma = co == 0 ? _mm_packus_epi16(low(a), low(b)) : _mm_packus_epi16(high(a), high(b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), luma);
+            // chroma: cb cr pairs; cb in the low bytes.
+            const __m128i cbs = _mm_packus_epi16(low(chroma), _mm_setzero_si128());
+            const __m128i crs = _mm_packus_epi16(high(chroma), _mm_setzero_si128());
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + i / 2), cbs);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + i / 2), crs);
+        }
+#endif
+        for (int j = i; j < columns; ++j)
+            y[j] = in[2 * j + yo];
+        for (int j = i / 2; j < cw; ++j) {
+            cb[j] = in[4 * j + co];
+            cr[j] = in[4 * j + co + 2];
         }
     }
 }
@@ -132,11 +155,23 @@ void packed_rows_out(const YuvPicture* picture, int x, int r0, int count, int co
         const uint8_t* y = chunk.data[0] + r * chunk.linesize[0];
         const uint8_t* cb = chunk.data[1] + r * chunk.linesize[1];
         const uint8_t* cr = chunk.data[2] + r * chunk.linesize[2];
-        for (int i = 0; i < columns; ++i)
-            out[2 * i + yo] = y[i];
-        for (int i = 0; i < cw; ++i) {
-            out[4 * i + co] = cb[i];
-            out[4 * i + co + 2] = cr[i];
+        int i = 0;
+#if defined(__SSE2__)
+        for (; i + 16 <= columns; i += 16) {
+            const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
+            const __m128i chroma = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i / 2)),
+                                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i / 2)));
+            const __m128i first = yo == 0 ? _mm_unpacklo_epi8(luma, chroma) : _mm_unpacklo_epi8(chroma, luma);
+            const __m128i second = yo == 0 ? _mm_unpackhi_epi8(luma, chroma) : _mm_unpackhi_epi8(chroma, luma);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), first);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), second);
+        }
+#endif
+        for (int j = i; j < columns; ++j)
+            out[2 * j + yo] = y[j];
+        for (int j = i / 2; j < cw; ++j) {
+            out[4 * j + co] = cb[j];
+            out[4 * j + co + 2] = cr[j];
         }
     }
 }
