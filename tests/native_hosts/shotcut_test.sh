@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Shotcut and the MLT filter: under Xvfb, Shotcut must list norel among its
 # filters (its log says "added filter") from the installed meta.qml and
-# ui.qml; and a project as Shotcut saves it, with the filter on a clip of the
-# timeline as its user interface sets it, must render with melt to the
-# command line's bytes.
+# ui.qml; the panel, loaded by qmlscene with stand-ins for Shotcut's
+# controls, must set every property of the metadata to its default for a
+# new filter and offer each in its presets; and a project as Shotcut saves
+# it, with the filter on a clip of the timeline as its panel sets it, must
+# render with melt to the command line's bytes.
 #
 #   shotcut_test.sh NOREL MLT_MODULE MLT_YML SHOTCUT_FILTER_DIR
 set -euo pipefail
@@ -107,6 +109,34 @@ cat > "$work/project.mlt" <<PROJECT
 PROJECT
 
 failed=0
+sed "s|@UI_QML@|file://$shotcut_filter/ui.qml|" "$(dirname "$0")/shotcut_ui/panel.qml" > "$work/panel.qml"
+QT_QUICK_BACKEND=software QT_QPA_PLATFORM=offscreen timeout 60 \
+    qmlscene -I "$(dirname "$0")/shotcut_ui" "$work/panel.qml" > "$work/panel.txt" 2>&1 || true
+if python3 - "$mlt_yml" "$work/panel.txt" <<'PY'
+import json, re, sys
+yml = open(sys.argv[1]).read()
+defaults = {m.group(1): m.group(2) for m in re.finditer(
+    r'- identifier: (\w+)\n(?:    .*\n)*?    default: (\S+)', yml)}
+panel = open(sys.argv[2]).read()
+m = re.search(r'PANEL (\{.*\})', panel)
+if not m:
+    sys.exit('the panel did not load:\n' + panel)
+store = json.loads(m.group(1))
+presets = store.pop('(preset)', '').split()
+problems = [f'{name}: {store.get(name)!r}, the metadata says {value}' for name, value in defaults.items()
+            if str(store.get(name)) != value]
+problems += [f'{name} not in the presets' for name in defaults if name not in presets]
+problems += [f'{name} unknown to the metadata' for name in store if name not in defaults]
+if len(defaults) < 18 or problems:
+    sys.exit('\n'.join(problems) or 'metadata unread')
+PY
+then
+    echo "ok: Shotcut's panel sets every property to its default and offers it in its presets"
+else
+    echo "FAILED: Shotcut's panel" >&2
+    failed=1
+fi
+
 melt -silent "$work/project.mlt" -consumer "avformat:$work/melt.yuv" f=rawvideo pix_fmt=yuv422p \
     top_field_first=1 2>/dev/null
 if cmp -s "$work/melt.yuv" "$work/cli.yuv"; then
