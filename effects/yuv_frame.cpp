@@ -266,6 +266,9 @@ int yuv_picture_is_usable(const YuvPicture* picture)
                                                  : static_cast<long long>(chroma_columns(picture->width, sx)) * bytes;
         if (picture->data[p] == nullptr || picture->linesize[p] < row)
             return 0;
+        // 2-byte samples lie on 2-byte boundaries.
+        if (bytes == 2 && ((picture->linesize[p] & 1) != 0 || (reinterpret_cast<uintptr_t>(picture->data[p]) & 1) != 0))
+            return 0;
     }
     return 1;
 }

@@ -48,8 +48,9 @@ struct YuvEffects {
 // The frame's YC buffer, at least width x height pixels: a host that keeps
 // composite signals for the frame comb sizes its own buffers likewise.
 // FALSE when a picture's geometry cannot be used (zero or negative size,
-// missing planes, rows shorter than the picture, a layout the conversion
-// does not take): such a picture is left as it is.
+// missing planes, rows shorter than the picture, 2-byte samples off 2-byte
+// boundaries, a layout the conversion does not take): such a picture is
+// left as it is.
 int yuv_picture_is_usable(const YuvPicture* picture);
 
 // Runs apply_effects on the picture in place as frame `number`; partner and

@@ -399,6 +399,12 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
             slot->valid = true;
         }
     }
+    if (!yuv_picture_is_usable(&picture)) {
+        GST_WARNING_OBJECT(self, "a %dx%d frame whose planes the element cannot use (strides %d, %d, %d): passed on "
+                                 "as it is", picture.width, picture.height, picture.linesize[0], picture.linesize[1],
+                           picture.linesize[2]);
+        return GST_FLOW_OK;
+    }
     if (!apply_effects_to_yuv(&self->effects, &settings, &picture, number, partner, composite)) {
         GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("norel: out of memory for a %dx%d frame", picture.width, picture.height),
                           (nullptr));

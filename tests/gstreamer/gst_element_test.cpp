@@ -12,9 +12,9 @@
 
 namespace {
 
-// A frame as the harness pushes it: every plane's rows padded by 13 bytes
-// and 64 bytes after the last plane, all random, so that a write beyond a
-// row or the frame shows.
+// A frame as the harness pushes it: every plane's rows padded by 13 or 14
+// bytes and 64 bytes after the last plane, all random, so that a write
+// beyond a row or the frame shows.
 struct PaddedFrame {
     GstVideoInfo info;
     gsize offsets[GST_VIDEO_MAX_PLANES] = {};
@@ -40,7 +40,8 @@ struct PaddedFrame {
             row_bytes.push_back(bytes_in_row);
             rows.push_back(GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(format, p, h));
             offsets[p] = size;
-            strides[p] = bytes_in_row + 13;
+            // Odd padding for bytes, even for 2-byte samples.
+            strides[p] = bytes_in_row + (GST_VIDEO_FORMAT_INFO_BITS(format) > 8 ? 14 : 13);
             size += static_cast<gsize>(strides[p]) * rows.back();
         }
         bytes.resize(size + 64);
