@@ -5,8 +5,9 @@
 // Every parameter is a double in frei0r's [0, 1] convention, which all three
 // hosts can pass (GStreamer refuses anything outside it); `scale` below maps it
 // onto the effect's own units. NaN leaves a parameter as it was; other values
-// are clamped into [0, 1]. A choice (the decoder's) is a string, which all
-// three pass as given: one of its names, anything else leaves it as it was.
+// are clamped into [0, 1]. A choice (the decoder's, the colour standard) is a
+// string, which all three pass as given: one of its names, anything else
+// leaves it as it was.
 // The header declares the entry points without C linkage.
 extern "C" {
 #include <frei0r.h>
@@ -79,7 +80,8 @@ NOREL_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info)
     info->explanation =
         "Analogue composite video on interlaced pictures, inside a rectangle: colour folded "
         "onto a subcarrier in the luma, one field moved against the other, a vertical "
-        "low-pass filter, colour removal, and the television's decoder after the subcarrier";
+        "low-pass filter, colour removal, and the television's decoder after the subcarrier; "
+        "NTSC or PAL";
 }
 
 NOREL_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index)

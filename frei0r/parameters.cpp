@@ -19,7 +19,7 @@ const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT] = {
      &EffectSettings::height},
     {"shift", "Field shift: (sixteenths of a field line + 256) / 512", false, 512, -256, -256,
      256, 0.5, &EffectSettings::shift},
-    {"freq", "Subcarrier frequency scale / 750, from 600 to 750; 704 is 3.579545 MHz", false,
+    {"freq", "Subcarrier frequency scale / 750, from 600 to 750; 704 is the standard's own", false,
      750, 0, 600, 750, 704.0 / 750.0, &EffectSettings::freq},
     {"phase", "Subcarrier phase: (degrees + 180) / 360", false, 360, -180, -180, 180, 0.5,
      &EffectSettings::phase},
@@ -48,6 +48,12 @@ const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT] = {
      saturation_max, 0.5, nullptr, &DecodeSettings::saturation},
     {"hue", "The decoder's hue: (degrees + 180) / 360", false, 360, -180, hue_min, hue_max, 0.5,
      nullptr, &DecodeSettings::hue},
+    // PAL after the decoder's, so that every earlier position stays.
+    {"standard", "The colour standard of composite and the decoder: ntsc or pal", false, 1, 0,
+     0, STANDARD_PAL, STANDARD_NTSC, &EffectSettings::standard, nullptr, colour_standard_name,
+     colour_standard_count},
+    {"delay_line", "PAL's delay line: a phase error costs saturation, not hue (off: Hanover bars)",
+     true, 1, 0, 0, 1, 1.0, nullptr, &DecodeSettings::delay_line},
 };
 
 enum : int { PARAM_FPS = 12, PARAM_CLOCK_MS = 13 };

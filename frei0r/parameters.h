@@ -4,7 +4,7 @@
 
 #include "effects/frame_effects.h"
 
-enum : int { FREI0R_PARAM_COUNT = 18 };
+enum : int { FREI0R_PARAM_COUNT = 20 };
 
 struct Frei0rParam {
     const char* name;

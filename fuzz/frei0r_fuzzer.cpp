@@ -37,11 +37,12 @@ double any_double(ByteReader& in)
     return value;
 }
 
-// A choice's names, a name of the other choice, and names of none.
+// A choice's names, a name of another choice, and names of none.
 const char* any_text(ByteReader& in)
 {
-    static const char* const texts[] = {"off", "notch", "2line", "3line", "wide", "narrow",
-                                        "3d", "", "NOTCH", "2line ", nullptr};
+    static const char* const texts[] = {"off",    "notch", "2line", "3line", "wide",
+                                        "narrow", "3d",    "",      "NOTCH", "2line ",
+                                        nullptr,  "ntsc",  "pal",   "PAL",   "secam"};
     return texts[in.below(sizeof texts / sizeof texts[0])];
 }
 

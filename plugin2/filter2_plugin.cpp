@@ -1,7 +1,7 @@
 // The 64-bit editor's adapter: the table the host loads, with the 32-bit
 // plug-in's seven track bars and the five check boxes that need no other
-// frame, then the decoder filter's settings, and a video callback that runs
-// the effect chain over the object's RGBA picture. "60FPS", "合成モード" and
+// frame, then the decoder filter's settings and the colour standard, and a
+// video callback that runs the effect chain over the object's RGBA picture. "60FPS", "合成モード" and
 // the decoder's frame comb ("3d") are left out: they read other frames of
 // the clip, which the video callback is never handed.
 #include <algorithm>
@@ -23,7 +23,7 @@ namespace {
 enum TrackIndex { TRACK_LEFT, TRACK_WIDTH, TRACK_TOP, TRACK_HEIGHT, TRACK_SHIFT, TRACK_FREQ,
                   TRACK_PHASE, TRACK_DECODE, TRACK_SATURATION, TRACK_HUE, TRACK_COUNT };
 enum CheckIndex { CHECK_TFF, CHECK_SHOW_RANGE, CHECK_MONO, CHECK_CY, CHECK_LPF, CHECK_NARROW,
-                  CHECK_COUNT };
+                  CHECK_PAL, CHECK_DELAY_LINE, CHECK_COUNT };
 
 struct TrackDefinition {
     const wchar_t* label;
@@ -66,13 +66,17 @@ aviutl2_filter_item_check check_items[CHECK_COUNT] = {
     {filter2_item_type_check, L"C/Y", false},
     {filter2_item_type_check, L"LPF", true},
     {filter2_item_type_check, L"\u72ED\u5E2F\u57DF", false},  // 狭帯域: the narrow chroma low-pass
+    {filter2_item_type_check, L"PAL", false},  // off: NTSC, as norel.auf
+    {filter2_item_type_check, L"\u9045\u5EF6\u7DDA", true},  // 遅延線: PAL's delay line
 };
-// The decoder's items after norel2's, which keep their places.
+// The decoder's items, then PAL's, after norel2's: every earlier item keeps
+// its place in saved projects.
 void* items[] = {
     &track_items[0], &track_items[1], &track_items[2], &track_items[3], &track_items[4],
     &track_items[5], &track_items[6],
     &check_items[0], &check_items[1], &check_items[2], &check_items[3], &check_items[4],
     &track_items[7], &track_items[8], &track_items[9], &check_items[5],
+    &check_items[6], &check_items[7],
     nullptr,
 };
 
@@ -114,11 +118,13 @@ EffectSettings settings_from_items()
     settings.mono = check_value(CHECK_MONO);
     settings.composite = check_value(CHECK_CY);
     settings.lpf = check_value(CHECK_LPF);
+    settings.standard = check_value(CHECK_PAL) ? STANDARD_PAL : STANDARD_NTSC;
     DecodeSettings decode;
     decode.mode = track_value(TRACK_DECODE);
     decode.saturation = track_value(TRACK_SATURATION);
     decode.hue = track_value(TRACK_HUE);
     decode.bandwidth = check_value(CHECK_NARROW) ? CHROMA_NARROW : CHROMA_WIDE;
+    decode.delay_line = check_value(CHECK_DELAY_LINE);
     settings.decode = clamp_decode_settings(decode);
     return settings;
 }

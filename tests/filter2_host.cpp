@@ -47,10 +47,12 @@ const ExpectedTrack expected_tracks[] = {
     // The decoder's, after norel2's check boxes; "Y/C分離" without "3d".
     {L"Y/C分離", 0, 0, 3},      {L"色の濃さ", 100, 0, 200}, {L"色合い", 0, -180, 180},
 };
-const wchar_t* const expected_checks[] = {L"TFF", L"範囲表示", L"MONO", L"C/Y", L"LPF", L"狭帯域"};
-const bool expected_check_defaults[] = {true, false, false, false, true, false};
+// Then PAL's: the standard (off: NTSC) and its delay line.
+const wchar_t* const expected_checks[] = {L"TFF", L"範囲表示", L"MONO", L"C/Y",
+                                          L"LPF", L"狭帯域",   L"PAL",  L"遅延線"};
+const bool expected_check_defaults[] = {true, false, false, false, true, false, false, true};
 // The item order: 't' a track bar, 'c' a check box.
-const char expected_order[] = "tttttttccccctttc";
+const char expected_order[] = "tttttttccccctttccc";
 constexpr int item_count = sizeof expected_order - 1;
 
 aviutl2_filter_item_track* tracks[std::size(expected_tracks)];
@@ -83,7 +85,7 @@ void walk_items(void** items)
         }
     }
     if (n != item_count)
-        fail("expected 10 track bars and 6 check boxes, found " + std::to_string(n) + " items");
+        fail("expected 10 track bars and 8 check boxes, found " + std::to_string(n) + " items");
 }
 
 void set_items(const EffectSettings& s)
@@ -94,7 +96,8 @@ void set_items(const EffectSettings& s)
     for (size_t i = 0; i < std::size(values); ++i)
         tracks[i]->value = values[i];
     const int flags[] = {s.top_field_first, s.show_range, s.mono, s.composite, s.lpf,
-                         s.decode.bandwidth == CHROMA_NARROW};
+                         s.decode.bandwidth == CHROMA_NARROW, s.standard == STANDARD_PAL,
+                         s.decode.delay_line};
     for (size_t i = 0; i < std::size(flags); ++i)
         checks[i]->value = flags[i] != 0;
 }
@@ -213,7 +216,8 @@ void check_drawn(const std::string& name, const Picture& source, const Picture& 
 }
 
 // Settings in EffectSettings order: left, width, top, height, shift, freq,
-// phase, TFF, (60FPS), 範囲表示, MONO, C/Y, LPF. Frames run from `frame` on.
+// phase, TFF, (60FPS), 範囲表示, MONO, C/Y, LPF, the standard, the decoder's
+// (mode, bandwidth, saturation, hue, delay line). Frames run from `frame` on.
 struct DrawCase {
     const char* name;
     int w, h;
@@ -240,6 +244,16 @@ const DrawCase draw_cases[] = {
      {5, 140, 3, 90, 0, 741, -97, 1, 0, 0, 1, 1, 0, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 200, -180}}},
     {"decoding without C/Y does nothing", 96, 64, 0, 1,
      {10, 50, 3, 40, 0, 704, 0, 1, 0, 0, 0, 0, 1, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 100, 0}}},
+    // PAL over its four-frame sequence; its hue knob costs saturation with
+    // the delay line and shows Hanover bars without it.
+    {"PAL C/Y alone, off-nominal, fractional shift", 333, 201, 2, 4,
+     {17, 250, 9, 150, 23, 690, 33, 1, 0, 0, 0, 1, 1, STANDARD_PAL, {}}},
+    {"PAL decoded, 2line, delay line, turned", 333, 201, 0, 4,
+     {0, 2048, 0, 2048, 0, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_PAL, {DECODE_2LINE, CHROMA_WIDE, 120, 45, 1}}},
+    {"simple PAL, 3line narrow, turned, BFF", 333, 201, 5, 2,
+     {17, 250, 9, 150, 0, 741, -60, 0, 0, 0, 0, 1, 1, STANDARD_PAL, {DECODE_3LINE, CHROMA_NARROW, 100, 45, 0}}},
+    {"simple PAL, notch, MONO drops its colour", 160, 97, 1, 1,
+     {5, 140, 3, 90, 5, 704, 90, 1, 0, 0, 1, 1, 1, STANDARD_PAL, {DECODE_NOTCH, CHROMA_WIDE, 200, -90, 0}}},
 };
 
 // Values no host should send, each drawn as the value it must stand for.
@@ -323,9 +337,9 @@ int main(int argc, char** argv)
         }
     }
 
-    // Two instances on two threads at once, with settings of their own:
-    // shared subcarrier tables or a shared shift kernel would be rebuilt
-    // under each other.
+    // Two instances on two threads at once, with settings of their own (the
+    // second PAL and decoded): shared subcarrier or decoder tables or a
+    // shared shift kernel would be rebuilt under each other.
     auto run_instance = [&](void* userdata, const EffectSettings& settings, int w,
                             const char* name) {
         for (int32_t frame = 0; frame < 24; ++frame) {
@@ -336,7 +350,8 @@ int main(int argc, char** argv)
         }
     };
     const EffectSettings first_settings = {0, 2048, 0, 2048, 21, 704, 30, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {}};
-    const EffectSettings second_settings = {0, 2048, 0, 2048, -11, 650, -60, 0, 0, 0, 0, 1, 1, STANDARD_NTSC, {}};
+    const EffectSettings second_settings = {0, 2048, 0, 2048, -11, 650, -60, 0, 0, 0, 0, 1, 1, STANDARD_PAL,
+                                            {DECODE_2LINE, CHROMA_WIDE, 100, 20, 1}};
     std::thread other(run_instance, second, second_settings, 352, "second instance");
     run_instance(first, first_settings, 320, "first instance");
     other.join();
@@ -367,6 +382,27 @@ int main(int argc, char** argv)
         means.mono = 1;
         check_drawn("MONO stored as byte " + std::to_string(byte), source, result, means, 0);
     }
+    // The standard and the delay line likewise, over simple PAL decoded.
+    for (const unsigned char byte : {0x02, 0x80}) {
+        EffectSettings means;
+        means.composite = 1;
+        means.decode.mode = DECODE_2LINE;
+        means.decode.hue = 30;
+        means.decode.delay_line = 0;
+        const Picture result = draw(table, first, source, 1, [&] {
+            set_items(means);
+            std::memcpy(&checks[6]->value, &byte, 1);  // PAL
+        });
+        means.standard = STANDARD_PAL;
+        check_drawn("PAL stored as byte " + std::to_string(byte), source, result, means, 1);
+        const Picture with_delay_line = draw(table, first, source, 1, [&] {
+            set_items(means);
+            std::memcpy(&checks[7]->value, &byte, 1);  // 遅延線
+        });
+        means.decode.delay_line = 1;
+        check_drawn("the delay line stored as byte " + std::to_string(byte), source,
+                    with_delay_line, means, 1);
+    }
     // Objects with no picture: nothing is read or written.
     for (const int size : {0, -1}) {
         Picture empty{{}, size, size};
@@ -383,6 +419,6 @@ int main(int argc, char** argv)
         return 1;
     std::printf("norel_filter2_host: %d differential pictures, 48 on two instances at once, "
                 "%d hostile values: all equal to the effects applied directly\n",
-                drawn_count, int(std::size(hostile_tracks)) + 3);
+                drawn_count, int(std::size(hostile_tracks)) + 7);
     return 0;
 }

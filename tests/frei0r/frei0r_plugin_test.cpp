@@ -78,7 +78,7 @@ const Plugin& plugin()
 }
 
 enum { LEFT, WIDTH, TOP, HEIGHT, SHIFT, FREQ, PHASE, TFF, COMPOSITE, LPF, MONO, SHOW_RANGE, FPS,
-       CLOCK_MS, DECODE, BANDWIDTH, SATURATION, HUE };
+       CLOCK_MS, DECODE, BANDWIDTH, SATURATION, HUE, STANDARD, DELAY_LINE };
 
 std::vector<uint32_t> random_frame(size_t pixels, unsigned seed)
 {
@@ -107,10 +107,9 @@ TEST(Frei0rPlugin, LoadsWithEveryEntryPoint)
 
 // What the conversion and the effect chain give when applied to the whole
 // frame directly, for frame `number`.
-std::vector<uint32_t> direct(const std::vector<uint32_t>& in, int w, int h, const double* values,
-                             int number)
+std::vector<uint32_t> direct(const std::vector<uint32_t>& in, int w, int h,
+                             const EffectSettings& settings, int number)
 {
-    const EffectSettings settings = frei0r_settings(values);
     std::vector<PIXEL_YC> yc(in.size()), scratch(in.size());
     std::vector<uint32_t> out(in.size());
     const auto* rgba = reinterpret_cast<const RgbaPixel*>(in.data());
@@ -143,6 +142,7 @@ TEST(Frei0rPlugin, EqualsTheDirectComputationAndChangesOnlyTheRectangle)
         }
         p.set_text(instance, DECODE, decode_mode_name(int32_t(random() % 4)));
         p.set_text(instance, BANDWIDTH, chroma_bandwidth_name(int32_t(random() % 2)));
+        p.set_text(instance, STANDARD, colour_standard_name(int32_t(random() % 2)));
         const bool effects_off = round % 3 == 0;
         if (effects_off) {
             for (int i : {COMPOSITE, LPF, MONO, SHOW_RANGE})
@@ -156,7 +156,8 @@ TEST(Frei0rPlugin, EqualsTheDirectComputationAndChangesOnlyTheRectangle)
         p.update(instance, round * 1001.0 / 30000.0, in.data(), out.data());
         double values[FREI0R_PARAM_COUNT];
         p.values(instance, values);
-        ASSERT_TRUE(out == direct(in, int(w), int(h), values, round)) << "round " << round;
+        ASSERT_TRUE(out == direct(in, int(w), int(h), frei0r_settings(values), round))
+            << "round " << round;
 
         const int left = int(std::nearbyint(p.value(instance, LEFT) * 10000));
         const int top = int(std::nearbyint(p.value(instance, TOP) * 10000));
@@ -213,6 +214,49 @@ TEST(Frei0rPlugin, FrameNumberFollowsTheClock)
     EXPECT_EQ(out, sequence[3]);
     p.destruct(in_sequence);
     p.destruct(seeking);
+}
+
+// The standard by name and the delay line reach the engine as the settings
+// they stand for: PAL's hue knob costs saturation with the delay line and
+// shows Hanover bars without it, NTSC's turns the hue.
+TEST(Frei0rPlugin, StandardAndDelayLineReachTheEngine)
+{
+    const Plugin& p = plugin();
+    const unsigned w = 96, h = 40;
+    const std::vector<uint32_t> in = random_frame(w * h, 11);
+    struct Case {
+        const char* standard;
+        double delay_line;
+        int32_t expected_standard, expected_delay_line;
+    };
+    const Case cases[] = {{"ntsc", 1.0, STANDARD_NTSC, 1},
+                          {"pal", 1.0, STANDARD_PAL, 1},
+                          {"pal", 0.2, STANDARD_PAL, 0}};
+    std::vector<std::vector<uint32_t>> outs;
+    for (const Case& c : cases) {
+        f0r_instance_t instance = p.construct(w, h);
+        p.set_value(instance, WIDTH, 1.0);
+        p.set_value(instance, HEIGHT, 1.0);
+        p.set_value(instance, COMPOSITE, 1.0);
+        p.set_text(instance, DECODE, "2line");
+        p.set_value(instance, HUE, 0.625);  // 45 degrees
+        p.set_text(instance, STANDARD, c.standard);
+        p.set_value(instance, DELAY_LINE, c.delay_line);
+        std::vector<uint32_t> out(in.size());
+        p.update(instance, 5 * 1001.0 / 30000.0, in.data(), out.data());
+        EffectSettings settings;
+        settings.width = settings.height = 10000;
+        settings.composite = 1;
+        settings.standard = c.expected_standard;
+        settings.decode.mode = DECODE_2LINE;
+        settings.decode.hue = 45;
+        settings.decode.delay_line = c.expected_delay_line;
+        EXPECT_TRUE(out == direct(in, int(w), int(h), settings, 5)) << c.standard << c.delay_line;
+        outs.push_back(out);
+        p.destruct(instance);
+    }
+    EXPECT_NE(outs[0], outs[1]);
+    EXPECT_NE(outs[1], outs[2]);
 }
 
 TEST(Frei0rPlugin, HostileUseIsHarmless)
@@ -273,6 +317,11 @@ TEST(Frei0rPlugin, HostileUseIsHarmless)
         p.set(instance, nullptr, DECODE);
         p.set_text(instance, BANDWIDTH, "notch");
         EXPECT_STREQ(p.text(instance, BANDWIDTH), "wide");
+        for (const TextCase& t : {TextCase{"pal", "pal"}, {"PAL", "pal"}, {"secam", "pal"},
+                                  {nullptr, "pal"}, {"narrow", "pal"}, {"ntsc", "ntsc"}}) {
+            p.set_text(instance, STANDARD, t.given);
+            EXPECT_STREQ(p.text(instance, STANDARD), t.kept) << (t.given ? t.given : "(null)");
+        }
         p.destruct(instance);
     }
 }

@@ -39,8 +39,8 @@ PROFILE
 
 # name; the parameters in frei0r's order (left width top height shift freq
 # phase tff composite lpf mono show_range fps, then optionally decode
-# chroma_bandwidth saturation hue), empty for the defaults; the same settings
-# in the effects' own units.
+# chroma_bandwidth saturation hue standard delay_line), empty for the
+# defaults; the same settings in the effects' own units.
 cases=(
     "defaults;;"
     "composite_fractional_shift;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 0 0 0.2997003;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1"
@@ -48,10 +48,11 @@ cases=(
     "show_range;0.005 0.01 0.002 0.01 0.5 0.938667 0.5 1 0 1 0 1 0.2997003;left=50 width=100 top=20 height=100 show_range=1"
     "decoded_notch;0 0.032 0 0.024 0.5 0.938667 0.5 1 1 1 0 0 0.2997003 notch wide 0.6 0.55;width=320 height=240 composite=1 decode=notch saturation=120 hue=18"
     "decoded_3line_narrow_mono;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 1 0 0.2997003 3line narrow 0.5 0.5;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 mono=1 decode=3line chroma_bandwidth=narrow"
+    "decoded_pal_simple_2line_turned;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 0 0 0.2997003 2line wide 0.6 0.625 pal 0;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 decode=2line saturation=120 hue=45 standard=pal delay_line=0"
 )
 names=(left width top height shift freq phase tff composite lpf mono show_range fps
-       decode chroma_bandwidth saturation hue)
-bools=" tff composite lpf mono show_range "
+       decode chroma_bandwidth saturation hue standard delay_line)
+bools=" tff composite lpf mono show_range delay_line "
 
 failed=0
 check() {  # host case [expected]
