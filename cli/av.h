@@ -16,7 +16,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "cli/pixel_convert.h"
+#include "effects/yuv_yc.h"
 
 // A failure reported to the user as one line, "norel: <what>".
 struct Failure : std::runtime_error {

@@ -1,4 +1,5 @@
-# The Debian package of the command-line host and the frei0r plug-in, with
+# The Debian package of the command-line host, the frei0r plug-in, the MLT
+# module and the GStreamer plug-in, with
 # the man page made from `norel --help`, the README and the licence.
 find_program(HELP2MAN help2man)
 if(HELP2MAN AND TARGET norel_cli)
@@ -33,9 +34,11 @@ interlaced picture: colour folded into the luma on a subcarrier, one field
 moved against the other, vertical low-pass filtering and colour removal,
 inside a rectangle of the picture, in bit-exact integer arithmetic.
 .
-This package holds the command-line host norel, which filters video files,
-and the frei0r plug-in norel.so for ffmpeg, MLT (Kdenlive, Shotcut, melt)
-and GStreamer, with Kdenlive's effect description.")
+This package holds the command-line host norel, which filters video files;
+the native filters over the video's own YUV, field order and frame numbers:
+the MLT module libmltnorel.so (filter norel, for melt, Kdenlive and Shotcut,
+with Kdenlive's effect description and Shotcut's filter panel) and the
+GStreamer element norel; and the frei0r plug-in norel.so for ffmpeg.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

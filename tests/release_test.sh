@@ -3,8 +3,9 @@
 # the same bytes; the zip holds exactly its files; its readme is UTF-8 with
 # a byte-order mark and CRLF, names every label of the DLLs' descriptors and
 # this version's changes; the DLLs' version resources are the version; the
-# Debian package passes lintian and, in CI (as root), installs, runs and
-# leaves nothing behind when removed.
+# Debian package passes lintian and, in CI (as root), installs, runs (the
+# command line, ffmpeg with the frei0r plug-in, gst-launch-1.0 and melt with
+# the native filters) and leaves nothing behind when removed.
 #
 #   tests/release_test.sh WIN32_BUILD_DIR   (its norel_host and version_info)
 set -euo pipefail
@@ -71,6 +72,25 @@ fi
 [ "$(command -v norel)" = /usr/bin/norel ] || fail "norel is not /usr/bin/norel"
 env -u FREI0R_PATH ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 1 \
     -vf frei0r=norel -f null - || fail "ffmpeg does not find frei0r=norel"
+# The native filters where the hosts look for them, with their descriptions.
+registry=$(mktemp)
+env -u GST_PLUGIN_PATH GST_REGISTRY="$registry" gst-inspect-1.0 norel | grep -q 'chroma-bandwidth' ||
+    fail "gst-inspect-1.0 does not find the element norel"
+env -u GST_PLUGIN_PATH GST_REGISTRY="$registry" gst-launch-1.0 -q videotestsrc num-buffers=2 ! \
+    video/x-raw,format=Y42B,width=64,height=48 ! norel cy=true shift=23 ! fakesink ||
+    fail "gst-launch-1.0 cannot run the element norel"
+rm -f "$registry"
+env -u MLT_REPOSITORY -u MLT_DATA melt -query filter=norel 2>/dev/null | grep -q 'identifier: chroma_bandwidth' ||
+    fail "melt does not find the filter norel's metadata"
+# melt now and then hangs after its last frame: a run stopped by the timeout counts.
+rc=0
+env -u MLT_REPOSITORY -u MLT_DATA timeout 60 melt -silent color:red out=1 -filter norel cy=1 -consumer null \
+    terminate_on_pause=1 2>/dev/null || rc=$?
+[ $rc -eq 0 ] || [ $rc -eq 124 ] || fail "melt cannot run the filter norel"
+for f in /usr/share/kdenlive/effects/norel.xml /usr/share/shotcut/qml/filters/norel/meta.qml \
+         /usr/share/shotcut/qml/filters/norel/ui.qml; do
+    [ -e "$f" ] || fail "$f is not installed"
+done
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}')
 apt-get remove -y -q norel >/dev/null
 trap - EXIT

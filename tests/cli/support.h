@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/pixel_convert.h"
+#include "effects/yuv_yc.h"
 #include "host/pixel_yc.h"
 
 // Defined under AddressSanitizer, whose quarantine makes peak memory meaningless.

@@ -1,14 +1,15 @@
 // Conversion between YUV pictures in memory (8 to 12 bits, any chroma
-// subsampling, limited or full range) and the host's PIXEL_YC frames.
+// subsampling, limited or full range) and the effects' PIXEL_YC frames, for
+// hosts that hand over YUV.
 //
-// Every sample maps linearly onto the host's scale: black..white onto y
+// Every sample maps linearly onto the effects' YC scale: black..white onto y
 // 0..4096 and the chroma span onto cb, cr -2048..2048, rounded to nearest:
 //   limited range, d bits:  y = (Y - 16·2^(d-8)) · 4096 / (219·2^(d-8))
 //                           c = (C - 128·2^(d-8)) · 4096 / (224·2^(d-8))
 //   full range, d bits:     y = Y · 4096 / (2^d - 1)
 //                           c = (C - 2^(d-1)) · 4096 / (2^d - 1)
 // The way back is the inverse rounded to nearest and clamped to the d-bit
-// codes. The host's scale is finer than every code scale up to 12 bits, so a
+// codes. The YC scale is finer than every code scale up to 12 bits, so a
 // code that goes there and back is unchanged.
 //
 // Subsampled chroma is brought to full resolution by giving every pixel of a
@@ -39,7 +40,7 @@ struct SampleScale {
 SampleScale luma_scale(const YuvLayout& layout);
 SampleScale chroma_scale(const YuvLayout& layout);
 
-// One sample's mapping onto the host's scale and back.
+// One sample's mapping onto the effects' YC scale and back.
 short code_to_yc(int code, const SampleScale& scale);
 int yc_to_code(int value, const SampleScale& scale);
 

@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "cli/pixel_convert.h"
+#include "effects/yuv_yc.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/pixel_convert.h"
+#include "effects/yuv_yc.h"
 
 #include <algorithm>
 #include <limits>
@@ -187,6 +187,24 @@ CodeValues code_values(const SampleScale& scale, int depth)
     return values;
 }
 
+// The values of the scale last used on this thread for luma (slot 0) or
+// chroma (slot 1): hosts convert a frame a few rows at a time, with the same
+// scales for every call.
+const CodeValues& cached_code_values(const SampleScale& scale, int depth, int slot)
+{
+    struct Entry {
+        SampleScale scale;
+        int depth;
+        CodeValues values;
+    };
+    thread_local Entry entries[2] = {{{0, 0, -1}, 0, {}}, {{0, 0, -1}, 0, {}}};
+    Entry& e = entries[slot];
+    if (e.depth != depth || e.scale.offset != scale.offset || e.scale.span != scale.span ||
+        e.scale.max_code != scale.max_code)
+        e = Entry{scale, depth, code_values(scale, depth)};
+    return e.values;
+}
+
 // Codes to values through the table; with SSE2 for 8-bit samples with a
 // LinearMap sixteen at a time, the code - offset pairs (d·128, d) times
 // (factor >> 7, factor & 127) giving d·factor in 32 bits.
@@ -289,8 +307,8 @@ template <typename Sample>
 void planes_to_yc_fast(const YuvLayout& layout, const YuvPlanes& planes, int width, int height,
                        PIXEL_YC* yc, int pitch)
 {
-    const CodeValues luma = code_values(luma_scale(layout), layout.depth);
-    const CodeValues chroma = code_values(chroma_scale(layout), layout.depth);
+    const CodeValues& luma = cached_code_values(luma_scale(layout), layout.depth, 0);
+    const CodeValues& chroma = cached_code_values(chroma_scale(layout), layout.depth, 1);
     const int chroma_width = (width + (1 << layout.chroma_shift_x) - 1) >> layout.chroma_shift_x;
     std::vector<short> y(width), cb(chroma_width, 0), cr(chroma_width, 0);
     int converted_row = -1;

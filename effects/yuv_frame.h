@@ -1,0 +1,65 @@
+// The effect chain over a YUV picture in a host's own memory, for hosts that
+// hand over YUV (MLT, GStreamer). Only the pixels the chain reads are
+// converted to the YC scale (effect_input_window) and only the rectangle is
+// written back, both widened to whole chroma blocks so that every block
+// written is the mean of its own pixels, as a conversion of the whole frame
+// would give. Everything outside stays exactly as the host gave it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "effects/frame_effects.h"
+#include "effects/yuv_yc.h"
+
+// How a picture's samples lie in memory.
+enum YuvPacking : int {
+    YUV_PLANAR = 0,  // a plane per component (luma alone without chroma)
+    YUV_YUYV = 1,    // 8-bit 4:2:2 in one plane: Y0 Cb Y1 Cr
+    YUV_UYVY = 2,    // 8-bit 4:2:2 in one plane: Cb Y0 Cr Y1
+};
+
+struct YuvPicture {
+    YuvLayout layout;  // for packed pictures: 8 bits, 4:2:2
+    int packing;
+    // Planar samples of more than 8 bits whose low `sample_shift` bits lie
+    // below the layout's depth (16-bit samples converted as 12-bit: 4). They
+    // are rounded off on the way in and the depth's bits repeated into them
+    // on the way back.
+    int sample_shift;
+    uint8_t* data[3];
+    int linesize[3];  // bytes
+    int width;
+    int height;
+};
+
+// What lasts between frames: the chain's state and its buffers, grown as
+// pictures need. Zero-initialised: empty.
+struct YuvEffects {
+    EffectState state;
+    PIXEL_YC* pixels;
+    PIXEL_YC* scratch;
+    size_t capacity;  // pixels in `pixels`
+    size_t scratch_capacity;
+    uint8_t* rows;    // the chunk of rows in planar form, for packed and shifted pictures
+    size_t rows_capacity;
+};
+
+// The frame's YC buffer, at least width x height pixels: a host that keeps
+// composite signals for the frame comb sizes its own buffers likewise.
+// FALSE when a picture's geometry cannot be used (zero or negative size,
+// missing planes, rows shorter than the picture, 2-byte samples off 2-byte
+// boundaries, a layout the conversion does not take): such a picture is
+// left as it is.
+int yuv_picture_is_usable(const YuvPicture* picture);
+
+// Runs apply_effects on the picture in place as frame `number`; partner and
+// composite as in EffectFrame (null: none), each width x height pixels with
+// rows width apart. FALSE when the picture is not usable or memory cannot
+// be had; the picture is then unchanged.
+int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings,
+                         const YuvPicture* picture, int32_t number, const PIXEL_YC* partner,
+                         PIXEL_YC* composite);
+
+// Frees what the record holds; it can be used again afterwards.
+void release_yuv_effects(YuvEffects* effects);

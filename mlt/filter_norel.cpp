@@ -1,0 +1,253 @@
+// The MLT module libmltnorel.so and its filter "norel": the effects over the
+// frame's own YUV (yuv422, yuv420p when the consumer asks for it, yuv422p16
+// for deep sources), with the field order from the frame and the frame
+// number from its position in its source, so that a frame rendered twice,
+// out of order or from a trimmed clip comes out the same.
+#include <framework/mlt.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "effects/yuv_frame.h"
+
+#define NOREL_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// One filter's state: frames may reach it on several threads at once.
+struct Instance {
+    std::mutex mutex;
+    YuvEffects effects = {};
+    bool warned_3d = false;
+
+    ~Instance() { release_yuv_effects(&effects); }
+};
+
+// Integer properties, in the command line's units; "left"... as its long
+// options. A value outside a range is held to it.
+struct IntProperty {
+    const char* name;
+    int32_t EffectSettings::*setting;
+    int minimum, maximum;
+};
+
+const IntProperty int_properties[] = {
+    {"left", &EffectSettings::left, 0, 65536},
+    {"top", &EffectSettings::top, 0, 65536},
+    {"shift", &EffectSettings::shift, -256, 256},
+    {"freq", &EffectSettings::freq, 600, 750},
+    {"phase", &EffectSettings::phase, -180, 180},
+};
+
+struct FlagProperty {
+    const char* name;
+    int EffectSettings::*setting;
+};
+
+const FlagProperty flag_properties[] = {
+    {"cy", &EffectSettings::composite},
+    {"lpf", &EffectSettings::lpf},
+    {"mono", &EffectSettings::mono},
+    {"show_range", &EffectSettings::show_range},
+};
+
+// A choice by name; an unknown or missing name is `otherwise`.
+int32_t named(mlt_properties properties, const char* name, int32_t (*from_name)(const char*), int32_t otherwise)
+{
+    const char* text = mlt_properties_get(properties, name);
+    const int32_t value = text != nullptr ? from_name(text) : -1;
+    return value >= 0 ? value : otherwise;
+}
+
+int held(int value, int minimum, int maximum)
+{
+    return std::max(minimum, std::min(maximum, value));
+}
+
+// The settings at the frame's place in the filter, with the frame's own
+// field order unless "tff" is 0 or 1. Unset width and height reach the
+// picture's edges, as on the command line.
+EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, Instance* instance)
+{
+    mlt_properties properties = MLT_FILTER_PROPERTIES(filter);
+    const int position = mlt_filter_get_position(filter, frame);
+    const int length = mlt_filter_get_length2(filter, frame);
+    EffectSettings settings;
+    for (const IntProperty& p : int_properties) {
+        if (mlt_properties_get(properties, p.name) != nullptr)
+            settings.*p.setting = held(mlt_properties_anim_get_int(properties, p.name, position, length), p.minimum, p.maximum);
+    }
+    for (const FlagProperty& p : flag_properties) {
+        if (mlt_properties_get(properties, p.name) != nullptr)
+            settings.*p.setting = mlt_properties_anim_get_int(properties, p.name, position, length) != 0;
+    }
+    auto extent = [&](const char* name, int start, int size) {
+        if (mlt_properties_get(properties, name) == nullptr)
+            return std::max(0, size - start);
+        const int value = mlt_properties_anim_get_int(properties, name, position, length);
+        return value < 0 ? std::max(0, size - start) : std::min(value, 65536);
+    };
+    settings.width = extent("width", settings.left, w);
+    settings.height = extent("height", settings.top, h);
+
+    mlt_properties frame_properties = MLT_FRAME_PROPERTIES(frame);
+    const int tff = mlt_properties_get(properties, "tff") != nullptr
+                        ? mlt_properties_anim_get_int(properties, "tff", position, length)
+                        : -1;
+    if (tff >= 0)
+        settings.top_field_first = tff != 0;
+    else if (mlt_properties_get_int(frame_properties, "progressive"))
+        settings.top_field_first = 1;
+    else
+        settings.top_field_first = mlt_properties_get(frame_properties, "top_field_first") == nullptr ||
+                                   mlt_properties_get_int(frame_properties, "top_field_first") != 0;
+
+    settings.standard = named(properties, "standard", colour_standard_from_name, STANDARD_NTSC);
+    DecodeSettings& decode = settings.decode;
+    decode.mode = named(properties, "decode", decode_mode_from_name, DECODE_OFF);
+    decode.bandwidth = named(properties, "chroma_bandwidth", chroma_bandwidth_from_name, CHROMA_WIDE);
+    if (mlt_properties_get(properties, "saturation") != nullptr)
+        decode.saturation = mlt_properties_anim_get_int(properties, "saturation", position, length);
+    if (mlt_properties_get(properties, "hue") != nullptr)
+        decode.hue = mlt_properties_anim_get_int(properties, "hue", position, length);
+    if (mlt_properties_get(properties, "delay_line") != nullptr)
+        decode.delay_line = mlt_properties_get_int(properties, "delay_line") != 0;
+    decode = clamp_decode_settings(decode);
+    if (decode.mode == DECODE_3D) {
+        // The frame comb needs the previous frame's composite signal, which
+        // MLT does not hand a filter: 3d decodes every frame as 3line.
+        if (!instance->warned_3d)
+            mlt_log_warning(MLT_FILTER_SERVICE(filter), "decode=3d is not offered here; 3line is used\n");
+        instance->warned_3d = true;
+        decode.mode = DECODE_3LINE;
+    }
+    return settings;
+}
+
+// The picture MLT handed over. Subsampled rows of odd width or height are
+// cut by MLT's own plane layout, so the last odd column or row is left out.
+bool picture_of(mlt_image_format format, uint8_t* image, int w, int h, mlt_properties frame_properties,
+                YuvPicture* picture)
+{
+    *picture = YuvPicture{};
+    YuvLayout& layout = picture->layout;
+    const char* range = mlt_properties_get(frame_properties, "color_range");
+    layout.full_range = mlt_properties_get_int(frame_properties, "full_range") != 0 ||
+                        (range != nullptr && (std::strcmp(range, "pc") == 0 || std::strcmp(range, "jpeg") == 0 ||
+                                              std::strcmp(range, "full") == 0));
+    uint8_t* planes[4] = {};
+    int strides[4] = {};
+    switch (format) {
+    case mlt_image_yuv422:
+        picture->packing = YUV_YUYV;
+        layout.chroma_shift_y = 0;
+        picture->width = w & ~1;
+        picture->height = h;
+        picture->data[0] = image;
+        picture->linesize[0] = w * 2;
+        return true;
+    case mlt_image_yuv420p:
+        layout.chroma_shift_y = 1;
+        picture->width = w & ~1;
+        picture->height = h & ~1;
+        break;
+    case mlt_image_yuv422p16:
+        // 16-bit samples, converted with 12 bits.
+        layout.depth = 12;
+        picture->sample_shift = 4;
+        layout.chroma_shift_y = 0;
+        picture->width = w & ~1;
+        picture->height = h;
+        break;
+    default:
+        return false;
+    }
+    mlt_image_format_planes(format, w, h, image, planes, strides);
+    for (int p = 0; p < 3; ++p) {
+        picture->data[p] = planes[p];
+        picture->linesize[p] = strides[p];
+    }
+    return true;
+}
+
+int get_image(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* width, int* height, int)
+{
+    mlt_filter filter = static_cast<mlt_filter>(mlt_frame_pop_service(frame));
+    auto* instance = static_cast<Instance*>(filter->child);
+    // The formats taken without a conversion; anything else as yuv422.
+    if (*format != mlt_image_yuv420p && *format != mlt_image_yuv422p16)
+        *format = mlt_image_yuv422;
+    const int error = mlt_frame_get_image(frame, image, format, width, height, 1);
+    if (error != 0 || *image == nullptr || *width <= 0 || *height <= 0)
+        return error;
+    YuvPicture picture;
+    if (!picture_of(*format, *image, *width, *height, MLT_FRAME_PROPERTIES(frame), &picture)) {
+        mlt_log_warning(MLT_FILTER_SERVICE(filter), "cannot take this frame's image format (%s): left as it is\n",
+                        mlt_image_format_name(*format));
+        return 0;
+    }
+    if (!yuv_picture_is_usable(&picture))
+        return 0;
+    std::lock_guard<std::mutex> lock(instance->mutex);
+    const EffectSettings settings = settings_for(filter, frame, picture.width, picture.height, instance);
+    // The frame's place in its source, which trimming, playlists and
+    // timelines leave alone (the frame's own position is the timeline's
+    // by now). Only the low bits reach the carrier's sequence.
+    const int32_t number = static_cast<int32_t>(mlt_frame_original_position(frame));
+    if (!apply_effects_to_yuv(&instance->effects, &settings, &picture, number, nullptr, nullptr))
+        mlt_log_error(MLT_FILTER_SERVICE(filter), "out of memory for a %dx%d frame: left as it is\n", *width, *height);
+    return 0;
+}
+
+mlt_frame filter_process(mlt_filter filter, mlt_frame frame)
+{
+    mlt_frame_push_service(frame, filter);
+    mlt_frame_push_get_image(frame, get_image);
+    return frame;
+}
+
+void filter_close(mlt_filter filter)
+{
+    delete static_cast<Instance*>(filter->child);
+    filter->child = nullptr;
+    filter->close = nullptr;
+    filter->parent.close = nullptr;
+    mlt_service_close(&filter->parent);
+}
+
+void* filter_init(mlt_profile, mlt_service_type, const char*, char*)
+{
+    mlt_filter filter = mlt_filter_new();
+    if (filter == nullptr)
+        return nullptr;
+    auto* instance = new (std::nothrow) Instance;
+    if (instance == nullptr) {
+        mlt_filter_close(filter);
+        return nullptr;
+    }
+    filter->child = instance;
+    filter->process = filter_process;
+    filter->close = filter_close;
+    return filter;
+}
+
+mlt_properties metadata(mlt_service_type, const char*, void* data)
+{
+    char path[PATH_MAX];
+    std::snprintf(path, sizeof path, "%s/norel/%s", mlt_environment("MLT_DATA"), static_cast<const char*>(data));
+    return mlt_properties_parse_yaml(path);
+}
+
+}  // namespace
+
+NOREL_EXPORT void mlt_register(mlt_repository repository)
+{
+    MLT_REGISTER(mlt_service_filter_type, "norel", filter_init);
+    MLT_REGISTER_METADATA(mlt_service_filter_type, "norel", metadata, const_cast<char*>("filter_norel.yml"));
+}
+

@@ -1,0 +1,316 @@
+// The norel filter's controls: one for every property of MLT's "norel", in
+// its own units (pixels, sixteenths of a field line, degrees).
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+import QtQuick.Layouts 1.12
+import Shotcut.Controls 1.0 as Shotcut
+
+Item {
+    id: root
+
+    // name, default: the numbers first, then the boxes and the choices.
+    property var numbers: [['left', 0], ['width', -1], ['top', 0], ['height', -1], ['shift', 0], ['freq', 704], ['phase', 0], ['saturation', 100], ['hue', 0]]
+    property var boxes: [['cy', 0], ['lpf', 1], ['mono', 0], ['show_range', 0], ['delay_line', 1]]
+    property var fieldOrders: [-1, 1, 0]
+    property var standards: ['ntsc', 'pal']
+    property var decoders: ['off', 'notch', '2line', '3line']
+    property var bandwidths: ['wide', 'narrow']
+    property bool ready: false
+
+    function number(name, otherwise) {
+        var text = filter.get(name);
+        return text === '' ? otherwise : parseInt(text);
+    }
+
+    function setControls() {
+        ready = false;
+        leftSlider.value = number('left', 0);
+        widthSlider.value = number('width', -1);
+        topSlider.value = number('top', 0);
+        heightSlider.value = number('height', -1);
+        shiftSlider.value = number('shift', 0);
+        freqSlider.value = number('freq', 704);
+        phaseSlider.value = number('phase', 0);
+        saturationSlider.value = number('saturation', 100);
+        hueSlider.value = number('hue', 0);
+        cyCheck.checked = number('cy', 0) !== 0;
+        lpfCheck.checked = number('lpf', 1) !== 0;
+        monoCheck.checked = number('mono', 0) !== 0;
+        rangeCheck.checked = number('show_range', 0) !== 0;
+        delayLineCheck.checked = number('delay_line', 1) !== 0;
+        standardCombo.currentIndex = Math.max(0, standards.indexOf(filter.get('standard')));
+        fieldOrderCombo.currentIndex = Math.max(0, fieldOrders.indexOf(number('tff', -1)));
+        decodeCombo.currentIndex = Math.max(0, decoders.indexOf(filter.get('decode')));
+        bandwidthCombo.currentIndex = Math.max(0, bandwidths.indexOf(filter.get('chroma_bandwidth')));
+        ready = true;
+    }
+
+    function setValue(name, value) {
+        if (ready)
+            filter.set(name, value);
+    }
+
+    width: 400
+    height: 640
+    Component.onCompleted: {
+        if (filter.isNew) {
+            for (var i = 0; i < numbers.length; i++)
+                filter.set(numbers[i][0], numbers[i][1]);
+            for (var j = 0; j < boxes.length; j++)
+                filter.set(boxes[j][0], boxes[j][1]);
+            filter.set('tff', -1);
+            filter.set('standard', 'ntsc');
+            filter.set('decode', 'off');
+            filter.set('chroma_bandwidth', 'wide');
+            filter.savePreset(preset.parameters);
+        }
+        setControls();
+    }
+
+    GridLayout {
+        columns: 3
+        anchors.fill: parent
+        anchors.margins: 8
+
+        Label {
+            text: qsTr('Preset')
+            Layout.alignment: Qt.AlignRight
+        }
+        Shotcut.Preset {
+            id: preset
+            parameters: ['left', 'width', 'top', 'height', 'shift', 'freq', 'phase', 'tff', 'cy', 'lpf', 'mono', 'show_range', 'standard', 'decode', 'chroma_bandwidth', 'saturation', 'hue', 'delay_line']
+            Layout.columnSpan: 2
+            onPresetSelected: setControls()
+        }
+
+        Label {
+            text: qsTr('Left')
+            Layout.alignment: Qt.AlignRight
+        }
+        Shotcut.SliderSpinner {
+            id: leftSlider
+            minimumValue: 0
+            maximumValue: profile.width
+            suffix: ' px'
+            onValueChanged: setValue('left', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: leftSlider.value = 0
+        }
+
+        Label {
+            text: qsTr('Width')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('-1: to the right edge')
+            ToolTip.visible: widthHover.hovered
+            HoverHandler { id: widthHover }
+        }
+        Shotcut.SliderSpinner {
+            id: widthSlider
+            minimumValue: -1
+            maximumValue: profile.width
+            suffix: ' px'
+            onValueChanged: setValue('width', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: widthSlider.value = -1
+        }
+
+        Label {
+            text: qsTr('Top')
+            Layout.alignment: Qt.AlignRight
+        }
+        Shotcut.SliderSpinner {
+            id: topSlider
+            minimumValue: 0
+            maximumValue: profile.height
+            suffix: ' px'
+            onValueChanged: setValue('top', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: topSlider.value = 0
+        }
+
+        Label {
+            text: qsTr('Height')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('-1: to the bottom edge')
+            ToolTip.visible: heightHover.hovered
+            HoverHandler { id: heightHover }
+        }
+        Shotcut.SliderSpinner {
+            id: heightSlider
+            minimumValue: -1
+            maximumValue: profile.height
+            suffix: ' px'
+            onValueChanged: setValue('height', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: heightSlider.value = -1
+        }
+
+        Label {
+            text: qsTr('Field shift')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('In sixteenths of a field line')
+            ToolTip.visible: shiftHover.hovered
+            HoverHandler { id: shiftHover }
+        }
+        Shotcut.SliderSpinner {
+            id: shiftSlider
+            minimumValue: -256
+            maximumValue: 256
+            onValueChanged: setValue('shift', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: shiftSlider.value = 0
+        }
+
+        Label {
+            text: qsTr('Subcarrier')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('Frequency scale; 704 is 3.579545 MHz')
+            ToolTip.visible: freqHover.hovered
+            HoverHandler { id: freqHover }
+        }
+        Shotcut.SliderSpinner {
+            id: freqSlider
+            minimumValue: 600
+            maximumValue: 750
+            onValueChanged: setValue('freq', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: freqSlider.value = 704
+        }
+
+        Label {
+            text: qsTr('Phase')
+            Layout.alignment: Qt.AlignRight
+        }
+        Shotcut.SliderSpinner {
+            id: phaseSlider
+            minimumValue: -180
+            maximumValue: 180
+            suffix: ' °'
+            onValueChanged: setValue('phase', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: phaseSlider.value = 0
+        }
+
+        Label {
+            text: qsTr('Field order')
+            Layout.alignment: Qt.AlignRight
+        }
+        ComboBox {
+            id: fieldOrderCombo
+            model: [qsTr("The clip's own"), qsTr('Top field first'), qsTr('Bottom field first')]
+            Layout.columnSpan: 2
+            onActivated: setValue('tff', fieldOrders[currentIndex])
+        }
+
+        Item { width: 1 }
+        CheckBox {
+            id: cyCheck
+            text: qsTr('C/Y: colour on a subcarrier')
+            Layout.columnSpan: 2
+            onCheckedChanged: setValue('cy', checked ? 1 : 0)
+        }
+        Item { width: 1 }
+        CheckBox {
+            id: lpfCheck
+            text: qsTr('Vertical low-pass filter')
+            Layout.columnSpan: 2
+            onCheckedChanged: setValue('lpf', checked ? 1 : 0)
+        }
+        Item { width: 1 }
+        CheckBox {
+            id: monoCheck
+            text: qsTr('Mono')
+            Layout.columnSpan: 2
+            onCheckedChanged: setValue('mono', checked ? 1 : 0)
+        }
+        Item { width: 1 }
+        CheckBox {
+            id: rangeCheck
+            text: qsTr('Show the rectangle')
+            Layout.columnSpan: 2
+            onCheckedChanged: setValue('show_range', checked ? 1 : 0)
+        }
+
+        Label {
+            text: qsTr('Colour standard')
+            Layout.alignment: Qt.AlignRight
+        }
+        ComboBox {
+            id: standardCombo
+            model: [qsTr('NTSC'), qsTr('PAL')]
+            Layout.columnSpan: 2
+            onActivated: setValue('standard', standards[currentIndex])
+        }
+
+        Label {
+            text: qsTr('Decoder')
+            Layout.alignment: Qt.AlignRight
+        }
+        ComboBox {
+            id: decodeCombo
+            model: [qsTr('Off (the composite signal)'), qsTr('Notch'), qsTr('2-line comb'), qsTr('3-line comb')]
+            Layout.columnSpan: 2
+            onActivated: setValue('decode', decoders[currentIndex])
+        }
+
+        Label {
+            text: qsTr('Chroma bandwidth')
+            Layout.alignment: Qt.AlignRight
+        }
+        ComboBox {
+            id: bandwidthCombo
+            model: [qsTr('Wide (studio monitor)'), qsTr('Narrow (consumer set)')]
+            Layout.columnSpan: 2
+            onActivated: setValue('chroma_bandwidth', bandwidths[currentIndex])
+        }
+
+        Item { width: 1 }
+        CheckBox {
+            id: delayLineCheck
+            text: qsTr('PAL delay line')
+            Layout.columnSpan: 2
+            onCheckedChanged: setValue('delay_line', checked ? 1 : 0)
+        }
+
+        Label {
+            text: qsTr('Saturation')
+            Layout.alignment: Qt.AlignRight
+        }
+        Shotcut.SliderSpinner {
+            id: saturationSlider
+            minimumValue: 0
+            maximumValue: 200
+            suffix: ' %'
+            onValueChanged: setValue('saturation', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: saturationSlider.value = 100
+        }
+
+        Label {
+            text: qsTr('Hue')
+            Layout.alignment: Qt.AlignRight
+        }
+        Shotcut.SliderSpinner {
+            id: hueSlider
+            minimumValue: -180
+            maximumValue: 180
+            suffix: ' °'
+            onValueChanged: setValue('hue', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: hueSlider.value = 0
+        }
+
+        Item {
+            Layout.fillHeight: true
+        }
+    }
+}

@@ -1,0 +1,2 @@
+import QtQuick 2.12
+Item { property var parameters: []; signal presetSelected(); implicitHeight: 20 }
