@@ -350,6 +350,17 @@ static void extend_edges(int16_t* row, int count)
     }
 }
 
+// Asks for slice `part` of `parts` of a frame row ahead of its use, so
+// that its fetch from memory overlaps the filters' work before it.
+static void prefetch_slice(const PIXEL_YC* pixels, int count, int part, int parts)
+{
+    const char* bytes = reinterpret_cast<const char*>(pixels);
+    const size_t size = static_cast<size_t>(count) * sizeof(PIXEL_YC);
+    const size_t begin = size * part / parts & ~size_t(63), end = size * (part + 1) / parts;
+    for (size_t offset = begin; offset < end; offset += 64)
+        __builtin_prefetch(bytes + offset);
+}
+
 static void update_tables(DecoderState* state, const DecodeSettings* settings, int32_t freq,
                           int32_t standard)
 {
@@ -436,7 +447,17 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
             extend_edges(separated, width);
             source = separated;
         }
+        // The next frame row to load (and the partner's next row), a
+        // quarter before each filter, so that the fetches overlap them.
+        auto prefetch_ahead = [&](int part) {
+            if (loaded < rect->bottom)
+                prefetch_slice(rect_row(frame, rect, loaded), width, part, 4);
+            if (frame_comb && r + 1 < rect->bottom)
+                prefetch_slice(rect_row(partner, rect, r + 1), width, part, 4);
+        };
+        prefetch_ahead(0);
         fir(chroma, source, state->bandpass, decoder_bandpass_reach, width);
+        prefetch_ahead(1);
         if (frame_comb) {
             int16_t* difference = work_row(state, DIFFERENCE);
             int16_t* difference_band = work_row(state, DIFFERENCE_BAND);
@@ -464,7 +485,9 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
                    width, sign);
         extend_edges(u, width);
         extend_edges(v, width);
+        prefetch_ahead(2);
         fir(u_low, u, lowpass, lowpass_reach, width);
+        prefetch_ahead(3);
         fir(v_low, v, lowpass, lowpass_reach, width);
         PIXEL_YC* out = rect_row(frame, rect, r);
         assemble(out, row, chroma, u_low, v_low, matrix, width);
