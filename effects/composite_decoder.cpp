@@ -222,10 +222,12 @@ void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count)
         out[x] = pixels[x].y;
 }
 
-const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach)
+const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach, int32_t standard)
 {
     *reach = bandwidth == CHROMA_NARROW ? decoder_lowpass_reach : 5;
-    return bandwidth == CHROMA_NARROW ? narrow_lowpass : wide_lowpass;
+    return bandwidth == CHROMA_NARROW   ? narrow_lowpass
+           : standard == STANDARD_PAL ? pal_wide_lowpass
+                                        : wide_lowpass;
 }
 
 static const KernelVariant<DecoderFirRowFn> decoder_fir_row_variants[] = {
@@ -272,6 +274,10 @@ static const KernelVariant<FrameCombRowFn> frame_comb_row_variants[] = {
 };
 static const KernelVariant<DelayLineRowFn> delay_line_row_variants[] = {
     {"c", 0, delay_line_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, delay_line_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, delay_line_row_avx2},
+#endif
 };
 static const KernelVariant<ExtractLumaRowFn> extract_luma_row_variants[] = {
     {"c", 0, extract_luma_row_c},
@@ -400,10 +406,9 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
     const int mode = settings.mode == DECODE_3D ? DECODE_3LINE : settings.mode;
     const int comb_reach = pal ? 4 : 2;  // rows to the nearest line of inverted carrier
     const bool delay_line = pal && settings.delay_line;
-    const int16_t* lowpass = settings.bandwidth == CHROMA_NARROW ? narrow_lowpass
-                             : pal                                ? pal_wide_lowpass
-                                                                  : wide_lowpass;
-    const int lowpass_reach = settings.bandwidth == CHROMA_NARROW ? decoder_lowpass_reach : 5;
+    int lowpass_reach = 0;
+    const int16_t* lowpass =
+        decoder_lowpass_taps(settings.bandwidth, &lowpass_reach, row_carrier->standard);
 
     DecoderFirRowFn* fir = dispatched(&decoder_fir_row_kernel);
     DemodulateRowFn* demodulate = dispatched(&demodulate_row_kernel);

@@ -112,9 +112,10 @@ typedef void DelayLineRowFn(PIXEL_YC* row, PIXEL_YC* previous, int count);
 void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count);
 extern DispatchedKernel<DelayLineRowFn> delay_line_row_kernel;
 
-// The chroma low-pass for `bandwidth` (Q14, summing to 16384), read-only,
-// and its reach.
-const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach);
+// The chroma low-pass for `bandwidth` and `standard` (Q14, summing to
+// 16384), read-only, and its reach.
+const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach,
+                                    int32_t standard = STANDARD_NTSC);
 
 // The frame comb falls back to the line comb as the luma moves: fully once
 // the frame difference off the carrier exceeds the threshold by 256 / slope.
@@ -201,4 +202,6 @@ void frame_comb_row_avx2(int16_t* chroma, const int16_t* difference,
                          const int16_t* difference_band, int count);
 void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count);
 void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count);
+void delay_line_row_sse2(PIXEL_YC* row, PIXEL_YC* previous, int count);
+void delay_line_row_avx2(PIXEL_YC* row, PIXEL_YC* previous, int count);
 #endif

@@ -52,3 +52,8 @@ void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count)
     if (!extract_luma_row_packed<Ops>(out, pixels, count))
         extract_luma_row_sse2(out, pixels, count);
 }
+
+void delay_line_row_avx2(PIXEL_YC* row, PIXEL_YC* previous, int count)
+{
+    delay_line_row_packed<Ops>(row, previous, count);
+}
