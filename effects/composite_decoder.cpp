@@ -216,6 +216,14 @@ void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count)
     }
 }
 
+void assemble_delayed_row_c(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                            const int16_t* chroma, const int16_t* u, const int16_t* v,
+                            const int16_t matrix[4], int count)
+{
+    assemble_row_c(out, composite, chroma, u, v, matrix, count);
+    delay_line_row_c(out, previous, count);
+}
+
 void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count)
 {
     for (int x = 0; x < count; ++x)
@@ -279,6 +287,13 @@ static const KernelVariant<DelayLineRowFn> delay_line_row_variants[] = {
     {"avx2", CPU_FLAG_AVX2, delay_line_row_avx2},
 #endif
 };
+static const KernelVariant<AssembleDelayedRowFn> assemble_delayed_row_variants[] = {
+    {"c", 0, assemble_delayed_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, assemble_delayed_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, assemble_delayed_row_avx2},
+#endif
+};
 static const KernelVariant<ExtractLumaRowFn> extract_luma_row_variants[] = {
     {"c", 0, extract_luma_row_c},
 #if NOREL_X86
@@ -301,6 +316,8 @@ DispatchedKernel<FrameCombRowFn> frame_comb_row_kernel = {frame_comb_row_variant
                                                           std::size(frame_comb_row_variants)};
 DispatchedKernel<DelayLineRowFn> delay_line_row_kernel = {delay_line_row_variants,
                                                           std::size(delay_line_row_variants)};
+DispatchedKernel<AssembleDelayedRowFn> assemble_delayed_row_kernel = {
+    assemble_delayed_row_variants, std::size(assemble_delayed_row_variants)};
 DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel = {
     extract_luma_row_variants, std::size(extract_luma_row_variants)};
 
@@ -416,7 +433,7 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
     LineCombRowFn* line_comb = dispatched(&line_comb_row_kernel);
     FrameDifferenceRowFn* frame_difference = dispatched(&frame_difference_row_kernel);
     FrameCombRowFn* frame_comb_blend = dispatched(&frame_comb_row_kernel);
-    DelayLineRowFn* delay = dispatched(&delay_line_row_kernel);
+    AssembleDelayedRowFn* assemble_delayed = dispatched(&assemble_delayed_row_kernel);
     ExtractLumaRowFn* extract_luma = dispatched(&extract_luma_row_kernel);
 
     auto ring = [&](int q) { return work_row(state, (q - rect->top) % RING_ROWS); };
@@ -495,13 +512,14 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
         prefetch_ahead(3);
         fir(v_low, v, lowpass, lowpass_reach, width);
         PIXEL_YC* out = rect_row(frame, rect, r);
-        assemble(out, row, chroma, u_low, v_low, matrix, width);
-        if (delay_line) {
-            // Row r - 2, the previous field line, as the demodulator gave it.
-            PIXEL_YC* previous = delayed_row(state, r);
-            if (r - 2 >= rect->top)
-                delay(out, previous, width);
-            else
+        // PAL's delay line: row r - 2, the previous field line, as the
+        // demodulator gave it.
+        PIXEL_YC* previous = delay_line ? delayed_row(state, r) : nullptr;
+        if (previous != nullptr && r - 2 >= rect->top) {
+            assemble_delayed(out, previous, row, chroma, u_low, v_low, matrix, width);
+        } else {
+            assemble(out, row, chroma, u_low, v_low, matrix, width);
+            if (previous != nullptr)
                 std::memcpy(previous, out, static_cast<size_t>(width) * sizeof(PIXEL_YC));
         }
     }

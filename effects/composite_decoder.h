@@ -112,6 +112,16 @@ typedef void DelayLineRowFn(PIXEL_YC* row, PIXEL_YC* previous, int count);
 void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count);
 extern DispatchedKernel<DelayLineRowFn> delay_line_row_kernel;
 
+// assemble_row into out, then delay_line_row of out with previous: PAL's
+// rows below the first field line in one pass.
+typedef void AssembleDelayedRowFn(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                                  const int16_t* chroma, const int16_t* u, const int16_t* v,
+                                  const int16_t matrix[4], int count);
+void assemble_delayed_row_c(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                            const int16_t* chroma, const int16_t* u, const int16_t* v,
+                            const int16_t matrix[4], int count);
+extern DispatchedKernel<AssembleDelayedRowFn> assemble_delayed_row_kernel;
+
 // The chroma low-pass for `bandwidth` and `standard` (Q14, summing to
 // 16384), read-only, and its reach.
 const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach,
@@ -204,4 +214,10 @@ void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count);
 void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count);
 void delay_line_row_sse2(PIXEL_YC* row, PIXEL_YC* previous, int count);
 void delay_line_row_avx2(PIXEL_YC* row, PIXEL_YC* previous, int count);
+void assemble_delayed_row_sse2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                               const int16_t* chroma, const int16_t* u, const int16_t* v,
+                               const int16_t matrix[4], int count);
+void assemble_delayed_row_avx2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                               const int16_t* chroma, const int16_t* u, const int16_t* v,
+                               const int16_t matrix[4], int count);
 #endif

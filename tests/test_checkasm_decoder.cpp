@@ -193,7 +193,7 @@ TEST(CheckasmDecoder, VariantsBuiltForThisProcessor)
     const size_t fewest = fewest_variants(
         decoder_fir_row_kernel, demodulate_row_kernel, assemble_row_kernel, line_comb_row_kernel,
         frame_difference_row_kernel, frame_comb_row_kernel, extract_luma_row_kernel,
-        delay_line_row_kernel);
+        delay_line_row_kernel, assemble_delayed_row_kernel);
     std::printf("[ checkasm ] every decoder kernel checked with at least %zu packed variants\n",
                 fewest);
 #if NOREL_X86
@@ -341,6 +341,28 @@ TEST(CheckasmDecoder, DelayLineRow)
         checkasm::check_variants(delay_line_row_kernel, rows, width,
                                  [&](DelayLineRowFn* fn, PIXEL_YC* out) {
                                      fn(out, out + width + gap, width);
+                                 });
+    });
+}
+
+TEST(CheckasmDecoder, AssembleDelayedRow)
+{
+    std::mt19937 random(checkasm::seed() + 29);
+    std::vector<int16_t> matrix(4);
+    compute_pal_decoder_matrix(matrix.data(), 150, 30);
+    for_each_row("assemble_delayed", [&](int width, int gap, Values values) {
+        GuardedRow composite(width, gap), chroma(width, gap), u(width, gap), v(width, gap);
+        fill(random, composite.data(), width, values);
+        fill(random, chroma.data(), width, values, -2048, 2048);
+        fill(random, u.data(), width, values, -2048, 2048);
+        fill(random, v.data(), width, values, -2048, 2048);
+        // The output row, then the previous field line's row, framed together.
+        std::vector<PIXEL_YC> rows(2 * static_cast<size_t>(width) + gap, checkasm::sentinel);
+        checkasm::fill(random, rows.data() + width + gap, width, values);
+        checkasm::check_variants(assemble_delayed_row_kernel, rows, width,
+                                 [&](AssembleDelayedRowFn* fn, PIXEL_YC* out) {
+                                     fn(out, out + width + gap, composite.data(), chroma.data(),
+                                        u.data(), v.data(), matrix.data(), width);
                                  });
     });
 }

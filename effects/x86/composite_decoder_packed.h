@@ -418,4 +418,52 @@ void delay_line_row_packed(PIXEL_YC* row, PIXEL_YC* previous, int count)
     delay_line_row_c(row + x, previous + x, count - x);
 }
 
+// The assembly and PAL's delay line in one pass: the block as assemble_row
+// interleaves it, then cb and cr averaged with `previous`, which is read in
+// the same layout (load_block) and takes the undelayed block. walk_row
+// computes the last, overlapping step before anything is stored, so every
+// step reads `previous` as it was.
+template <typename Ops>
+bool assemble_delayed_row_packed(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                                 const int16_t* chroma, const int16_t* u, const int16_t* v,
+                                 const int16_t matrix[4], int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    struct Block {
+        V own[3], delayed[3];
+    };
+    int16_t lanes_of_y[3 * Ops::lanes];
+    for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < Ops::lanes; ++j)
+            lanes_of_y[k * Ops::lanes + j] = (8 * k + j % 8) % 3 == 0 ? -1 : 0;
+    }
+    const V keep[3] = {Ops::load(lanes_of_y), Ops::load(lanes_of_y + Ops::lanes),
+                       Ops::load(lanes_of_y + 2 * Ops::lanes)};
+    const V sign = Ops::set1_i16(-32768);
+    const V m[2] = {weight_pair<Ops>(matrix[0], matrix[1]), weight_pair<Ops>(matrix[2], matrix[3])};
+    walk_row<Ops>(
+        count,
+        [&](int x) {
+            Block block;
+            interleave_pixels<Ops>(block.own, assembled<Ops>(composite, chroma, u, v, m, x));
+            const int16_t* before = reinterpret_cast<const int16_t*>(previous + x);
+            for (int k = 0; k < 3; ++k) {
+                const V average = Ops::bit_xor(
+                    Ops::avg_u16(Ops::bit_xor(block.own[k], sign),
+                                 Ops::bit_xor(Ops::load_block(before, 8 * k), sign)),
+                    sign);
+                block.delayed[k] = Ops::bit_or(Ops::bit_and(keep[k], block.own[k]),
+                                               Ops::and_not(keep[k], average));
+            }
+            return block;
+        },
+        [&](int x, const Block& block) {
+            Ops::store_block(reinterpret_cast<int16_t*>(out + x), block.delayed);
+            Ops::store_block(reinterpret_cast<int16_t*>(previous + x), block.own);
+        });
+    return true;
+}
+
 }  // namespace
