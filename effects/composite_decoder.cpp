@@ -224,6 +224,14 @@ void assemble_delayed_row_c(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* co
     delay_line_row_c(out, previous, count);
 }
 
+void bandpass_demodulate_row_c(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                               const int16_t* taps, const int16_t* cos_weights,
+                               const int16_t* sin_weights, int count, int32_t sign)
+{
+    decoder_fir_row_c(chroma, in, taps, decoder_bandpass_reach, count);
+    demodulate_row_c(u, v, chroma, cos_weights, sin_weights, count, sign);
+}
+
 void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count)
 {
     for (int x = 0; x < count; ++x)
@@ -294,6 +302,13 @@ static const KernelVariant<AssembleDelayedRowFn> assemble_delayed_row_variants[]
     {"avx2", CPU_FLAG_AVX2, assemble_delayed_row_avx2},
 #endif
 };
+static const KernelVariant<BandpassDemodulateRowFn> bandpass_demodulate_row_variants[] = {
+    {"c", 0, bandpass_demodulate_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, bandpass_demodulate_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, bandpass_demodulate_row_avx2},
+#endif
+};
 static const KernelVariant<ExtractLumaRowFn> extract_luma_row_variants[] = {
     {"c", 0, extract_luma_row_c},
 #if NOREL_X86
@@ -318,6 +333,8 @@ DispatchedKernel<DelayLineRowFn> delay_line_row_kernel = {delay_line_row_variant
                                                           std::size(delay_line_row_variants)};
 DispatchedKernel<AssembleDelayedRowFn> assemble_delayed_row_kernel = {
     assemble_delayed_row_variants, std::size(assemble_delayed_row_variants)};
+DispatchedKernel<BandpassDemodulateRowFn> bandpass_demodulate_row_kernel = {
+    bandpass_demodulate_row_variants, std::size(bandpass_demodulate_row_variants)};
 DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel = {
     extract_luma_row_variants, std::size(extract_luma_row_variants)};
 
@@ -434,6 +451,7 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
     FrameDifferenceRowFn* frame_difference = dispatched(&frame_difference_row_kernel);
     FrameCombRowFn* frame_comb_blend = dispatched(&frame_comb_row_kernel);
     AssembleDelayedRowFn* assemble_delayed = dispatched(&assemble_delayed_row_kernel);
+    BandpassDemodulateRowFn* bandpass_demodulate = dispatched(&bandpass_demodulate_row_kernel);
     ExtractLumaRowFn* extract_luma = dispatched(&extract_luma_row_kernel);
 
     auto ring = [&](int q) { return work_row(state, (q - rect->top) % RING_ROWS); };
@@ -477,20 +495,6 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
             if (frame_comb && r + 1 < rect->bottom)
                 prefetch_slice(rect_row(partner, rect, r + 1), width, part, 4);
         };
-        prefetch_ahead(0);
-        fir(chroma, source, state->bandpass, decoder_bandpass_reach, width);
-        prefetch_ahead(1);
-        if (frame_comb) {
-            int16_t* difference = work_row(state, DIFFERENCE);
-            int16_t* difference_band = work_row(state, DIFFERENCE_BAND);
-            int16_t* partner_row = work_row(state, PARTNER);
-            extract_luma(partner_row, rect_row(partner, rect, r), width);
-            frame_difference(difference, row, partner_row, width);
-            extend_edges(difference, width);
-            fir(difference_band, difference, state->bandpass, decoder_bandpass_reach, width);
-            frame_comb_blend(chroma, difference, difference_band, width);
-        }
-
         // Demodulation with the encoder's carrier, then the chroma low-pass.
         // NTSC demodulates with the row's sign; PAL with the column's carrier
         // alone and turns the line's phase back in its matrix.
@@ -503,8 +507,27 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
         } else {
             sign = composite_row_sign(rect, row_carrier->carrier_flags, r);
         }
-        demodulate(u, v, chroma, carrier->cos_table + rect->left, carrier->sin_table + rect->left,
-                   width, sign);
+        const int16_t* cos_weights = carrier->cos_table + rect->left;
+        const int16_t* sin_weights = carrier->sin_table + rect->left;
+        prefetch_ahead(0);
+        if (frame_comb) {
+            fir(chroma, source, state->bandpass, decoder_bandpass_reach, width);
+            prefetch_ahead(1);
+            int16_t* difference = work_row(state, DIFFERENCE);
+            int16_t* difference_band = work_row(state, DIFFERENCE_BAND);
+            int16_t* partner_row = work_row(state, PARTNER);
+            extract_luma(partner_row, rect_row(partner, rect, r), width);
+            frame_difference(difference, row, partner_row, width);
+            extend_edges(difference, width);
+            fir(difference_band, difference, state->bandpass, decoder_bandpass_reach, width);
+            frame_comb_blend(chroma, difference, difference_band, width);
+            demodulate(u, v, chroma, cos_weights, sin_weights, width, sign);
+        } else {
+            // The chroma is final as the band-pass gives it: demodulated at once.
+            bandpass_demodulate(chroma, u, v, source, state->bandpass, cos_weights, sin_weights,
+                                width, sign);
+            prefetch_ahead(1);
+        }
         extend_edges(u, width);
         extend_edges(v, width);
         prefetch_ahead(2);

@@ -193,7 +193,7 @@ TEST(CheckasmDecoder, VariantsBuiltForThisProcessor)
     const size_t fewest = fewest_variants(
         decoder_fir_row_kernel, demodulate_row_kernel, assemble_row_kernel, line_comb_row_kernel,
         frame_difference_row_kernel, frame_comb_row_kernel, extract_luma_row_kernel,
-        delay_line_row_kernel, assemble_delayed_row_kernel);
+        delay_line_row_kernel, assemble_delayed_row_kernel, bandpass_demodulate_row_kernel);
     std::printf("[ checkasm ] every decoder kernel checked with at least %zu packed variants\n",
                 fewest);
 #if NOREL_X86
@@ -222,6 +222,32 @@ TEST(CheckasmDecoder, FirRow)
         if (HasFailure())
             return;
     }
+}
+
+TEST(CheckasmDecoder, BandpassDemodulateRow)
+{
+    std::mt19937 random(checkasm::seed() + 30);
+    const int reach = decoder_bandpass_reach;
+    int case_number = 0;
+    for_each_row("bandpass_demodulate", [&](int width, int gap, Values values) {
+        const int variety = case_number++;
+        std::vector<int16_t> taps(2 * reach + 1);
+        compute_decoder_bandpass(taps.data(), 600 + variety * 29 % 151,
+                                 variety % 2 == 0 ? STANDARD_NTSC : STANDARD_PAL);
+        GuardedRow in(width + 2 * reach, gap), cos_weights(width, gap), sin_weights(width, gap);
+        fill(random, in.data(), width + 2 * reach, values);
+        fill(random, cos_weights.data(), width, values, -2048, 2048);
+        fill(random, sin_weights.data(), width, values, -2519, 2519);
+        for (int32_t sign : {1, -1}) {
+            // chroma, u and v, each followed by sentinels of its own.
+            check_rows(bandpass_demodulate_row_kernel, 3 * width + 4 * margin,
+                       [&](BandpassDemodulateRowFn* fn, int16_t* out) {
+                           fn(out, out + width + margin, out + 2 * (width + margin),
+                              in.data() + reach, taps.data(), cos_weights.data(),
+                              sin_weights.data(), width, sign);
+                       });
+        }
+    });
 }
 
 TEST(CheckasmDecoder, DemodulateRow)

@@ -107,8 +107,8 @@ void walk_row(int count, Step step, Store store)
 // loads give both halves of the outputs without any unpacking, and the
 // pairs cover exactly the reference's reach. The 32-bit sums wrap as they
 // go, which is exact wherever the reference's own sum fits in 32 bits.
-template <typename Ops, int R>
-void fir_row_reach(int16_t* out, const int16_t* in, const int16_t* taps, int count)
+template <typename Ops, int R, typename Store>
+void fir_row_reach(const int16_t* in, const int16_t* taps, int count, Store store)
 {
     using V = typename Ops::V;
     int16_t padded[2 * R + 4] = {};  // 0, taps, 0
@@ -134,7 +134,14 @@ void fir_row_reach(int16_t* out, const int16_t* in, const int16_t* taps, int cou
         return Ops::interleave_halves(
             Ops::packs_i32(Ops::srai_i32(sum_even, 14), Ops::srai_i32(sum_odd, 14)));
     };
-    walk_row<Ops>(count, step, [&](int x, V v) { Ops::store(out + x, v); });
+    walk_row<Ops>(count, step, store);
+}
+
+template <typename Ops, int R>
+void fir_row_reach(int16_t* out, const int16_t* in, const int16_t* taps, int count)
+{
+    fir_row_reach<Ops, R>(in, taps, count,
+                          [&](int x, typename Ops::V v) { Ops::store(out + x, v); });
 }
 
 // A DecoderFirRowFn for rows of at least Ops::lanes values and the reaches
@@ -463,6 +470,37 @@ bool assemble_delayed_row_packed(PIXEL_YC* out, PIXEL_YC* previous, const int16_
             Ops::store_block(reinterpret_cast<int16_t*>(out + x), block.delayed);
             Ops::store_block(reinterpret_cast<int16_t*>(previous + x), block.own);
         });
+    return true;
+}
+
+// The band-pass and the demodulation of its output in one pass: each step's
+// chroma is stored and demodulated while still in a register.
+template <typename Ops, bool Negate>
+void bandpass_demodulate_signed(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                const int16_t* taps, const int16_t* cos_weights,
+                                const int16_t* sin_weights, int count)
+{
+    using V = typename Ops::V;
+    fir_row_reach<Ops, decoder_bandpass_reach>(in, taps, count, [&](int x, V c) {
+        Ops::store(chroma + x, c);
+        Ops::store(u + x, demodulated<Ops, Negate>(c, Ops::load(cos_weights + x)));
+        Ops::store(v + x, demodulated<Ops, Negate>(c, Ops::load(sin_weights + x)));
+    });
+}
+
+template <typename Ops>
+bool bandpass_demodulate_row_packed(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                    const int16_t* taps, const int16_t* cos_weights,
+                                    const int16_t* sin_weights, int count, int32_t sign)
+{
+    if (count < Ops::lanes || (sign != 1 && sign != -1))
+        return false;
+    if (sign > 0)
+        bandpass_demodulate_signed<Ops, false>(chroma, u, v, in, taps, cos_weights, sin_weights,
+                                               count);
+    else
+        bandpass_demodulate_signed<Ops, true>(chroma, u, v, in, taps, cos_weights, sin_weights,
+                                              count);
     return true;
 }
 

@@ -64,3 +64,12 @@ void assemble_delayed_row_sse2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t*
     if (!assemble_delayed_row_packed<Ops>(out, previous, composite, chroma, u, v, matrix, count))
         assemble_delayed_row_c(out, previous, composite, chroma, u, v, matrix, count);
 }
+
+void bandpass_demodulate_row_sse2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                 const int16_t* taps, const int16_t* cos_weights,
+                                 const int16_t* sin_weights, int count, int32_t sign)
+{
+    if (!bandpass_demodulate_row_packed<Ops>(chroma, u, v, in, taps, cos_weights, sin_weights,
+                                             count, sign))
+        bandpass_demodulate_row_c(chroma, u, v, in, taps, cos_weights, sin_weights, count, sign);
+}
