@@ -48,9 +48,70 @@ void decode_stage(benchmark::State& state, unsigned flags, FrameSize size)
     report_frames(state, size);
 }
 
+constexpr FrameSize frame_pal = {"720x576", 720, 576};
+
+// NAME/VARIANT/SIZE for every variant at PAL's own picture size and 1920x1080.
+template <typename Fn, typename Stage>
+void register_pal_variants(const char* name, const DispatchedKernel<Fn>& kernel, Stage stage)
+{
+    for (const FrameSize& size : {frame_pal, frame_hd}) {
+        for (size_t i = 0; i < kernel.variant_count; ++i) {
+            const KernelVariant<Fn>& variant = kernel.variants[i];
+            if (!cpu_can_run(variant.required_flags))
+                continue;
+            const std::string full_name = std::string(name) + "/" + variant.name + "/" + size.name;
+            benchmark::RegisterBenchmark(full_name.c_str(), stage, variant.required_flags, size)
+                ->Unit(benchmark::kMicrosecond);
+        }
+    }
+}
+
+const PalSequence pal_bench_sequence = {704, 1, 1};
+
+// PAL's "C/Y" over the whole picture, in place as encode_composite runs.
+void encode_pal_stage(benchmark::State& state, unsigned flags, FrameSize size)
+{
+    std::vector<PIXEL_YC> frame = noise_frame(size);
+    const FilterRect rect = {0, size.h, 0, size.w, size.w};
+    SubcarrierTables carrier;
+    build_carrier_tables(&carrier, STANDARD_PAL, 704, 0, size.w, size.w);
+    VariantScope variant(flags);
+    for (auto _ : state) {
+        for (int r = 0; r < size.h; ++r)
+            encode_pal_rect_row(rect_row(frame.data(), &rect, r), frame.data(), &rect, &carrier,
+                                &pal_bench_sequence, r);
+        benchmark::ClobberMemory();
+    }
+    release_subcarrier_tables(&carrier);
+    report_frames(state, size);
+}
+
+// PAL's decoder with its delay line, as the pal preset sets it.
+template <int32_t mode>
+void decode_pal_stage(benchmark::State& state, unsigned flags, FrameSize size)
+{
+    std::vector<PIXEL_YC> frame = noise_frame(size);
+    const FilterRect rect = {0, size.h, 0, size.w, size.w};
+    SubcarrierTables carrier;
+    build_carrier_tables(&carrier, STANDARD_PAL, 704, 0, size.w, size.w);
+    DecodeSettings settings;
+    settings.mode = mode;
+    settings.delay_line = 1;
+    DecoderState decoder;
+    VariantScope variant(flags);
+    for (auto _ : state) {
+        decode_pal_composite(&decoder, &settings, &carrier, &pal_bench_sequence, frame.data(),
+                             nullptr, &rect);
+        benchmark::ClobberMemory();
+    }
+    release_decoder_state(&decoder);
+    release_subcarrier_tables(&carrier);
+    report_frames(state, size);
+}
+
 // "C/Y", the field shift by 23, "LPF" and the decoder over the whole
 // picture, with every variant the processor runs.
-template <int32_t mode>
+template <int32_t mode, int32_t standard = STANDARD_NTSC>
 void decoded_chain(benchmark::State& state, FrameSize size)
 {
     std::vector<PIXEL_YC> pixels = noise_frame(size);
@@ -62,6 +123,7 @@ void decoded_chain(benchmark::State& state, FrameSize size)
     settings.composite = 1;
     settings.lpf = 1;
     settings.decode.mode = mode;
+    settings.standard = standard;  // PAL: the delay line is on by default
     EffectState effects;
     int32_t number = 0;
     for (auto _ : state) {
@@ -204,6 +266,16 @@ int register_decoder()
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("chain_cy_shift23_lpf_decode_notch/1920x1080",
                                  decoded_chain<DECODE_NOTCH>, frame_hd)
+        ->Unit(benchmark::kMicrosecond);
+
+    // PAL: its encoder, its decoder (delay line on) and its chain.
+    register_pal_variants("encode_pal", encode_pal_row_kernel, encode_pal_stage);
+    register_pal_variants("decode_pal_notch", decoder_fir_row_kernel,
+                          decode_pal_stage<DECODE_NOTCH>);
+    register_pal_variants("decode_pal_3line", decoder_fir_row_kernel,
+                          decode_pal_stage<DECODE_3LINE>);
+    benchmark::RegisterBenchmark("chain_cy_shift23_lpf_decode_pal_notch/1920x1080",
+                                 decoded_chain<DECODE_NOTCH, STANDARD_PAL>, frame_hd)
         ->Unit(benchmark::kMicrosecond);
     return 0;
 }

@@ -216,16 +216,34 @@ void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count)
     }
 }
 
+void assemble_delayed_row_c(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                            const int16_t* chroma, const int16_t* u, const int16_t* v,
+                            const int16_t matrix[4], int count)
+{
+    assemble_row_c(out, composite, chroma, u, v, matrix, count);
+    delay_line_row_c(out, previous, count);
+}
+
+void bandpass_demodulate_row_c(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                               const int16_t* taps, const int16_t* cos_weights,
+                               const int16_t* sin_weights, int count, int32_t sign)
+{
+    decoder_fir_row_c(chroma, in, taps, decoder_bandpass_reach, count);
+    demodulate_row_c(u, v, chroma, cos_weights, sin_weights, count, sign);
+}
+
 void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count)
 {
     for (int x = 0; x < count; ++x)
         out[x] = pixels[x].y;
 }
 
-const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach)
+const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach, int32_t standard)
 {
     *reach = bandwidth == CHROMA_NARROW ? decoder_lowpass_reach : 5;
-    return bandwidth == CHROMA_NARROW ? narrow_lowpass : wide_lowpass;
+    return bandwidth == CHROMA_NARROW   ? narrow_lowpass
+           : standard == STANDARD_PAL ? pal_wide_lowpass
+                                        : wide_lowpass;
 }
 
 static const KernelVariant<DecoderFirRowFn> decoder_fir_row_variants[] = {
@@ -272,6 +290,24 @@ static const KernelVariant<FrameCombRowFn> frame_comb_row_variants[] = {
 };
 static const KernelVariant<DelayLineRowFn> delay_line_row_variants[] = {
     {"c", 0, delay_line_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, delay_line_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, delay_line_row_avx2},
+#endif
+};
+static const KernelVariant<AssembleDelayedRowFn> assemble_delayed_row_variants[] = {
+    {"c", 0, assemble_delayed_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, assemble_delayed_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, assemble_delayed_row_avx2},
+#endif
+};
+static const KernelVariant<BandpassDemodulateRowFn> bandpass_demodulate_row_variants[] = {
+    {"c", 0, bandpass_demodulate_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, bandpass_demodulate_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, bandpass_demodulate_row_avx2},
+#endif
 };
 static const KernelVariant<ExtractLumaRowFn> extract_luma_row_variants[] = {
     {"c", 0, extract_luma_row_c},
@@ -295,6 +331,10 @@ DispatchedKernel<FrameCombRowFn> frame_comb_row_kernel = {frame_comb_row_variant
                                                           std::size(frame_comb_row_variants)};
 DispatchedKernel<DelayLineRowFn> delay_line_row_kernel = {delay_line_row_variants,
                                                           std::size(delay_line_row_variants)};
+DispatchedKernel<AssembleDelayedRowFn> assemble_delayed_row_kernel = {
+    assemble_delayed_row_variants, std::size(assemble_delayed_row_variants)};
+DispatchedKernel<BandpassDemodulateRowFn> bandpass_demodulate_row_kernel = {
+    bandpass_demodulate_row_variants, std::size(bandpass_demodulate_row_variants)};
 DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel = {
     extract_luma_row_variants, std::size(extract_luma_row_variants)};
 
@@ -350,6 +390,17 @@ static void extend_edges(int16_t* row, int count)
     }
 }
 
+// Asks for slice `part` of `parts` of a frame row ahead of its use, so
+// that its fetch from memory overlaps the filters' work before it.
+static void prefetch_slice(const PIXEL_YC* pixels, int count, int part, int parts)
+{
+    const char* bytes = reinterpret_cast<const char*>(pixels);
+    const size_t size = static_cast<size_t>(count) * sizeof(PIXEL_YC);
+    const size_t begin = size * part / parts & ~size_t(63), end = size * (part + 1) / parts;
+    for (size_t offset = begin; offset < end; offset += 64)
+        __builtin_prefetch(bytes + offset);
+}
+
 static void update_tables(DecoderState* state, const DecodeSettings* settings, int32_t freq,
                           int32_t standard)
 {
@@ -389,10 +440,9 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
     const int mode = settings.mode == DECODE_3D ? DECODE_3LINE : settings.mode;
     const int comb_reach = pal ? 4 : 2;  // rows to the nearest line of inverted carrier
     const bool delay_line = pal && settings.delay_line;
-    const int16_t* lowpass = settings.bandwidth == CHROMA_NARROW ? narrow_lowpass
-                             : pal                                ? pal_wide_lowpass
-                                                                  : wide_lowpass;
-    const int lowpass_reach = settings.bandwidth == CHROMA_NARROW ? decoder_lowpass_reach : 5;
+    int lowpass_reach = 0;
+    const int16_t* lowpass =
+        decoder_lowpass_taps(settings.bandwidth, &lowpass_reach, row_carrier->standard);
 
     DecoderFirRowFn* fir = dispatched(&decoder_fir_row_kernel);
     DemodulateRowFn* demodulate = dispatched(&demodulate_row_kernel);
@@ -400,7 +450,8 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
     LineCombRowFn* line_comb = dispatched(&line_comb_row_kernel);
     FrameDifferenceRowFn* frame_difference = dispatched(&frame_difference_row_kernel);
     FrameCombRowFn* frame_comb_blend = dispatched(&frame_comb_row_kernel);
-    DelayLineRowFn* delay = dispatched(&delay_line_row_kernel);
+    AssembleDelayedRowFn* assemble_delayed = dispatched(&assemble_delayed_row_kernel);
+    BandpassDemodulateRowFn* bandpass_demodulate = dispatched(&bandpass_demodulate_row_kernel);
     ExtractLumaRowFn* extract_luma = dispatched(&extract_luma_row_kernel);
 
     auto ring = [&](int q) { return work_row(state, (q - rect->top) % RING_ROWS); };
@@ -436,18 +487,14 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
             extend_edges(separated, width);
             source = separated;
         }
-        fir(chroma, source, state->bandpass, decoder_bandpass_reach, width);
-        if (frame_comb) {
-            int16_t* difference = work_row(state, DIFFERENCE);
-            int16_t* difference_band = work_row(state, DIFFERENCE_BAND);
-            int16_t* partner_row = work_row(state, PARTNER);
-            extract_luma(partner_row, rect_row(partner, rect, r), width);
-            frame_difference(difference, row, partner_row, width);
-            extend_edges(difference, width);
-            fir(difference_band, difference, state->bandpass, decoder_bandpass_reach, width);
-            frame_comb_blend(chroma, difference, difference_band, width);
-        }
-
+        // The next frame row to load (and the partner's next row), a
+        // quarter before each filter, so that the fetches overlap them.
+        auto prefetch_ahead = [&](int part) {
+            if (loaded < rect->bottom)
+                prefetch_slice(rect_row(frame, rect, loaded), width, part, 4);
+            if (frame_comb && r + 1 < rect->bottom)
+                prefetch_slice(rect_row(partner, rect, r + 1), width, part, 4);
+        };
         // Demodulation with the encoder's carrier, then the chroma low-pass.
         // NTSC demodulates with the row's sign; PAL with the column's carrier
         // alone and turns the line's phase back in its matrix.
@@ -460,20 +507,42 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
         } else {
             sign = composite_row_sign(rect, row_carrier->carrier_flags, r);
         }
-        demodulate(u, v, chroma, carrier->cos_table + rect->left, carrier->sin_table + rect->left,
-                   width, sign);
+        const int16_t* cos_weights = carrier->cos_table + rect->left;
+        const int16_t* sin_weights = carrier->sin_table + rect->left;
+        prefetch_ahead(0);
+        if (frame_comb) {
+            fir(chroma, source, state->bandpass, decoder_bandpass_reach, width);
+            prefetch_ahead(1);
+            int16_t* difference = work_row(state, DIFFERENCE);
+            int16_t* difference_band = work_row(state, DIFFERENCE_BAND);
+            int16_t* partner_row = work_row(state, PARTNER);
+            extract_luma(partner_row, rect_row(partner, rect, r), width);
+            frame_difference(difference, row, partner_row, width);
+            extend_edges(difference, width);
+            fir(difference_band, difference, state->bandpass, decoder_bandpass_reach, width);
+            frame_comb_blend(chroma, difference, difference_band, width);
+            demodulate(u, v, chroma, cos_weights, sin_weights, width, sign);
+        } else {
+            // The chroma is final as the band-pass gives it: demodulated at once.
+            bandpass_demodulate(chroma, u, v, source, state->bandpass, cos_weights, sin_weights,
+                                width, sign);
+            prefetch_ahead(1);
+        }
         extend_edges(u, width);
         extend_edges(v, width);
+        prefetch_ahead(2);
         fir(u_low, u, lowpass, lowpass_reach, width);
+        prefetch_ahead(3);
         fir(v_low, v, lowpass, lowpass_reach, width);
         PIXEL_YC* out = rect_row(frame, rect, r);
-        assemble(out, row, chroma, u_low, v_low, matrix, width);
-        if (delay_line) {
-            // Row r - 2, the previous field line, as the demodulator gave it.
-            PIXEL_YC* previous = delayed_row(state, r);
-            if (r - 2 >= rect->top)
-                delay(out, previous, width);
-            else
+        // PAL's delay line: row r - 2, the previous field line, as the
+        // demodulator gave it.
+        PIXEL_YC* previous = delay_line ? delayed_row(state, r) : nullptr;
+        if (previous != nullptr && r - 2 >= rect->top) {
+            assemble_delayed(out, previous, row, chroma, u_low, v_low, matrix, width);
+        } else {
+            assemble(out, row, chroma, u_low, v_low, matrix, width);
+            if (previous != nullptr)
                 std::memcpy(previous, out, static_cast<size_t>(width) * sizeof(PIXEL_YC));
         }
     }

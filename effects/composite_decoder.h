@@ -112,9 +112,30 @@ typedef void DelayLineRowFn(PIXEL_YC* row, PIXEL_YC* previous, int count);
 void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count);
 extern DispatchedKernel<DelayLineRowFn> delay_line_row_kernel;
 
-// The chroma low-pass for `bandwidth` (Q14, summing to 16384), read-only,
-// and its reach.
-const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach);
+// assemble_row into out, then delay_line_row of out with previous: PAL's
+// rows below the first field line in one pass.
+typedef void AssembleDelayedRowFn(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                                  const int16_t* chroma, const int16_t* u, const int16_t* v,
+                                  const int16_t matrix[4], int count);
+void assemble_delayed_row_c(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                            const int16_t* chroma, const int16_t* u, const int16_t* v,
+                            const int16_t matrix[4], int count);
+extern DispatchedKernel<AssembleDelayedRowFn> assemble_delayed_row_kernel;
+
+// The band-pass (reach decoder_bandpass_reach) into chroma, then
+// demodulate_row of chroma: the stage's rows without the frame comb in one pass.
+typedef void BandpassDemodulateRowFn(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                     const int16_t* taps, const int16_t* cos_weights,
+                                     const int16_t* sin_weights, int count, int32_t sign);
+void bandpass_demodulate_row_c(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                               const int16_t* taps, const int16_t* cos_weights,
+                               const int16_t* sin_weights, int count, int32_t sign);
+extern DispatchedKernel<BandpassDemodulateRowFn> bandpass_demodulate_row_kernel;
+
+// The chroma low-pass for `bandwidth` and `standard` (Q14, summing to
+// 16384), read-only, and its reach.
+const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach,
+                                    int32_t standard = STANDARD_NTSC);
 
 // The frame comb falls back to the line comb as the luma moves: fully once
 // the frame difference off the carrier exceeds the threshold by 256 / slope.
@@ -201,4 +222,18 @@ void frame_comb_row_avx2(int16_t* chroma, const int16_t* difference,
                          const int16_t* difference_band, int count);
 void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count);
 void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count);
+void delay_line_row_sse2(PIXEL_YC* row, PIXEL_YC* previous, int count);
+void delay_line_row_avx2(PIXEL_YC* row, PIXEL_YC* previous, int count);
+void bandpass_demodulate_row_sse2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                  const int16_t* taps, const int16_t* cos_weights,
+                                  const int16_t* sin_weights, int count, int32_t sign);
+void bandpass_demodulate_row_avx2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                  const int16_t* taps, const int16_t* cos_weights,
+                                  const int16_t* sin_weights, int count, int32_t sign);
+void assemble_delayed_row_sse2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                               const int16_t* chroma, const int16_t* u, const int16_t* v,
+                               const int16_t matrix[4], int count);
+void assemble_delayed_row_avx2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                               const int16_t* chroma, const int16_t* u, const int16_t* v,
+                               const int16_t matrix[4], int count);
 #endif

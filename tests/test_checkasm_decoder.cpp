@@ -146,16 +146,19 @@ struct TapSet {
 std::vector<TapSet> tap_sets(std::mt19937& random)
 {
     std::vector<TapSet> sets;
-    for (int32_t freq : {600, 660, 704, 750}) {
-        std::vector<int16_t> taps(2 * decoder_bandpass_reach + 1);
-        compute_decoder_bandpass(taps.data(), freq);
-        sets.push_back({"bandpass " + std::to_string(freq), taps});
-    }
-    for (int32_t bandwidth : {CHROMA_WIDE, CHROMA_NARROW}) {
-        int reach = 0;
-        const int16_t* taps = decoder_lowpass_taps(bandwidth, &reach);
-        sets.push_back({std::string("lowpass ") + chroma_bandwidth_name(bandwidth),
-                        std::vector<int16_t>(taps, taps + 2 * reach + 1)});
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL}) {
+        const std::string name = standard == STANDARD_PAL ? "PAL " : "NTSC ";
+        for (int32_t freq : {600, 660, 704, 750}) {
+            std::vector<int16_t> taps(2 * decoder_bandpass_reach + 1);
+            compute_decoder_bandpass(taps.data(), freq, standard);
+            sets.push_back({name + "bandpass " + std::to_string(freq), taps});
+        }
+        for (int32_t bandwidth : {CHROMA_WIDE, CHROMA_NARROW}) {
+            int reach = 0;
+            const int16_t* taps = decoder_lowpass_taps(bandwidth, &reach, standard);
+            sets.push_back({name + "lowpass " + chroma_bandwidth_name(bandwidth),
+                            std::vector<int16_t>(taps, taps + 2 * reach + 1)});
+        }
     }
     for (int reach : {5, 7, 11}) {
         for (int total : {16384, 40000, 65535})
@@ -189,7 +192,8 @@ TEST(CheckasmDecoder, VariantsBuiltForThisProcessor)
     // checks below can pass for want of a variant.
     const size_t fewest = fewest_variants(
         decoder_fir_row_kernel, demodulate_row_kernel, assemble_row_kernel, line_comb_row_kernel,
-        frame_difference_row_kernel, frame_comb_row_kernel, extract_luma_row_kernel);
+        frame_difference_row_kernel, frame_comb_row_kernel, extract_luma_row_kernel,
+        delay_line_row_kernel, assemble_delayed_row_kernel, bandpass_demodulate_row_kernel);
     std::printf("[ checkasm ] every decoder kernel checked with at least %zu packed variants\n",
                 fewest);
 #if NOREL_X86
@@ -218,6 +222,32 @@ TEST(CheckasmDecoder, FirRow)
         if (HasFailure())
             return;
     }
+}
+
+TEST(CheckasmDecoder, BandpassDemodulateRow)
+{
+    std::mt19937 random(checkasm::seed() + 30);
+    const int reach = decoder_bandpass_reach;
+    int case_number = 0;
+    for_each_row("bandpass_demodulate", [&](int width, int gap, Values values) {
+        const int variety = case_number++;
+        std::vector<int16_t> taps(2 * reach + 1);
+        compute_decoder_bandpass(taps.data(), 600 + variety * 29 % 151,
+                                 variety % 2 == 0 ? STANDARD_NTSC : STANDARD_PAL);
+        GuardedRow in(width + 2 * reach, gap), cos_weights(width, gap), sin_weights(width, gap);
+        fill(random, in.data(), width + 2 * reach, values);
+        fill(random, cos_weights.data(), width, values, -2048, 2048);
+        fill(random, sin_weights.data(), width, values, -2519, 2519);
+        for (int32_t sign : {1, -1}) {
+            // chroma, u and v, each followed by sentinels of its own.
+            check_rows(bandpass_demodulate_row_kernel, 3 * width + 4 * margin,
+                       [&](BandpassDemodulateRowFn* fn, int16_t* out) {
+                           fn(out, out + width + margin, out + 2 * (width + margin),
+                              in.data() + reach, taps.data(), cos_weights.data(),
+                              sin_weights.data(), width, sign);
+                       });
+        }
+    });
 }
 
 TEST(CheckasmDecoder, DemodulateRow)
@@ -326,6 +356,43 @@ TEST(CheckasmDecoder, ExtractLumaRow)
     });
 }
 
+TEST(CheckasmDecoder, DelayLineRow)
+{
+    std::mt19937 random(checkasm::seed() + 27);
+    for_each_row("delay_line", [&](int width, int gap, Values values) {
+        // The row, then the previous field line's row, in one framed buffer
+        // so that both are compared (and neither may write past the other).
+        std::vector<PIXEL_YC> rows(2 * static_cast<size_t>(width) + gap);
+        checkasm::fill(random, rows.data(), rows.size(), values);
+        checkasm::check_variants(delay_line_row_kernel, rows, width,
+                                 [&](DelayLineRowFn* fn, PIXEL_YC* out) {
+                                     fn(out, out + width + gap, width);
+                                 });
+    });
+}
+
+TEST(CheckasmDecoder, AssembleDelayedRow)
+{
+    std::mt19937 random(checkasm::seed() + 29);
+    std::vector<int16_t> matrix(4);
+    compute_pal_decoder_matrix(matrix.data(), 150, 30);
+    for_each_row("assemble_delayed", [&](int width, int gap, Values values) {
+        GuardedRow composite(width, gap), chroma(width, gap), u(width, gap), v(width, gap);
+        fill(random, composite.data(), width, values);
+        fill(random, chroma.data(), width, values, -2048, 2048);
+        fill(random, u.data(), width, values, -2048, 2048);
+        fill(random, v.data(), width, values, -2048, 2048);
+        // The output row, then the previous field line's row, framed together.
+        std::vector<PIXEL_YC> rows(2 * static_cast<size_t>(width) + gap, checkasm::sentinel);
+        checkasm::fill(random, rows.data() + width + gap, width, values);
+        checkasm::check_variants(assemble_delayed_row_kernel, rows, width,
+                                 [&](AssembleDelayedRowFn* fn, PIXEL_YC* out) {
+                                     fn(out, out + width + gap, composite.data(), chroma.data(),
+                                        u.data(), v.data(), matrix.data(), width);
+                                 });
+    });
+}
+
 TEST(CheckasmDecoder, WholeStageWithAndWithoutTheVariants)
 {
     FullDispatchAfterwards restore;
@@ -395,6 +462,67 @@ TEST(CheckasmDecoder, WholeStageWithAndWithoutTheVariants)
                 const std::vector<PIXEL_YC> expected = decoded(0);
                 for (unsigned mask : masks)
                     EXPECT_TRUE(checkasm::same_buffers(expected, decoded(mask), size.max_w))
+                        << "features " << mask;
+                release_subcarrier_tables(&carrier);
+                if (HasFailure())
+                    return;
+            }
+        }
+    }
+}
+
+TEST(CheckasmDecoder, WholePalStageWithAndWithoutTheVariants)
+{
+    // PAL's own paths: combs four rows apart, its line matrices and the
+    // delay line, on and off, over rectangles with odd edges and short ones.
+    FullDispatchAfterwards restore;
+    std::mt19937 random(checkasm::seed() + 28);
+    const int w = 613, h = 21;
+    const struct {
+        int top, bottom, left, right;
+    } rectangles[] = {{0, h, 0, w}, {1, 20, 3, 305}, {2, 5, 5, 600}, {3, 4, 1, 17}};
+    int case_number = 0;
+    for (const auto& r : rectangles) {
+        const FilterRect rect = {r.top, r.bottom, r.left, r.right, w};
+        for (int32_t mode = DECODE_NOTCH; mode <= DECODE_3D; ++mode) {
+            for (int32_t delay_line : {0, 1}) {
+                const int variety = case_number++;
+                DecodeSettings settings;
+                settings.mode = mode;
+                settings.delay_line = delay_line;
+                settings.bandwidth = variety % 2 == 0 ? CHROMA_WIDE : CHROMA_NARROW;
+                settings.saturation = variety * 37 % 201;
+                settings.hue = variety * 53 % 361 - 180;
+                const PalSequence sequence = {600 + variety * 29 % 151, variety % 5, variety % 2};
+                const Values values = all_values[variety % 3];
+                SCOPED_TRACE(testing::Message()
+                             << "rectangle " << rect.top << " " << rect.bottom << " " << rect.left
+                             << " " << rect.right << ", mode " << decode_mode_name(mode)
+                             << ", delay line " << delay_line << ", case " << variety << ", seed "
+                             << checkasm::seed());
+                SubcarrierTables carrier;
+                ASSERT_TRUE(build_carrier_tables(&carrier, STANDARD_PAL, sequence.freq,
+                                                 variety % 7 * 50 - 150, w, w));
+                const size_t pixels = static_cast<size_t>(h) * w;
+                std::vector<PIXEL_YC> input(pixels + 2 * checkasm::margin, checkasm::sentinel);
+                checkasm::fill(random, input.data() + checkasm::margin, pixels, values);
+                std::vector<PIXEL_YC> partner(input.begin() + checkasm::margin,
+                                               input.end() - checkasm::margin);
+                for (size_t i = 0; i < pixels; i += 4)
+                    partner[i].y = static_cast<short>(partner[i].y + 40);
+                auto decoded = [&](unsigned mask) {
+                    cpu_set_mask(mask);
+                    std::vector<PIXEL_YC> frame = input;
+                    DecoderState state;
+                    EXPECT_TRUE(decode_pal_composite(&state, &settings, &carrier, &sequence,
+                                                     frame.data() + checkasm::margin,
+                                                     partner.data(), &rect));
+                    release_decoder_state(&state);
+                    return frame;
+                };
+                const std::vector<PIXEL_YC> expected = decoded(0);
+                for (unsigned mask : {static_cast<unsigned>(CPU_FLAG_SSE2), ~0u})
+                    EXPECT_TRUE(checkasm::same_buffers(expected, decoded(mask), w))
                         << "features " << mask;
                 release_subcarrier_tables(&carrier);
                 if (HasFailure())

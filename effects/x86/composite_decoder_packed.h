@@ -107,8 +107,8 @@ void walk_row(int count, Step step, Store store)
 // loads give both halves of the outputs without any unpacking, and the
 // pairs cover exactly the reference's reach. The 32-bit sums wrap as they
 // go, which is exact wherever the reference's own sum fits in 32 bits.
-template <typename Ops, int R>
-void fir_row_reach(int16_t* out, const int16_t* in, const int16_t* taps, int count)
+template <typename Ops, int R, typename Store>
+void fir_row_reach(const int16_t* in, const int16_t* taps, int count, Store store)
 {
     using V = typename Ops::V;
     int16_t padded[2 * R + 4] = {};  // 0, taps, 0
@@ -134,7 +134,14 @@ void fir_row_reach(int16_t* out, const int16_t* in, const int16_t* taps, int cou
         return Ops::interleave_halves(
             Ops::packs_i32(Ops::srai_i32(sum_even, 14), Ops::srai_i32(sum_odd, 14)));
     };
-    walk_row<Ops>(count, step, [&](int x, V v) { Ops::store(out + x, v); });
+    walk_row<Ops>(count, step, store);
+}
+
+template <typename Ops, int R>
+void fir_row_reach(int16_t* out, const int16_t* in, const int16_t* taps, int count)
+{
+    fir_row_reach<Ops, R>(in, taps, count,
+                          [&](int x, typename Ops::V v) { Ops::store(out + x, v); });
 }
 
 // A DecoderFirRowFn for rows of at least Ops::lanes values and the reaches
@@ -382,6 +389,118 @@ bool assemble_row_packed(PIXEL_YC* out, const int16_t* composite, const int16_t*
         [&](int x, const Block& block) {
             Ops::store_block(reinterpret_cast<int16_t*>(out + x), block.k);
         });
+    return true;
+}
+
+// PAL's delay line over the pixels' components as one run of values:
+// Ops::lanes pixels are three vectors, in which every third value is a y
+// that keeps its own value. The signed rounding average (a + b + 1) >> 1 is
+// the unsigned one of a + 32768 and b + 32768, less 32768. The pixels
+// after the last whole step go to the reference, which cannot overlap in
+// place: each pixel must be averaged once.
+template <typename Ops>
+void delay_line_row_packed(PIXEL_YC* row, PIXEL_YC* previous, int count)
+{
+    using V = typename Ops::V;
+    int16_t lanes_of_y[3 * Ops::lanes];
+    for (int i = 0; i < 3 * Ops::lanes; ++i)
+        lanes_of_y[i] = i % 3 == 0 ? -1 : 0;
+    const V keep[3] = {Ops::load(lanes_of_y), Ops::load(lanes_of_y + Ops::lanes),
+                       Ops::load(lanes_of_y + 2 * Ops::lanes)};
+    const V sign = Ops::set1_i16(-32768);
+    int x = 0;
+    for (; x + Ops::lanes <= count; x += Ops::lanes) {
+        int16_t* own_values = reinterpret_cast<int16_t*>(row + x);
+        int16_t* previous_values = reinterpret_cast<int16_t*>(previous + x);
+        for (int k = 0; k < 3; ++k) {
+            const V own = Ops::load(own_values + k * Ops::lanes);
+            const V before = Ops::load(previous_values + k * Ops::lanes);
+            const V average = Ops::bit_xor(
+                Ops::avg_u16(Ops::bit_xor(own, sign), Ops::bit_xor(before, sign)), sign);
+            Ops::store(own_values + k * Ops::lanes,
+                       Ops::bit_or(Ops::bit_and(keep[k], own), Ops::and_not(keep[k], average)));
+            Ops::store(previous_values + k * Ops::lanes, own);
+        }
+    }
+    delay_line_row_c(row + x, previous + x, count - x);
+}
+
+// The assembly and PAL's delay line in one pass: the block as assemble_row
+// interleaves it, then cb and cr averaged with `previous`, which is read in
+// the same layout (load_block) and takes the undelayed block. walk_row
+// computes the last, overlapping step before anything is stored, so every
+// step reads `previous` as it was.
+template <typename Ops>
+bool assemble_delayed_row_packed(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                                 const int16_t* chroma, const int16_t* u, const int16_t* v,
+                                 const int16_t matrix[4], int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    struct Block {
+        V own[3], delayed[3];
+    };
+    int16_t lanes_of_y[3 * Ops::lanes];
+    for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < Ops::lanes; ++j)
+            lanes_of_y[k * Ops::lanes + j] = (8 * k + j % 8) % 3 == 0 ? -1 : 0;
+    }
+    const V keep[3] = {Ops::load(lanes_of_y), Ops::load(lanes_of_y + Ops::lanes),
+                       Ops::load(lanes_of_y + 2 * Ops::lanes)};
+    const V sign = Ops::set1_i16(-32768);
+    const V m[2] = {weight_pair<Ops>(matrix[0], matrix[1]), weight_pair<Ops>(matrix[2], matrix[3])};
+    walk_row<Ops>(
+        count,
+        [&](int x) {
+            Block block;
+            interleave_pixels<Ops>(block.own, assembled<Ops>(composite, chroma, u, v, m, x));
+            const int16_t* before = reinterpret_cast<const int16_t*>(previous + x);
+            for (int k = 0; k < 3; ++k) {
+                const V average = Ops::bit_xor(
+                    Ops::avg_u16(Ops::bit_xor(block.own[k], sign),
+                                 Ops::bit_xor(Ops::load_block(before, 8 * k), sign)),
+                    sign);
+                block.delayed[k] = Ops::bit_or(Ops::bit_and(keep[k], block.own[k]),
+                                               Ops::and_not(keep[k], average));
+            }
+            return block;
+        },
+        [&](int x, const Block& block) {
+            Ops::store_block(reinterpret_cast<int16_t*>(out + x), block.delayed);
+            Ops::store_block(reinterpret_cast<int16_t*>(previous + x), block.own);
+        });
+    return true;
+}
+
+// The band-pass and the demodulation of its output in one pass: each step's
+// chroma is stored and demodulated while still in a register.
+template <typename Ops, bool Negate>
+void bandpass_demodulate_signed(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                const int16_t* taps, const int16_t* cos_weights,
+                                const int16_t* sin_weights, int count)
+{
+    using V = typename Ops::V;
+    fir_row_reach<Ops, decoder_bandpass_reach>(in, taps, count, [&](int x, V c) {
+        Ops::store(chroma + x, c);
+        Ops::store(u + x, demodulated<Ops, Negate>(c, Ops::load(cos_weights + x)));
+        Ops::store(v + x, demodulated<Ops, Negate>(c, Ops::load(sin_weights + x)));
+    });
+}
+
+template <typename Ops>
+bool bandpass_demodulate_row_packed(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                    const int16_t* taps, const int16_t* cos_weights,
+                                    const int16_t* sin_weights, int count, int32_t sign)
+{
+    if (count < Ops::lanes || (sign != 1 && sign != -1))
+        return false;
+    if (sign > 0)
+        bandpass_demodulate_signed<Ops, false>(chroma, u, v, in, taps, cos_weights, sin_weights,
+                                               count);
+    else
+        bandpass_demodulate_signed<Ops, true>(chroma, u, v, in, taps, cos_weights, sin_weights,
+                                              count);
     return true;
 }
 

@@ -51,3 +51,25 @@ void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count)
     if (!extract_luma_row_packed<Ops>(out, pixels, count))
         extract_luma_row_c(out, pixels, count);
 }
+
+void delay_line_row_sse2(PIXEL_YC* row, PIXEL_YC* previous, int count)
+{
+    delay_line_row_packed<Ops>(row, previous, count);
+}
+
+void assemble_delayed_row_sse2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
+                              const int16_t* chroma, const int16_t* u, const int16_t* v,
+                              const int16_t matrix[4], int count)
+{
+    if (!assemble_delayed_row_packed<Ops>(out, previous, composite, chroma, u, v, matrix, count))
+        assemble_delayed_row_c(out, previous, composite, chroma, u, v, matrix, count);
+}
+
+void bandpass_demodulate_row_sse2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
+                                 const int16_t* taps, const int16_t* cos_weights,
+                                 const int16_t* sin_weights, int count, int32_t sign)
+{
+    if (!bandpass_demodulate_row_packed<Ops>(chroma, u, v, in, taps, cos_weights, sin_weights,
+                                             count, sign))
+        bandpass_demodulate_row_c(chroma, u, v, in, taps, cos_weights, sin_weights, count, sign);
+}
