@@ -14,6 +14,7 @@
 #include <thread>
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 }
 
@@ -271,6 +272,29 @@ void note_audio_left_out(const Options& options, const std::string& output_name,
                                                     : nullptr;
     if (why != nullptr)
         std::fprintf(stderr, "norel: %s: %s; the input's audio was not written\n", output_name.c_str(), why);
+}
+
+// Says when the input's rotation has no place in the output. FFmpeg 5.1's
+// Matroska writer cannot carry a display matrix.
+void note_rotation_left_out(const std::string& output_name, const std::string& output, const AVStream* video)
+{
+    int32_t identity[9];
+    av_display_rotation_set(identity, 0);
+    bool rotated = false;
+    for (int i = 0; i < video->nb_side_data; ++i) {
+        const AVPacketSideData& side = video->side_data[i];
+        rotated = rotated || (side.type == AV_PKT_DATA_DISPLAYMATRIX && side.size >= sizeof identity &&
+                              std::memcmp(side.data, identity, sizeof identity) != 0);
+    }
+    if (!rotated)
+        return;
+    const OutputKind kind = output_kind(output, output_name);
+    const char* why = kind == OutputKind::Matroska || kind == OutputKind::Webm ? "this Matroska writer holds no rotation"
+                      : kind == OutputKind::Y4m                                 ? "YUV4MPEG2 holds no rotation"
+                      : kind == OutputKind::Png || kind == OutputKind::PngSequence ? "PNG images hold no rotation"
+                                                                                  : nullptr;
+    if (why != nullptr)
+        std::fprintf(stderr, "norel: %s: %s; the input's rotation was not written\n", output_name.c_str(), why);
 }
 
 std::string past_the_end(const std::string& input_name, int frames, int still_frame)
@@ -552,6 +576,7 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     if (!options.output.empty()) {
         clip_writer = open_writer(options.output, output_name, settings);
         note_audio_left_out(options, output_name, settings);
+        note_rotation_left_out(output_name, options.output, settings.input_video);
     }
     if (options.still_frame >= 0) {
         EncodeSettings still = settings;
