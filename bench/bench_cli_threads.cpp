@@ -1,0 +1,95 @@
+// The command line's filter stage on one thread and on several: 1080p
+// frames through FrameFilter, each frame to whichever thread is free, as the
+// run's workers take their jobs. Rows give the time a frame, so that the
+// ratio of two rows is the speed-up.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/noise_frames.h"
+#include "cli/frame_filter.h"
+
+namespace {
+
+// Frames a timed round: enough that each thread has several.
+constexpr int round_frames = 16;
+
+EffectSettings whole_picture(const FrameSize& size)
+{
+    EffectSettings settings;
+    settings.width = size.w;
+    settings.height = size.h;
+    return settings;
+}
+
+// The `composite` preset: C/Y, a field shift of 8 and the LPF, decoded.
+EffectSettings composite(const FrameSize& size, int32_t mode)
+{
+    EffectSettings settings = whole_picture(size);
+    settings.composite = 1;
+    settings.shift = 8;
+    settings.decode.mode = mode;
+    return settings;
+}
+
+void filter_stage(benchmark::State& state, EffectSettings settings, int threads)
+{
+    const FrameSize size = frame_hd;
+    const std::vector<PIXEL_YC> source = noise_frame(size);
+    CompositeSignals signals;
+    std::vector<std::unique_ptr<FrameFilter>> filters;
+    std::vector<std::vector<PIXEL_YC>> frames;
+    for (int t = 0; t < threads; ++t) {
+        filters.push_back(std::make_unique<FrameFilter>(settings, size.w, size.h, &signals));
+        frames.push_back(source);
+    }
+    int first = 0;  // frame numbers go on from round to round, as in a clip
+    for (auto _ : state) {
+        std::atomic<int> next(first);
+        const int end = first + round_frames;
+        auto work = [&](int t) {
+            for (int n; (n = next++) < end;) {
+                std::memcpy(frames[t].data(), source.data(), source.size() * sizeof(PIXEL_YC));
+                filters[t]->chain(n, frames[t].data());
+                filters[t]->finish(n, frames[t].data());
+            }
+        };
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<std::thread> helpers;
+        for (int t = 1; t < threads; ++t)
+            helpers.emplace_back(work, t);
+        work(0);
+        for (std::thread& helper : helpers)
+            helper.join();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds / round_frames);
+        first = end;
+    }
+    benchmark::DoNotOptimize(frames[0].data());
+}
+
+const int registered = [] {
+    const std::pair<const char*, EffectSettings> looks[] = {
+        {"default", whole_picture(frame_hd)},
+        {"composite_notch", composite(frame_hd, DECODE_NOTCH)},
+        {"composite_3d", composite(frame_hd, DECODE_3D)},
+    };
+    for (const auto& [look, settings] : looks) {
+        for (int threads : {1, 2}) {
+            const std::string name = std::string("cli_filter_stage_") + look + "/threads" + std::to_string(threads) +
+                                     "/" + frame_hd.name;
+            benchmark::RegisterBenchmark(name.c_str(), filter_stage, settings, threads)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    return 0;
+}();
+
+}  // namespace
