@@ -7,6 +7,15 @@
 #include "effects/cpu.h"
 #include "effects/filter_rect.h"
 
+// The colour standards the carrier can follow.
+enum ColourStandard : int32_t {
+    STANDARD_NTSC = 0,  // 3.579545 MHz, the carrier inverted every field line
+    STANDARD_PAL = 1,   // 4.43361875 MHz with the V switch and the 25 Hz offset
+};
+constexpr int32_t colour_standard_count = 2;
+const char* colour_standard_name(int32_t standard);  // "ntsc", "pal"
+int32_t colour_standard_from_name(const char* name);  // -1 for an unknown name
+
 // Per-column carrier weights (Q11) with the inputs they were computed for.
 // Owned by the caller of the effects (EffectState): built on the first
 // "C/Y" frame, kept between frames, released by release_subcarrier_tables.
@@ -17,6 +26,7 @@ struct SubcarrierTables {
     int32_t table_phase = 360;     // the inputs the entries were computed for
     int32_t table_freq = -1;
     int32_t table_w = -1;
+    int32_t table_standard = STANDARD_NTSC;
 };
 
 // The heap allocator behind the tables; tests swap it to make allocation fail.
@@ -28,6 +38,14 @@ extern void* (*subcarrier_table_alloc)(size_t size);
 // memory cannot be had; both tables are then absent.
 int build_subcarrier_tables(SubcarrierTables* tables, int32_t freq, int32_t phase, int32_t w,
                             int32_t max_w);
+
+// The same for either standard: NTSC's tables carry the cb and cr gains,
+// PAL's are the plain cos and sin of the column's carrier angle (Q11).
+int build_carrier_tables(SubcarrierTables* tables, int32_t standard, int32_t freq, int32_t phase,
+                         int32_t w, int32_t max_w);
+
+// The carrier's advance per column in radians at 13.5 MHz sampling.
+double carrier_step(int32_t standard, int32_t freq);
 
 // Computes entry x of both tables for the given carrier constants; the one
 // place where floating point decides output pixels.
@@ -48,6 +66,58 @@ void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterR
 // The carrier's sign (+1 or -1) on row `row` of the rectangle: it flips
 // every second row, so rows two apart (one field line) always differ.
 int32_t composite_row_sign(const FilterRect* rect, int32_t carrier_flags, int row);
+
+// PAL: the carrier's phase at the start of each line and the V switch
+// follow from the line's place in the 625-line sequence. Frame `frame`
+// (counted in interlaced frames), row r: field line r / 2 of the field
+// the row's parity gives, the second field starting 312.5 lines after the
+// first (for the switch, 312 whole lines). Phases are counted in
+// pal_phase_steps a cycle; at freq 704 the
+// sequence repeats after four frames, and two frames apart the carrier is
+// exactly inverted.
+constexpr int32_t pal_phase_steps = 4096;
+struct PalSequence {
+    int32_t freq;
+    int32_t frame;
+    int top_field_first;
+};
+struct PalLine {
+    int32_t phase;  // 0 .. pal_phase_steps - 1
+    int32_t v_switch;  // +1 or -1: the sign of V on the line
+};
+PalLine pal_line(const PalSequence* sequence, int row);
+
+// cos and sin of a phase in steps, Q14, exact negatives half a cycle apart.
+void pal_rotation(int16_t rotation[2], int32_t phase);
+
+// The encoder's gains of cb and cr, Q14 (the weights of the NTSC tables over 2048).
+constexpr int32_t cb_carrier_gain_q14 = 14302;
+constexpr int32_t cr_carrier_gain_q14 = 20149;
+
+// PAL's modulation of one row: u = (c[0] cb + c[1] cr + 8192) >> 14 and
+// v = (c[2] cb + c[3] cr + 8192) >> 14 (cb and cr turned by the line's phase
+// and switched), each saturated to 16 bits, then y gains (cos u + sin v +
+// 1024) >> 11 (wrapping) and cb, cr become 0. The unit PAL's encoding
+// dispatches.
+typedef void EncodePalRowFn(PIXEL_YC* pixels, const int16_t* cos_weights,
+                            const int16_t* sin_weights, int count, const int16_t coefficients[4]);
+void encode_pal_row_c(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                      int count, const int16_t coefficients[4]);
+extern DispatchedKernel<EncodePalRowFn> encode_pal_row_kernel;
+#if NOREL_X86
+void encode_pal_row_sse2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                         int count, const int16_t coefficients[4]);
+void encode_pal_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                         int count, const int16_t coefficients[4]);
+#endif
+
+// The row coefficients of encode_pal_row for a line.
+void pal_row_coefficients(int16_t coefficients[4], const PalLine& line);
+
+// Row `row` of the rectangle encoded for PAL from src into out, as
+// encode_composite_rect_row does for NTSC.
+void encode_pal_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
+                         const SubcarrierTables* tables, const PalSequence* sequence, int row);
 
 // Frees both tables; the next build allocates them again.
 void release_subcarrier_tables(SubcarrierTables* tables);

@@ -47,6 +47,7 @@ DecodeSettings clamp_decode_settings(const DecodeSettings& settings)
         safe.bandwidth = CHROMA_WIDE;
     safe.saturation = std::clamp(safe.saturation, saturation_min, saturation_max);
     safe.hue = std::clamp(safe.hue, hue_min, hue_max);
+    safe.delay_line = safe.delay_line != 0;
     return safe;
 }
 
@@ -54,6 +55,10 @@ DecodeSettings clamp_decode_settings(const DecodeSettings& settings)
 // 0.5 MHz, each summing to 16384 so that a flat colour keeps its level.
 static const int16_t wide_lowpass[2 * 5 + 1] = {6,    69,   441, 1652, 3648, 4752,
                                                 3648, 1652, 441, 69,   6};
+// PAL's wide low-pass also has a zero at twice its carrier (folded to 4.63
+// MHz), which NTSC's Gaussian already buries at 6.34 MHz.
+static const int16_t pal_wide_lowpass[2 * 5 + 1] = {3,    55,   440, 1734, 3658, 4604,
+                                                    3658, 1734, 440, 55,   3};
 static const int16_t narrow_lowpass[2 * decoder_lowpass_reach + 1] = {
     16,   37,   77,   150,  270,  448,  689, 979, 1287, 1565, 1759, 1830,
     1759, 1565, 1287, 979, 689, 448, 270, 150, 77,   37,   16};
@@ -66,18 +71,14 @@ static const double bandpass_window[2 * decoder_bandpass_reach + 1] = {
 static const double cb_carrier_gain = 1787.7123152709362 / 2048;
 static const double cr_carrier_gain = 2518.680701754386 / 2048;
 
-// The carrier's advance per column for freq, exactly as the encoder derives it.
-static double carrier_step(int32_t freq)
-{
-    return ((freq * 0.0014204545454545455) * 11.245472275194077) * 0.14814814814814814;
-}
-
-void compute_decoder_bandpass(int16_t taps[2 * decoder_bandpass_reach + 1], int32_t freq)
+void compute_decoder_bandpass(int16_t taps[2 * decoder_bandpass_reach + 1], int32_t freq,
+                              int32_t standard)
 {
     // The window turned into a band-pass around the carrier, less as much
     // of the window as it passes at DC, scaled to unit gain at the carrier.
     const int reach = decoder_bandpass_reach;
-    const double step = carrier_step(freq);
+    // The hosts' range: far outside it the band would fold over itself.
+    const double step = carrier_step(standard, std::clamp<int32_t>(freq, 600, 750));
     double band[2 * decoder_bandpass_reach + 1];
     double passed_at_dc = 0, window_sum = 0;
     for (int k = -reach; k <= reach; ++k) {
@@ -111,6 +112,34 @@ void compute_decoder_matrix(int16_t matrix[4], int32_t saturation, int32_t hue)
                          scale * c / (v * v)};
     for (int i = 0; i < 4; ++i)
         matrix[i] = static_cast<int16_t>(std::floor(m[i] + 0.5));
+}
+
+void compute_pal_decoder_matrix(int16_t matrix[4], int32_t saturation, int32_t hue)
+{
+    // The low-passed products are (u, v) turned by the line's phase, over 2;
+    // once turned back, the hue turns (u, switch v) as a phase error would,
+    // so that lines of opposite switch err in opposite directions.
+    const double angle = (hue * 0.005555555555555556) * 3.141592653589793;
+    const double scale = 2 * (saturation * 0.01) * 4096;
+    const double c = std::cos(angle), s = std::sin(angle);
+    const double m[4] = {scale * c / cb_carrier_gain, -scale * s / cb_carrier_gain,
+                         scale * s / cr_carrier_gain, scale * c / cr_carrier_gain};
+    for (int i = 0; i < 4; ++i)
+        matrix[i] = static_cast<int16_t>(std::floor(m[i] + 0.5));
+}
+
+void pal_line_matrix(int16_t matrix[4], const int16_t base[4], const PalLine& line)
+{
+    int16_t rotation[2];
+    pal_rotation(rotation, line.phase);
+    const int32_t c = rotation[0], s = rotation[1];
+    for (int i = 0; i < 2; ++i) {
+        // The switch negates the cr row.
+        const int32_t k0 = (i == 1 ? line.v_switch : 1) * base[2 * i];
+        const int32_t k1 = (i == 1 ? line.v_switch : 1) * base[2 * i + 1];
+        matrix[2 * i] = static_cast<int16_t>((k0 * c + k1 * s + 8192) >> 14);
+        matrix[2 * i + 1] = static_cast<int16_t>((k1 * c - k0 * s + 8192) >> 14);
+    }
 }
 
 static int16_t saturate16(int32_t value)
@@ -177,6 +206,16 @@ void frame_comb_row_c(int16_t* chroma, const int16_t* difference, const int16_t*
     }
 }
 
+void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        const PIXEL_YC own = row[x];
+        row[x].cb = static_cast<int16_t>((own.cb + previous[x].cb + 1) >> 1);
+        row[x].cr = static_cast<int16_t>((own.cr + previous[x].cr + 1) >> 1);
+        previous[x] = own;
+    }
+}
+
 void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count)
 {
     for (int x = 0; x < count; ++x)
@@ -201,6 +240,9 @@ static const KernelVariant<FrameDifferenceRowFn> frame_difference_row_variants[]
 static const KernelVariant<FrameCombRowFn> frame_comb_row_variants[] = {
     {"c", 0, frame_comb_row_c},
 };
+static const KernelVariant<DelayLineRowFn> delay_line_row_variants[] = {
+    {"c", 0, delay_line_row_c},
+};
 static const KernelVariant<ExtractLumaRowFn> extract_luma_row_variants[] = {
     {"c", 0, extract_luma_row_c},
 };
@@ -217,12 +259,15 @@ DispatchedKernel<FrameDifferenceRowFn> frame_difference_row_kernel = {
     frame_difference_row_variants, std::size(frame_difference_row_variants)};
 DispatchedKernel<FrameCombRowFn> frame_comb_row_kernel = {frame_comb_row_variants,
                                                           std::size(frame_comb_row_variants)};
+DispatchedKernel<DelayLineRowFn> delay_line_row_kernel = {delay_line_row_variants,
+                                                          std::size(delay_line_row_variants)};
 DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel = {
     extract_luma_row_variants, std::size(extract_luma_row_variants)};
 
 // The working rows, each with room for the filters' reach on both sides.
+constexpr int max_comb_reach = 4;  // rows to a comb partner: PAL's two field lines
 enum WorkRow {
-    RING_ROWS = 5,  // composite rows r - 2 .. r + 2, row q at (q - top) % 5
+    RING_ROWS = 2 * max_comb_reach + 1,  // composite rows r - 4 .. r + 4, row q at (q - top) % 9
     SEPARATED = RING_ROWS,  // what the band-pass separates the chroma from
     CHROMA,
     DIFFERENCE,       // half the frame difference
@@ -232,7 +277,8 @@ enum WorkRow {
     V_PRODUCT,
     U_LOW,
     V_LOW,
-    WORK_ROWS
+    DELAYED,  // PAL's delay line: two rows of undelayed pixels, 3 values each
+    WORK_ROWS = DELAYED + 6
 };
 constexpr int row_margin = decoder_lowpass_reach;
 
@@ -240,6 +286,11 @@ static int16_t* work_row(DecoderState* state, int index)
 {
     return state->rows + static_cast<size_t>(index) * (state->rows_width + 2 * row_margin) +
            row_margin;
+}
+
+static PIXEL_YC* delayed_row(DecoderState* state, int row)
+{
+    return reinterpret_cast<PIXEL_YC*>(work_row(state, DELAYED + 3 * (row & 1)) - row_margin);
 }
 
 static bool reserve_rows(DecoderState* state, int width)
@@ -265,22 +316,32 @@ static void extend_edges(int16_t* row, int count)
     }
 }
 
-static void update_tables(DecoderState* state, const DecodeSettings* settings, int32_t freq)
+static void update_tables(DecoderState* state, const DecodeSettings* settings, int32_t freq,
+                          int32_t standard)
 {
-    if (state->bandpass_freq != freq) {
-        compute_decoder_bandpass(state->bandpass, freq);
+    if (state->bandpass_freq != freq || state->bandpass_standard != standard) {
+        compute_decoder_bandpass(state->bandpass, freq, standard);
         state->bandpass_freq = freq;
+        state->bandpass_standard = standard;
     }
     if (state->matrix_saturation != settings->saturation || state->matrix_hue != settings->hue) {
         compute_decoder_matrix(state->matrix, settings->saturation, settings->hue);
+        compute_pal_decoder_matrix(state->pal_matrix, settings->saturation, settings->hue);
         state->matrix_saturation = settings->saturation;
         state->matrix_hue = settings->hue;
     }
 }
 
-int decode_composite(DecoderState* state, const DecodeSettings* requested, int32_t freq,
-                     const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
-                     const PIXEL_YC* partner, const FilterRect* rect)
+// What the carrier is on each row: NTSC's sign, or PAL's line.
+struct RowCarrier {
+    int32_t standard;
+    int32_t carrier_flags;        // NTSC
+    const PalSequence* sequence;  // PAL
+};
+
+static int decode_rows(DecoderState* state, const DecodeSettings* requested, int32_t freq,
+                       const SubcarrierTables* carrier, const RowCarrier* row_carrier,
+                       PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect)
 {
     const DecodeSettings settings = clamp_decode_settings(*requested);
     if (settings.mode == DECODE_OFF || rect_is_empty(rect))
@@ -288,10 +349,15 @@ int decode_composite(DecoderState* state, const DecodeSettings* requested, int32
     const int width = rect->right - rect->left;
     if (!reserve_rows(state, width))
         return 0;
-    update_tables(state, &settings, freq);
+    const bool pal = row_carrier->standard == STANDARD_PAL;
+    update_tables(state, &settings, freq, row_carrier->standard);
     const bool frame_comb = settings.mode == DECODE_3D && partner != nullptr;
     const int mode = settings.mode == DECODE_3D ? DECODE_3LINE : settings.mode;
-    const int16_t* lowpass = settings.bandwidth == CHROMA_NARROW ? narrow_lowpass : wide_lowpass;
+    const int comb_reach = pal ? 4 : 2;  // rows to the nearest line of inverted carrier
+    const bool delay_line = pal && settings.delay_line;
+    const int16_t* lowpass = settings.bandwidth == CHROMA_NARROW ? narrow_lowpass
+                             : pal                                ? pal_wide_lowpass
+                                                                  : wide_lowpass;
     const int lowpass_reach = settings.bandwidth == CHROMA_NARROW ? decoder_lowpass_reach : 5;
 
     DecoderFirRowFn* fir = dispatched(&decoder_fir_row_kernel);
@@ -300,6 +366,7 @@ int decode_composite(DecoderState* state, const DecodeSettings* requested, int32
     LineCombRowFn* line_comb = dispatched(&line_comb_row_kernel);
     FrameDifferenceRowFn* frame_difference = dispatched(&frame_difference_row_kernel);
     FrameCombRowFn* frame_comb_blend = dispatched(&frame_comb_row_kernel);
+    DelayLineRowFn* delay = dispatched(&delay_line_row_kernel);
     ExtractLumaRowFn* extract_luma = dispatched(&extract_luma_row_kernel);
 
     auto ring = [&](int q) { return work_row(state, (q - rect->top) % RING_ROWS); };
@@ -315,13 +382,15 @@ int decode_composite(DecoderState* state, const DecodeSettings* requested, int32
     int16_t* chroma = work_row(state, CHROMA);
     int16_t* u = work_row(state, U_PRODUCT);
     int16_t* v = work_row(state, V_PRODUCT);
+    int16_t* u_low = work_row(state, U_LOW);
+    int16_t* v_low = work_row(state, V_LOW);
     for (int r = rect->top; r < rect->bottom; ++r) {
-        load_through(r + 2);
+        load_through(r + comb_reach);
         const int16_t* row = ring(r);
-        const int16_t* above = r - 2 >= rect->top ? ring(r - 2) : nullptr;
-        const int16_t* below = r + 2 < rect->bottom ? ring(r + 2) : nullptr;
-        if (mode == DECODE_2LINE)
-            below = above != nullptr ? nullptr : below;  // one partner: above, else below
+        const int16_t* above = r - comb_reach >= rect->top ? ring(r - comb_reach) : nullptr;
+        const int16_t* below = r + comb_reach < rect->bottom ? ring(r + comb_reach) : nullptr;
+        if (mode == DECODE_2LINE && above != nullptr)
+            below = nullptr;  // one partner: above, else below
         if (above == nullptr)
             std::swap(above, below);
 
@@ -345,19 +414,53 @@ int decode_composite(DecoderState* state, const DecodeSettings* requested, int32
             frame_comb_blend(chroma, difference, difference_band, width);
         }
 
-        // Demodulation with the encoder's carrier and sign, then the chroma low-pass.
-        const int32_t sign = composite_row_sign(rect, carrier_flags, r);
+        // Demodulation with the encoder's carrier, then the chroma low-pass.
+        // NTSC demodulates with the row's sign; PAL with the column's carrier
+        // alone and turns the line's phase back in its matrix.
+        const int16_t* matrix = state->matrix;
+        int16_t line_matrix[4];
+        int32_t sign = 1;
+        if (pal) {
+            pal_line_matrix(line_matrix, state->pal_matrix, pal_line(row_carrier->sequence, r));
+            matrix = line_matrix;
+        } else {
+            sign = composite_row_sign(rect, row_carrier->carrier_flags, r);
+        }
         demodulate(u, v, chroma, carrier->cos_table + rect->left, carrier->sin_table + rect->left,
                    width, sign);
         extend_edges(u, width);
         extend_edges(v, width);
-        int16_t* u_low = work_row(state, U_LOW);
-        int16_t* v_low = work_row(state, V_LOW);
         fir(u_low, u, lowpass, lowpass_reach, width);
         fir(v_low, v, lowpass, lowpass_reach, width);
-        assemble(rect_row(frame, rect, r), row, chroma, u_low, v_low, state->matrix, width);
+        PIXEL_YC* out = rect_row(frame, rect, r);
+        assemble(out, row, chroma, u_low, v_low, matrix, width);
+        if (delay_line) {
+            // Row r - 2, the previous field line, as the demodulator gave it.
+            PIXEL_YC* previous = delayed_row(state, r);
+            if (r - 2 >= rect->top)
+                delay(out, previous, width);
+            else
+                std::memcpy(previous, out, static_cast<size_t>(width) * sizeof(PIXEL_YC));
+        }
     }
     return 1;
+}
+
+int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_t freq,
+                     const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
+                     const PIXEL_YC* partner, const FilterRect* rect)
+{
+    const RowCarrier row_carrier = {STANDARD_NTSC, carrier_flags, nullptr};
+    return decode_rows(state, settings, freq, carrier, &row_carrier, frame, partner, rect);
+}
+
+int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
+                         const SubcarrierTables* carrier, const PalSequence* sequence,
+                         PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect)
+{
+    const RowCarrier row_carrier = {STANDARD_PAL, 0, sequence};
+    return decode_rows(state, settings, sequence->freq, carrier, &row_carrier, frame, partner,
+                       rect);
 }
 
 void release_decoder_state(DecoderState* state)

@@ -32,6 +32,9 @@ struct DecodeSettings {
     int32_t bandwidth = CHROMA_WIDE;
     int32_t saturation = 100;  // percent
     int32_t hue = 0;           // degrees: turns the demodulation phase, like a set's tint
+    // PAL only: u and v averaged over this and the previous field line, so
+    // that a phase error costs saturation instead of hue. Off: "simple PAL".
+    int32_t delay_line = 1;
 };
 constexpr int32_t saturation_min = 0, saturation_max = 200;
 constexpr int32_t hue_min = -180, hue_max = 180;
@@ -44,7 +47,8 @@ const char* chroma_bandwidth_name(int32_t bandwidth);
 int32_t chroma_bandwidth_from_name(const char* name);
 
 // Values a damaged project or a script may give, made safe: saturation and
-// hue held to their ranges, an unknown mode off, an unknown bandwidth wide.
+// hue held to their ranges, an unknown mode off, an unknown bandwidth wide,
+// any non-zero delay_line on.
 DecodeSettings clamp_decode_settings(const DecodeSettings& settings);
 
 // Columns the horizontal filters reach to either side of a pixel.
@@ -55,11 +59,13 @@ constexpr int decoder_lowpass_reach = 11;
 // matrix, each with the inputs it was computed for, and its row buffers.
 // Owned by the caller, like SubcarrierTables; zero frames: as declared.
 struct DecoderState {
-    int32_t bandpass_freq = -1;  // the freq the band-pass taps are for
+    int32_t bandpass_freq = -1;  // the freq and standard the band-pass taps are for
+    int32_t bandpass_standard = STANDARD_NTSC;
     int16_t bandpass[2 * decoder_bandpass_reach + 1] = {};  // Q14, sum 0
     int32_t matrix_saturation = -1;  // the knobs the matrix is for
     int32_t matrix_hue = 0;
-    int16_t matrix[4] = {};  // cb from (u, v), then cr from (u, v), Q12
+    int16_t matrix[4] = {};  // NTSC: cb from (u, v), then cr from (u, v), Q12
+    int16_t pal_matrix[4] = {};  // PAL, before the line's phase turns it: V switch +1, Q12
     int16_t* rows = nullptr;  // working rows, for rows_width columns
     int32_t rows_width = -1;
 };
@@ -75,17 +81,36 @@ struct DecoderState {
 // row below instead of the one above, 3line the row on the other side
 // twice, and a rectangle of a single field line is notch-filtered.
 // FALSE when the row buffers cannot be had (the frame is left as it is).
+// NTSC; decode_pal_composite does the same for PAL, whose combs reach two
+// field lines (four rows) to either side, where the carrier is inverted
+// and the switch agrees, and whose carrier the sequence gives.
 int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_t freq,
                      const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
                      const PIXEL_YC* partner, const FilterRect* rect);
+
+int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
+                         const SubcarrierTables* carrier, const PalSequence* sequence,
+                         PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect);
 
 // Frees the row buffers; the state can be used again afterwards.
 void release_decoder_state(DecoderState* state);
 
 // The tables' entries for freq and for the knobs: the one place where
 // floating point decides the decoder's pixels.
-void compute_decoder_bandpass(int16_t taps[2 * decoder_bandpass_reach + 1], int32_t freq);
+void compute_decoder_bandpass(int16_t taps[2 * decoder_bandpass_reach + 1], int32_t freq,
+                              int32_t standard = STANDARD_NTSC);
 void compute_decoder_matrix(int16_t matrix[4], int32_t saturation, int32_t hue);
+void compute_pal_decoder_matrix(int16_t matrix[4], int32_t saturation, int32_t hue);
+
+// PAL's matrix for one line: the base matrix for the line's switch, turned
+// back by the line's carrier phase, in integers.
+void pal_line_matrix(int16_t matrix[4], const int16_t base[4], const PalLine& line);
+
+// PAL's delay line: cb and cr of row become (own + previous + 1) >> 1, and
+// previous takes row's own pixels, for the next field line.
+typedef void DelayLineRowFn(PIXEL_YC* row, PIXEL_YC* previous, int count);
+void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count);
+extern DispatchedKernel<DelayLineRowFn> delay_line_row_kernel;
 
 // The frame comb falls back to the line comb as the luma moves: fully once
 // the frame difference off the carrier exceeds the threshold by 256 / slope.

@@ -56,7 +56,19 @@ int moved_field(const EffectSettings* settings, int32_t frame)
 int32_t comb_partner_frame(const EffectSettings* settings, int32_t frame)
 {
     // Unsigned arithmetic: no frame number overflows.
-    return static_cast<int32_t>(static_cast<uint32_t>(frame) - (settings->paired_fields ? 2u : 1u));
+    const uint32_t frames = settings->standard == STANDARD_PAL ? 2u : 1u;
+    return static_cast<int32_t>(static_cast<uint32_t>(frame) -
+                                (settings->paired_fields ? 2 * frames : frames));
+}
+
+PalSequence pal_sequence(const EffectSettings* settings, int32_t frame)
+{
+    PalSequence sequence;
+    sequence.freq = settings->freq;
+    // Paired, frames 2k and 2k + 1 are the fields of interlaced frame k.
+    sequence.frame = settings->paired_fields ? (frame >> 1) : frame;
+    sequence.top_field_first = top_field_first(settings);
+    return sequence;
 }
 
 int32_t carrier_flags(const EffectSettings* settings, int32_t frame)
@@ -70,7 +82,9 @@ int32_t carrier_flags(const EffectSettings* settings, int32_t frame)
 // What the chain does to one frame, decided before its rows are walked.
 struct Chain {
     const SubcarrierTables* carrier;  // "C/Y" tables; null: no encoding
-    int32_t carrier_flags;
+    int32_t standard;
+    int32_t carrier_flags;  // NTSC
+    PalSequence pal;
     FieldShift shift;
     VerticalLpfRowsFn* filter_rows;  // "LPF"; null: no filtering
 };
@@ -128,7 +142,9 @@ static void run_chain(const EffectFrame* frame, const FilterRect* strip, const C
         // The scratch frame is the host's to give and the engine's to fill:
         // the host reads only the frame after the call.
         PIXEL_YC* out = rect_row(frame->scratch, strip, r % staged_rows);
-        if (chain->carrier != nullptr)
+        if (chain->carrier != nullptr && chain->standard == STANDARD_PAL)
+            encode_pal_rect_row(out, frame->pixels, strip, chain->carrier, &chain->pal, r);
+        else if (chain->carrier != nullptr)
             encode_composite_rect_row(out, frame->pixels, strip, chain->carrier,
                                       chain->carrier_flags, r);
         else
@@ -176,12 +192,15 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
         return;
     }
     Chain chain;
+    chain.standard = settings->standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
     chain.carrier = settings->composite &&
-                            build_subcarrier_tables(&state->subcarrier_tables, settings->freq,
-                                                    settings->phase, frame->w, frame->max_w)
+                            build_carrier_tables(&state->subcarrier_tables, chain.standard,
+                                                 settings->freq, settings->phase, frame->w,
+                                                 frame->max_w)
                         ? &state->subcarrier_tables
                         : nullptr;
     chain.carrier_flags = carrier_flags(settings, frame->number);
+    chain.pal = pal_sequence(settings, frame->number);
     chain.shift = field_shift(state, settings->shift, moved_field(settings, frame->number));
     chain.filter_rows = settings->lpf ? dispatched(&vertical_lpf_rows_kernel) : nullptr;
 
@@ -201,8 +220,12 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
     if (chain.carrier != nullptr && settings->decode.mode != DECODE_OFF && !rect_is_empty(&rect)) {
         if (frame->composite != nullptr)
             copy_rect(frame->composite, frame->pixels, &rect);
-        decoded = decode_composite(&state->decoder, &settings->decode, settings->freq, chain.carrier,
-                                   chain.carrier_flags, frame->pixels, frame->partner, &rect) != 0;
+        decoded = (chain.standard == STANDARD_PAL
+                       ? decode_pal_composite(&state->decoder, &settings->decode, chain.carrier,
+                                              &chain.pal, frame->pixels, frame->partner, &rect)
+                       : decode_composite(&state->decoder, &settings->decode, settings->freq,
+                                          chain.carrier, chain.carrier_flags, frame->pixels,
+                                          frame->partner, &rect)) != 0;
     }
 
     // A monochrome set: no colour, whether it was never encoded or decoded again.

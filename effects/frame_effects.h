@@ -25,6 +25,7 @@ struct EffectSettings {
     int mono = 0;
     int composite = 0;      // "C/Y"
     int lpf = 1;
+    int32_t standard = STANDARD_NTSC;  // the colour standard of "C/Y" and the decoder
     // The television after "C/Y": off unless decode.mode says otherwise, and
     // only where "C/Y" is on. "MONO" then drops the decoded colour.
     DecodeSettings decode;
@@ -80,9 +81,13 @@ FilterRect effect_input_window(const EffectSettings* settings, int w, int h, int
 // 1 when the even rows are the moved field, 0 when the odd rows are.
 int moved_field(const EffectSettings* settings, int32_t frame);
 
-// The frame whose carrier is opposite to frame's at every row: the one
-// before it, or with paired fields the one before its partner.
+// The frame whose carrier is opposite to frame's at every row: for NTSC
+// the one before it, for PAL the one two frames before; with paired fields
+// counted in pairs.
 int32_t comb_partner_frame(const EffectSettings* settings, int32_t frame);
+
+// PAL's carrier sequence for the frame: interlaced frames counted from 0.
+PalSequence pal_sequence(const EffectSettings* settings, int32_t frame);
 
 // Bits for encode_composite: bit 1 the starting sign, bit 0 the "TFF" value.
 int32_t carrier_flags(const EffectSettings* settings, int32_t frame);

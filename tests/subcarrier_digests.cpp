@@ -5,14 +5,20 @@
 //   subcarrier_digests                      one line "freq phase digest" for
 //                                           every freq 600..750 and phase
 //                                           -180..180, over 4096 columns
+//                                           then the decoder's tables: one
+//                                           line "bandpass freq taps..." per
+//                                           freq and "matrix saturation
+//                                           digest" over every hue
 //   subcarrier_digests --entries FREQ PHASE one line "x cos sin" per column
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "effects/composite_chroma.h"
+#include "effects/composite_decoder.h"
 
 namespace {
 
@@ -40,6 +46,47 @@ void print_digests()
             std::printf("%d %d %016" PRIx64 "\n", freq, phase, digest(cos_table, sin_table));
         }
     }
+    SubcarrierTables pal;
+    for (int32_t freq = 600; freq <= 750; ++freq) {
+        for (int32_t phase = -180; phase <= 180; ++phase) {
+            build_carrier_tables(&pal, STANDARD_PAL, freq, phase, columns, columns);
+            std::copy(pal.cos_table, pal.cos_table + columns, cos_table.begin());
+            std::copy(pal.sin_table, pal.sin_table + columns, sin_table.begin());
+            std::printf("pal %d %d %016" PRIx64 "\n", freq, phase, digest(cos_table, sin_table));
+        }
+    }
+    release_subcarrier_tables(&pal);
+}
+
+void print_decoder_tables()
+{
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL})
+    for (int32_t freq = 600; freq <= 750; ++freq) {
+        int16_t taps[2 * decoder_bandpass_reach + 1];
+        compute_decoder_bandpass(taps, freq, standard);
+        std::printf("%s bandpass %d", colour_standard_name(standard), freq);
+        for (int16_t tap : taps)
+            std::printf(" %d", tap);
+        std::printf("\n");
+    }
+    for (int32_t saturation = saturation_min; saturation <= saturation_max; ++saturation) {
+        uint64_t value = 1469598103934665603ull;
+        for (int32_t hue = hue_min; hue <= hue_max; ++hue) {
+            int16_t matrix[4];
+            compute_decoder_matrix(matrix, saturation, hue);
+            for (int16_t m : matrix)
+                value = (value ^ static_cast<uint16_t>(m)) * 1099511628211ull;
+            compute_pal_decoder_matrix(matrix, saturation, hue);
+            for (int16_t m : matrix)
+                value = (value ^ static_cast<uint16_t>(m)) * 1099511628211ull;
+        }
+        std::printf("matrix %d %016" PRIx64 "\n", saturation, value);
+    }
+    for (int32_t p = 0; p < pal_phase_steps; ++p) {
+        int16_t rotation[2];
+        pal_rotation(rotation, p);
+        std::printf("pal rotation %d %d %d\n", p, rotation[0], rotation[1]);
+    }
 }
 
 void print_entries(int32_t freq, int32_t phase)
@@ -56,6 +103,7 @@ int main(int argc, char** argv)
 {
     if (argc == 1) {
         print_digests();
+        print_decoder_tables();
     } else if (argc == 4 && std::strcmp(argv[1], "--entries") == 0) {
         print_entries(std::atoi(argv[2]), std::atoi(argv[3]));
     } else {

@@ -99,20 +99,32 @@ void fill_entries(std::mt19937& random, int16_t* entries, int count, int limit)
         entries[x] = static_cast<int16_t>(entry(random));
 }
 
+// Random carrier tables that end at the rectangle's right edge, as for a
+// frame of width right, so that reading an entry too far crashes.
+struct CarrierTables {
+    CarrierTables(std::mt19937& random, int right, int cos_limit, int sin_limit)
+        : cos_storage(table_pixels(right)), sin_storage(table_pixels(right))
+    {
+        cos_table = guarded_entries(cos_storage, table_pixels(right), right);
+        sin_table = guarded_entries(sin_storage, table_pixels(right), right);
+        fill_entries(random, cos_table, right, cos_limit);
+        fill_entries(random, sin_table, right, sin_limit);
+    }
+    static size_t table_pixels(int right) { return static_cast<size_t>(right + 2) / 3; }
+    checkasm::GuardedFrame cos_storage, sin_storage;
+    int16_t* cos_table;
+    int16_t* sin_table;
+};
+
 void check_encode_composite(std::mt19937& random, int width, const Placement& at, Values values)
 {
     SCOPED_TRACE(trace("encode_composite_row", width, at, values));
     const int rows = 2;
     const int right = at.left + width;
-    // The tables end at the rectangle's right edge, as for a frame of width
-    // right, so that reading an entry too far crashes.
-    const size_t table_pixels = static_cast<size_t>(right + 2) / 3;
-    checkasm::GuardedFrame cos_storage(table_pixels), sin_storage(table_pixels);
-    int16_t* cos_table = guarded_entries(cos_storage, table_pixels, right);
-    int16_t* sin_table = guarded_entries(sin_storage, table_pixels, right);
     const bool realistic = values == Values::nominal;
-    fill_entries(random, cos_table, right, realistic ? 1788 : 32767);
-    fill_entries(random, sin_table, right, realistic ? 2519 : 32767);
+    CarrierTables tables(random, right, realistic ? 1788 : 32767, realistic ? 2519 : 32767);
+    const int16_t* cos_table = tables.cos_table;
+    const int16_t* sin_table = tables.sin_table;
     // The last row ends at the frame's end: nothing may be read past it.
     const std::vector<PIXEL_YC> frame =
         random_frame(random, static_cast<size_t>(rows - 1) * at.pitch + right, values);
@@ -122,6 +134,36 @@ void check_encode_composite(std::mt19937& random, int width, const Placement& at
                        fn(pixels + at.pitch + at.left, cos_table + at.left, sin_table + at.left,
                           width, -1);
                    });
+}
+
+// PAL's row encoding: two rows with the coefficients of real lines (both
+// switches), or any 16-bit coefficients with extreme values.
+void check_encode_pal(std::mt19937& random, int width, const Placement& at, Values values)
+{
+    SCOPED_TRACE(trace("encode_pal_row", width, at, values));
+    const int rows = 2;
+    const int right = at.left + width;
+    const bool realistic = values == Values::nominal;
+    CarrierTables tables(random, right, realistic ? 2048 : 32767, realistic ? 2048 : 32767);
+    const int16_t* cos_table = tables.cos_table;
+    const int16_t* sin_table = tables.sin_table;
+    int16_t coefficients[2][4];
+    for (int i = 0; i < 2; ++i) {
+        if (realistic) {
+            const PalLine line = {static_cast<int32_t>(random() % pal_phase_steps), i ? -1 : 1};
+            pal_row_coefficients(coefficients[i], line);
+        } else {
+            for (int16_t& c : coefficients[i])
+                c = static_cast<int16_t>(random());
+        }
+    }
+    const std::vector<PIXEL_YC> frame =
+        random_frame(random, static_cast<size_t>(rows - 1) * at.pitch + right, values);
+    check_in_place(encode_pal_row_kernel, frame, at.pitch, [&](EncodePalRowFn* fn, PIXEL_YC* pixels) {
+        fn(pixels + at.left, cos_table + at.left, sin_table + at.left, width, coefficients[0]);
+        fn(pixels + at.pitch + at.left, cos_table + at.left, sin_table + at.left, width,
+           coefficients[1]);
+    });
 }
 
 void check_region(const DispatchedKernel<RegionRowFn>& kernel, const char* name,
@@ -188,9 +230,10 @@ std::string variant_names(const DispatchedKernel<Fn>& kernel)
 
 TEST(CheckasmStages, VariantsBuiltForThisProcessor)
 {
-    std::printf("[ checkasm ] row kernels checked: encode_composite%s, interpolate%s, average%s, "
-                "show_range%s, strip_chroma%s\n",
+    std::printf("[ checkasm ] row kernels checked: encode_composite%s, encode_pal%s, interpolate%s, "
+                "average%s, show_range%s, strip_chroma%s\n",
                 variant_names(encode_composite_row_kernel).c_str(),
+                variant_names(encode_pal_row_kernel).c_str(),
                 variant_names(interpolate_row_kernel).c_str(),
                 variant_names(average_rows_kernel).c_str(),
                 variant_names(show_range_row_kernel).c_str(),
@@ -212,7 +255,10 @@ TEST(CheckasmStages, EncodeCompositeRow)
     for (Values values : all_values) {
         for (int width : widths()) {
             for (int variant = 0; variant < 2; ++variant)
+            {
                 check_encode_composite(random, width, place(width, variant), values);
+                check_encode_pal(random, width, place(width, variant), values);
+            }
             if (HasFailure())
                 return;
         }

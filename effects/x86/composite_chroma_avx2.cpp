@@ -33,3 +33,13 @@ void encode_composite_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights,
     // Fewer than 17 pixels left: eight at a time, then one at a time.
     encode_composite_row_sse2(pixels + x, cos_weights + x, sin_weights + x, count - x, sign);
 }
+
+void encode_pal_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                         int count, const int16_t coefficients[4])
+{
+    const __m256i keep = _mm256_set1_epi16(1);
+    const int x = encode_pal_groups<Avx2Ops>(
+        pixels, cos_weights, sin_weights, count, coefficients,
+        [keep](const int16_t* entries) { return gathered_entries(entries, keep); });
+    encode_pal_row_sse2(pixels + x, cos_weights + x, sin_weights + x, count - x, coefficients);
+}

@@ -75,4 +75,56 @@ int encode_composite_groups(PIXEL_YC* pixels, const int16_t* cos_weights,
     return x;
 }
 
+// The sums of pairs of (a, b) lanes times their weights, + round, >> shift,
+// as 32-bit values in two halves, in the order the unpacks give.
+template <typename Ops>
+void weighted_pairs(typename Ops::V out[2], typename Ops::V a, typename Ops::V b,
+                    typename Ops::V weights, int32_t round, int shift)
+{
+    const typename Ops::V r = Ops::set1_i32(round);
+    out[0] = Ops::srai_i32(Ops::add_i32(Ops::madd_i16(Ops::unpacklo_i16(a, b), weights), r), shift);
+    out[1] = Ops::srai_i32(Ops::add_i32(Ops::madd_i16(Ops::unpackhi_i16(a, b), weights), r), shift);
+}
+
+// PAL's encoding of the row's whole groups, as encode_composite_groups: u and
+// v saturate to 16 bits (the pack), the carrier term is taken to its low 16
+// bits.
+template <typename Ops, typename GatheredEntries>
+int encode_pal_groups(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                      int count, const int16_t coefficients[4], GatheredEntries gathered_entries)
+{
+    using V = typename Ops::V;
+    V mask[3];
+    y_lane_patterns<Ops>(mask, -1);
+    const V u_weights = weight_pair<Ops>(coefficients[0], coefficients[1]);
+    const V v_weights = weight_pair<Ops>(coefficients[2], coefficients[3]);
+    // The low 16 bits of each term, sign-extended so that the saturating
+    // pack keeps them.
+    auto low_bits = [](V t) { return Ops::srai_i32(Ops::slli_i32(t, 16), 16); };
+    int x = 0;
+    for (; x + Ops::lanes + 1 <= count; x += Ops::lanes) {
+        auto* group = reinterpret_cast<int16_t*>(pixels + x);
+        const V cb = gather<Ops>(group, 1, mask);
+        const V cr = gather<Ops>(group, 2, mask);
+        V half[2];
+        weighted_pairs<Ops>(half, cb, cr, u_weights, 8192, 14);
+        const V u = Ops::packs_i32(half[0], half[1]);
+        weighted_pairs<Ops>(half, cb, cr, v_weights, 8192, 14);
+        const V v = Ops::packs_i32(half[0], half[1]);
+        // cos u + sin v: a multiply-add of (cos, sin) pairs with (u, v) pairs.
+        const V cos_w = gathered_entries(cos_weights + x);
+        const V sin_w = gathered_entries(sin_weights + x);
+        const V r = Ops::set1_i32(1024);
+        const V lo = Ops::madd_i16(Ops::unpacklo_i16(cos_w, sin_w), Ops::unpacklo_i16(u, v));
+        const V hi = Ops::madd_i16(Ops::unpackhi_i16(cos_w, sin_w), Ops::unpackhi_i16(u, v));
+        const V terms = Ops::packs_i32(low_bits(Ops::srai_i32(Ops::add_i32(lo, r), 11)),
+                                       low_bits(Ops::srai_i32(Ops::add_i32(hi, r), 11)));
+        for (int k = 0; k < 3; ++k) {
+            int16_t* vec = group + Ops::lanes * k;
+            Ops::store(vec, Ops::bit_and(Ops::add_i16(Ops::load(vec), terms), mask[k]));
+        }
+    }
+    return x;
+}
+
 }  // namespace

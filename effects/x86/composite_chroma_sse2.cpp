@@ -28,3 +28,13 @@ void encode_composite_row_sse2(PIXEL_YC* pixels, const int16_t* cos_weights,
         [negate](const int16_t* entries) { return gathered_entries(entries, negate); });
     encode_composite_row_c(pixels + x, cos_weights + x, sin_weights + x, count - x, sign);
 }
+
+void encode_pal_row_sse2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
+                         int count, const int16_t coefficients[4])
+{
+    const __m128i keep = _mm_setzero_si128();
+    const int x = encode_pal_groups<Sse2Ops>(
+        pixels, cos_weights, sin_weights, count, coefficients,
+        [keep](const int16_t* entries) { return gathered_entries(entries, keep); });
+    encode_pal_row_c(pixels + x, cos_weights + x, sin_weights + x, count - x, coefficients);
+}

@@ -1,0 +1,277 @@
+// The decoder as a television is judged: flat colours come back, fine luma
+// at the carrier frequency turns into false colour through the notch and
+// not through the combs, a still picture passes the frame comb untouched,
+// and the knobs turn and scale the colour.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "effects/frame_effects.h"
+
+namespace {
+
+constexpr int w = 160, h = 48;
+// Columns the horizontal filters' edges do not reach.
+constexpr int inner_left = 24, inner_right = w - 24;
+
+using Picture = std::function<PIXEL_YC(int x, int r)>;
+
+struct Decoded {
+    std::vector<PIXEL_YC> source, result;
+};
+
+// Frame `number` of a still clip through C/Y and the decoder (no shift, no
+// LPF); "3d" gets the previous frame's composite signal as its partner.
+Decoded decode(const Picture& picture, DecodeSettings decode_settings, int32_t number = 2,
+               int mono = 0, int32_t standard = STANDARD_NTSC)
+{
+    EffectSettings settings;
+    settings.width = w;
+    settings.height = h;
+    settings.composite = 1;
+    settings.lpf = 0;
+    settings.mono = mono;
+    settings.decode = decode_settings;
+    settings.standard = standard;
+    Decoded d;
+    d.source.resize(w * h);
+    for (int r = 0; r < h; ++r)
+        for (int x = 0; x < w; ++x)
+            d.source[r * w + x] = picture(x, r);
+    EffectState state;
+    std::vector<PIXEL_YC> scratch(w * h), partner(w * h), previous = d.source;
+    const int32_t partner_number = comb_partner_frame(&settings, number);
+    EffectFrame before = {previous.data(), scratch.data(), w, h, w, partner_number};
+    before.composite = partner.data();
+    apply_effects(&state, &settings, &before);
+    d.result = d.source;
+    EffectFrame frame = {d.result.data(), scratch.data(), w, h, w, number};
+    if (partner_number >= 0)
+        frame.partner = partner.data();
+    apply_effects(&state, &settings, &frame);
+    release_effect_state(&state);
+    return d;
+}
+
+DecodeSettings mode(int32_t m, int32_t bandwidth = CHROMA_WIDE)
+{
+    DecodeSettings s;
+    s.mode = m;
+    s.bandwidth = bandwidth;
+    return s;
+}
+
+const int32_t all_modes[] = {DECODE_NOTCH, DECODE_2LINE, DECODE_3LINE, DECODE_3D};
+
+// The carriers' advance per column at the nominal freq, in radians.
+const double carrier_step = 2 * 3.141592653589793 * 3.579545 / 13.5;
+const double pal_carrier_step = 2 * 3.141592653589793 * 4.43361875 / 13.5;
+
+TEST(CompositeDecoder, FlatColoursComeBack)
+{
+    // 75 % bars and a skin tone, in the editor's scale.
+    const PIXEL_YC colours[] = {{2060, -1192, 252}, {1732, 410, -1408}, {1390, -780, -1155},
+                                {1093, 780, 1155},  {751, -410, 1408},  {423, 1192, -252},
+                                {2600, -300, 420}};
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL})
+    for (int32_t m : all_modes) {
+        // PAL's field line two lines up is 1.15 degrees past opposite (the
+        // 25 Hz offset): its two-line comb turns the hue by half of that, as
+        // does the three-line comb on the rectangle's first and last lines.
+        const int tolerance = standard == STANDARD_PAL && (m == DECODE_2LINE || m == DECODE_3LINE) ? 24 : 4;
+        for (int32_t bandwidth : {CHROMA_WIDE, CHROMA_NARROW}) {
+            for (const PIXEL_YC& c : colours) {
+                const Decoded d = decode([&](int, int) { return c; }, mode(m, bandwidth), 5, 0, standard);
+                int worst = 0;
+                for (int r = 0; r < h; ++r) {
+                    for (int x = inner_left; x < inner_right; ++x) {
+                        const PIXEL_YC& p = d.result[r * w + x];
+                        worst = std::max({worst, std::abs(p.y - c.y), std::abs(p.cb - c.cb),
+                                          std::abs(p.cr - c.cr)});
+                    }
+                }
+                EXPECT_LE(worst, tolerance) << colour_standard_name(standard) << " " << decode_mode_name(m) << " " << chroma_bandwidth_name(bandwidth)
+                                    << " colour " << c.y << "," << c.cb << "," << c.cr;
+            }
+        }
+    }
+}
+
+TEST(CompositeDecoder, LumaAtTheCarrierIsFalseColourOnlyThroughTheNotch)
+{
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL}) {
+        // A vertically uniform grey grating at the standard's carrier.
+        const double step = standard == STANDARD_PAL ? pal_carrier_step : carrier_step;
+        const Picture grating = [step](int x, int) {
+            return PIXEL_YC{static_cast<short>(2048 + std::lround(800 * std::cos(step * x))), 0, 0};
+        };
+        for (int32_t m : all_modes) {
+            const Decoded d = decode(grating, mode(m), 5, 0, standard);
+            double colour = 0;
+            for (int r = 0; r < h; ++r)
+                for (int x = inner_left; x < inner_right; ++x)
+                    colour += std::abs(d.result[r * w + x].cb) + std::abs(d.result[r * w + x].cr);
+            colour /= h * (inner_right - inner_left);
+            if (m == DECODE_NOTCH)
+                EXPECT_GT(colour, 400) << colour_standard_name(standard) << " notch";
+            else
+                EXPECT_LT(colour, 2) << colour_standard_name(standard) << " " << decode_mode_name(m);
+        }
+    }
+}
+
+TEST(CompositeDecoder, StillPictureThroughTheFrameCombKeepsItsLuma)
+{
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL}) {
+        // Diagonal fine detail at the carrier, which the line combs cannot
+        // separate, over a colour gradient.
+        const double step = standard == STANDARD_PAL ? pal_carrier_step : carrier_step;
+        const Picture detail = [step](int x, int r) {
+            const double d = std::cos(step * x + 1.3 * r);
+            return PIXEL_YC{static_cast<short>(2048 + std::lround(700 * d)),
+                            static_cast<short>(x * 8 - 640), static_cast<short>(r * 20 - 480)};
+        };
+        const Decoded still = decode(detail, mode(DECODE_3D), 6, 0, standard);
+        const Decoded line = decode(detail, mode(DECODE_3LINE), 6, 0, standard);
+        int still_error = 0, line_error = 0;
+        for (int r = 0; r < h; ++r) {
+            for (int x = inner_left; x < inner_right; ++x) {
+                const int i = r * w + x;
+                still_error = std::max(still_error, std::abs(still.result[i].y - still.source[i].y));
+                line_error = std::max(line_error, std::abs(line.result[i].y - line.source[i].y));
+            }
+        }
+        EXPECT_LE(still_error, 1) << colour_standard_name(standard);
+        EXPECT_GT(line_error, 100) << colour_standard_name(standard);  // a picture the line comb gets wrong
+
+        // Without a partner frame the frame comb is the line comb.
+        const std::vector<PIXEL_YC> first = decode(detail, mode(DECODE_3D), 0, 0, standard).result;
+        const std::vector<PIXEL_YC> line_first = decode(detail, mode(DECODE_3LINE), 0, 0, standard).result;
+        EXPECT_EQ(std::memcmp(first.data(), line_first.data(), first.size() * sizeof(PIXEL_YC)), 0);
+    }
+}
+
+TEST(CompositeDecoder, SaturationScalesAndHueTurnsTheColour)
+{
+    // Turns act on the carrier's (u, v) = (cb, cr) times the encoder's gains.
+    const double gu = 1787.7123152709362 / 2048, gv = 2518.680701754386 / 2048;
+    const PIXEL_YC colour = {1500, 600, -400};
+    const struct {
+        int32_t saturation, hue;
+    } knobs[] = {{100, 0}, {0, 0}, {50, 0}, {200, 0}, {100, 90}, {100, -90}, {100, 180}, {150, 33}};
+    for (const auto& k : knobs) {
+        DecodeSettings s = mode(DECODE_3LINE);
+        s.saturation = k.saturation;
+        s.hue = k.hue;
+        const Decoded d = decode([&](int, int) { return colour; }, s);
+        const double a = k.hue * 3.141592653589793 / 180, g = k.saturation / 100.0;
+        const double u = gu * colour.cb, v = gv * colour.cr;
+        const double cb = g * (u * std::cos(a) - v * std::sin(a)) / gu;
+        const double cr = g * (u * std::sin(a) + v * std::cos(a)) / gv;
+        const PIXEL_YC& p = d.result[(h / 2) * w + w / 2];
+        EXPECT_NEAR(p.cb, cb, 6) << k.saturation << " % " << k.hue << " degrees";
+        EXPECT_NEAR(p.cr, cr, 6) << k.saturation << " % " << k.hue << " degrees";
+        EXPECT_NEAR(p.y, colour.y, 4);
+    }
+}
+
+// The hue knob is a demodulation phase error: NTSC turns the hue; PAL's
+// delay line keeps it and loses cos(hue) of the saturation; simple PAL turns
+// alternate field lines in opposite directions (Hanover bars).
+TEST(CompositeDecoder, HueIsAPhaseErrorAsEachStandardShowsIt)
+{
+    const double gu = 1787.7123152709362 / 2048, gv = 2518.680701754386 / 2048;
+    const PIXEL_YC colour = {1500, 600, -400};
+    const double u = gu * colour.cb, v = gv * colour.cr;
+    // (cb, cr) of the colour with its (u, v) turned by `degrees` and scaled.
+    auto turned = [&](double degrees, double gain) {
+        const double a = degrees * 3.141592653589793 / 180;
+        return std::pair<double, double>{gain * (u * std::cos(a) - v * std::sin(a)) / gu,
+                                         gain * (u * std::sin(a) + v * std::cos(a)) / gv};
+    };
+    for (int32_t hue : {30, -60}) {
+        DecodeSettings s = mode(DECODE_3LINE);
+        s.hue = hue;
+        const Decoded ntsc = decode([&](int, int) { return colour; }, s);
+        const Decoded delayed = decode([&](int, int) { return colour; }, s, 5, 0, STANDARD_PAL);
+        s.delay_line = 0;
+        const Decoded simple = decode([&](int, int) { return colour; }, s, 5, 0, STANDARD_PAL);
+        const double cos_hue = std::cos(hue * 3.141592653589793 / 180);
+        for (int r = 8; r < h - 8; ++r) {
+            const int i = r * w + w / 2;
+            const auto n = turned(hue, 1), d = turned(0, cos_hue);
+            EXPECT_NEAR(ntsc.result[i].cb, n.first, 8) << "ntsc row " << r;
+            EXPECT_NEAR(ntsc.result[i].cr, n.second, 8) << "ntsc row " << r;
+            EXPECT_NEAR(delayed.result[i].cb, d.first, 8) << "pal row " << r;
+            EXPECT_NEAR(delayed.result[i].cr, d.second, 8) << "pal row " << r;
+            // This field line and the next turned by +hue and -hue, either way round.
+            const PIXEL_YC& a = simple.result[i];
+            const PIXEL_YC& b = simple.result[i + 2 * w];
+            const auto plus = turned(hue, 1), minus = turned(-hue, 1);
+            const bool a_plus = std::abs(a.cb - plus.first) + std::abs(a.cr - plus.second) < 16;
+            const PIXEL_YC& on_plus = a_plus ? a : b;
+            const PIXEL_YC& on_minus = a_plus ? b : a;
+            EXPECT_NEAR(on_plus.cb, plus.first, 8) << "simple pal row " << r;
+            EXPECT_NEAR(on_plus.cr, plus.second, 8) << "simple pal row " << r;
+            EXPECT_NEAR(on_minus.cb, minus.first, 8) << "simple pal row " << r;
+            EXPECT_NEAR(on_minus.cr, minus.second, 8) << "simple pal row " << r;
+        }
+    }
+}
+
+TEST(CompositeDecoder, MonoDropsTheDecodedColour)
+{
+    const PIXEL_YC colour = {1500, 600, -400};
+    const Decoded colour_set = decode([&](int, int) { return colour; }, mode(DECODE_NOTCH));
+    const Decoded mono_set = decode([&](int, int) { return colour; }, mode(DECODE_NOTCH), 2, 1);
+    for (size_t i = 0; i < mono_set.result.size(); ++i) {
+        ASSERT_EQ(mono_set.result[i].y, colour_set.result[i].y);
+        ASSERT_EQ(mono_set.result[i].cb, 0);
+        ASSERT_EQ(mono_set.result[i].cr, 0);
+    }
+}
+
+TEST(CompositeDecoder, CombPartnerIsTheFrameOfOppositeCarrier)
+{
+    const struct {
+        int paired;
+        int32_t frame, partner;
+        int32_t standard;
+    } cases[] = {{0, 1, 0, STANDARD_NTSC},          {0, 10, 9, STANDARD_NTSC},
+                 {1, 2, 0, STANDARD_NTSC},          {1, 3, 1, STANDARD_NTSC},
+                 {1, 7, 5, STANDARD_NTSC},          {0, INT32_MIN, INT32_MAX, STANDARD_NTSC},
+                 {0, 2, 0, STANDARD_PAL},           {0, 9, 7, STANDARD_PAL},
+                 {1, 4, 0, STANDARD_PAL},           {1, 7, 3, STANDARD_PAL}};
+    for (const auto& c : cases) {
+        EffectSettings settings;
+        settings.paired_fields = c.paired;
+        settings.standard = c.standard;
+        EXPECT_EQ(comb_partner_frame(&settings, c.frame), c.partner);
+        if (c.standard == STANDARD_NTSC) {
+            // The partner's carrier starts with the other sign.
+            EXPECT_NE(carrier_flags(&settings, c.frame) & 2, carrier_flags(&settings, c.partner) & 2);
+        }
+    }
+}
+
+TEST(CompositeDecoder, NamesAndHostileSettings)
+{
+    for (int32_t m = 0; m < decode_mode_count; ++m)
+        EXPECT_EQ(decode_mode_from_name(decode_mode_name(m)), m);
+    EXPECT_EQ(decode_mode_from_name("comb"), -1);
+    EXPECT_EQ(chroma_bandwidth_from_name(chroma_bandwidth_name(CHROMA_NARROW)), CHROMA_NARROW);
+    EXPECT_EQ(chroma_bandwidth_from_name(""), -1);
+    const DecodeSettings hostile = {99, -3, 1000, -1000};
+    const DecodeSettings safe = clamp_decode_settings(hostile);
+    EXPECT_EQ(safe.mode, DECODE_OFF);
+    EXPECT_EQ(safe.bandwidth, CHROMA_WIDE);
+    EXPECT_EQ(safe.saturation, saturation_max);
+    EXPECT_EQ(safe.hue, hue_min);
+}
+
+}  // namespace
