@@ -3,7 +3,6 @@
 #include <new>
 #include <utility>
 
-#include "effects/region.h"
 #include "plugin/driver.h"
 #include "plugin/field_pairing.h"
 
@@ -25,7 +24,21 @@ const PIXEL_YC* CompositeSignals::wait(int frame)
 void CompositeSignals::drop(int frame)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    signals_.erase(frame);
+    auto found = signals_.find(frame);
+    if (found == signals_.end())
+        return;
+    spares_.push_back(std::move(found->second));
+    signals_.erase(found);
+}
+
+std::vector<PIXEL_YC> CompositeSignals::spare()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spares_.empty())
+        return {};
+    std::vector<PIXEL_YC> buffer = std::move(spares_.back());
+    spares_.pop_back();
+    return buffer;
 }
 
 void CompositeSignals::cancel()
@@ -76,9 +89,8 @@ FrameFilter::FrameFilter(const EffectSettings& settings, int width, int height, 
       // Uninitialised: the chain touches only the few rows it stages.
       scratch_(new PIXEL_YC[static_cast<size_t>(width) * height])
 {
-    // The frame comb reads another frame's signal, which this thread may
-    // not have chained: it decodes in finish(), everything else decodes
-    // with the chain.
+    // The frame comb reads another frame's signal, which another thread may
+    // be chaining: chain() leaves the signal, finish() filters the frame.
     if (frame_comb_)
         chain_settings_.decode.mode = DECODE_OFF;
 }
@@ -112,32 +124,33 @@ void FrameFilter::weave(int number, PIXEL_YC* frame, const PIXEL_YC* partner) co
 
 void FrameFilter::chain(int number, PIXEL_YC* frame)
 {
-    const EffectFrame effect_frame = {frame, scratch_.get(), width_, height_, width_, number};
+    if (!frame_comb_) {
+        const EffectFrame effect_frame = {frame, scratch_.get(), width_, height_, width_, number};
+        apply_effects(&state_, &settings_, &effect_frame);
+        return;
+    }
+    // The signal the engine would keep for a later frame: the chain up to
+    // the decoder, on a copy; the frame itself is filtered by finish().
+    std::vector<PIXEL_YC> signal = signals_->spare();
+    signal.assign(frame, frame + static_cast<size_t>(width_) * height_);
+    const EffectFrame effect_frame = {signal.data(), scratch_.get(), width_, height_, width_, number};
     apply_effects(&state_, &chain_settings_, &effect_frame);
-    if (frame_comb_)
-        signals_->put(number, std::vector<PIXEL_YC>(frame, frame + static_cast<size_t>(width_) * height_));
+    signals_->put(number, std::move(signal));
 }
 
 bool FrameFilter::finish(int number, PIXEL_YC* frame)
 {
-    const FilterRect rect = effect_rect(&settings_, width_, height_, width_);
-    if (!frame_comb_ || rect_is_empty(&rect))
+    if (!frame_comb_)
         return true;
     const int partner_number = comb_partner_frame(&settings_, number);
-    const PIXEL_YC* partner = nullptr;
+    EffectFrame effect_frame = {frame, scratch_.get(), width_, height_, width_, number};
     if (partner_number >= 0) {
-        partner = signals_->wait(partner_number);
-        if (partner == nullptr)
+        effect_frame.partner = signals_->wait(partner_number);
+        if (effect_frame.partner == nullptr)
             return false;
     }
-    // chain() built the carrier tables for this picture in this state.
-    if (!decode_composite(&state_.decoder, &settings_.decode, settings_.freq, &state_.subcarrier_tables,
-                          carrier_flags(&settings_, number), frame, partner, &rect))
-        throw std::bad_alloc();
-    if (partner != nullptr)
+    apply_effects(&state_, &settings_, &effect_frame);
+    if (partner_number >= 0)
         signals_->drop(partner_number);
-    // "MONO" after the decoder: a monochrome set.
-    if (settings_.mono)
-        strip_chroma(frame, &rect);
     return true;
 }

@@ -21,8 +21,10 @@ public:
     void put(int frame, std::vector<PIXEL_YC> signal);
     // Frame `frame`'s signal, once it is there; null once cancelled.
     const PIXEL_YC* wait(int frame);
-    // The signal is not needed any more.
+    // The signal is not needed any more: its buffer is kept for spare().
     void drop(int frame);
+    // A buffer for a signal, of a dropped one where there is one.
+    std::vector<PIXEL_YC> spare();
     // Wakes and fails every wait: the run is ending.
     void cancel();
 
@@ -30,15 +32,18 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::map<int, std::vector<PIXEL_YC>> signals_;
+    std::vector<std::vector<PIXEL_YC>> spares_;
     bool cancelled_ = false;
 };
 
 // The filter on one thread: frames of `width` x `height` pixels, rows
 // `width` apart, filtered in place in three steps. weave() puts the partner
-// frame's field in (60FPS), chain() runs the chain up to the decoder and
-// finish() decodes. A frame comb's partner is chained before the frame that
-// needs it is finished, so that a thread that weaves, then chains, then
-// finishes the frames of a job never waits on a later frame.
+// frame's field in (60FPS), chain() filters the frame, or where the
+// decoder's frame comb reads an earlier frame ("3d") leaves the frame's
+// composite signal for a later one, and finish() then filters the frame
+// with its partner's signal, through the engine's own frame comb. A
+// thread that weaves, then chains, then finishes the frames of a job never
+// waits on a later job: the partner is an earlier frame.
 class FrameFilter {
 public:
     // `signals` is shared by every thread's filter of the run.
@@ -54,16 +59,16 @@ public:
     // does. Weaving frame 2k first, frame 2k + 1 may take its field from
     // frame 2k woven: those rows are frame 2k's own.
     void weave(int number, PIXEL_YC* frame, const PIXEL_YC* partner) const;
-    // Runs the chain up to the decoder; keeps the composite signal where a
-    // later frame's comb reads it.
+    // Filters the frame; with the frame comb, keeps its composite signal
+    // instead (the chain up to the decoder, on a copy).
     void chain(int number, PIXEL_YC* frame);
-    // Decodes a chained frame; false when the run was cancelled meanwhile.
-    // Throws std::bad_alloc when the decoder cannot have its rows.
+    // With the frame comb, filters the chained frame once its partner's
+    // signal is there; false when the run was cancelled meanwhile.
     bool finish(int number, PIXEL_YC* frame);
 
 private:
     EffectSettings settings_;
-    EffectSettings chain_settings_;  // without the frame comb, which finish() runs
+    EffectSettings chain_settings_;  // the chain up to the decoder
     int width_;
     int height_;
     bool frame_comb_;
