@@ -74,10 +74,73 @@ void refuse_input(const std::string& path, const std::string& display_name, cons
         throw Failure(display_name + ": is the input; choose another output");
 }
 
-// The filter's output for a frame, in the source's format and colour tags.
-FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source)
+// Buffers for the pictures of one format and size, taken by the workers
+// and back in the pool once the encoder has let go of them, so that their
+// pages are touched once and not for every frame.
+class PicturePool {
+public:
+    PicturePool(AVPixelFormat format, int width, int height) : format_(format), width_(width), height_(height)
+    {
+        // Rows 64-byte aligned, and spare bytes after the last, as
+        // av_frame_get_buffer lays them out for encoders that read ahead.
+        if (av_image_fill_linesizes(linesize_, format, FFALIGN(width, 64)) < 0)
+            throw std::bad_alloc();
+        ptrdiff_t linesizes[4];
+        for (int p = 0; p < 4; ++p) {
+            linesize_[p] = FFALIGN(linesize_[p], 64);
+            linesizes[p] = linesize_[p];
+        }
+        if (av_image_fill_plane_sizes(plane_size_, format, height, linesizes) < 0)
+            throw std::bad_alloc();
+        size_t total = 64;
+        for (size_t size : plane_size_)
+            total += size;
+        pool_ = av_buffer_pool_init(total, nullptr);
+        if (pool_ == nullptr)
+            throw std::bad_alloc();
+    }
+    ~PicturePool() { av_buffer_pool_uninit(&pool_); }
+    PicturePool(const PicturePool&) = delete;
+    PicturePool& operator=(const PicturePool&) = delete;
+
+    bool fits(const AVFrame* picture) const
+    {
+        return picture->format == format_ && picture->width == width_ && picture->height == height_;
+    }
+
+    FramePtr take()
+    {
+        FramePtr picture = make_frame();
+        picture->format = format_;
+        picture->width = width_;
+        picture->height = height_;
+        picture->buf[0] = av_buffer_pool_get(pool_);
+        if (picture->buf[0] == nullptr)
+            throw std::bad_alloc();
+        uint8_t* data = picture->buf[0]->data;
+        for (int p = 0; p < 4 && plane_size_[p] > 0; ++p) {
+            picture->data[p] = data;
+            picture->linesize[p] = linesize_[p];
+            data += plane_size_[p];
+        }
+        return picture;
+    }
+
+private:
+    AVPixelFormat format_;
+    int width_, height_;
+    int linesize_[4] = {};
+    size_t plane_size_[4] = {};
+    AVBufferPool* pool_ = nullptr;
+};
+
+// The filter's output for a frame, in the source's format and colour tags,
+// in a picture of `pool` where there is one.
+FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source, PicturePool* pool = nullptr)
 {
-    FramePtr result = make_picture(static_cast<AVPixelFormat>(source->format), source->width, source->height);
+    FramePtr result = pool != nullptr && pool->fits(source) ? pool->take()
+                                      : make_picture(static_cast<AVPixelFormat>(source->format), source->width,
+                                                     source->height);
     av_frame_copy_props(result.get(), source);
     yc_to_yuv(yuv_layout_of(source), yc, source->width, source->width, source->height, planes_of(result.get()));
     return result;
@@ -403,7 +466,7 @@ struct Written {
 // The frames of a job filtered and converted back on a worker thread; false
 // when the run was cancelled meanwhile.
 bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], const Run& run,
-                std::vector<Written>& written)
+                PicturePool& pictures, std::vector<Written>& written)
 {
     const bool pairs = pairs_fields(filter.settings());
     for (int i = 0; i < job.count; ++i) {
@@ -426,7 +489,7 @@ bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], c
         if (!filter.finish(job.first + i, yc[i].data()))
             return false;
         const AVFrame* source = job.pictures[i].get();
-        FramePtr picture = result_picture(yc[i].data(), source);
+        FramePtr picture = result_picture(yc[i].data(), source, &pictures);
         if (run.options.compare)
             picture = side_by_side(source, picture.get());
         written.push_back(
@@ -443,6 +506,7 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
 {
     const Options& options = run.options;
     const VideoInfo& info = run.decoder.info();
+    PicturePool pictures(info.format, info.width, info.height);
     CompositeSignals signals;
     BoundedQueue<FramePtr> decoded(2);
     BoundedQueue<Job> jobs(static_cast<size_t>(threads));
@@ -471,7 +535,7 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
                 std::vector<PIXEL_YC> yc[2];
                 while (std::optional<Job> job = jobs.pop()) {
                     std::vector<Written> written;
-                    if (!filter_job(*job, filter, yc, run, written))
+                    if (!filter_job(*job, filter, yc, run, pictures, written))
                         return;
                     results.put(job->number, std::move(written));
                 }
