@@ -552,8 +552,8 @@ std::string help_text(const FILTER_DLL* filter)
     text +=
         "\n"
         "Looks:\n"
-        "  --preset NAME|FILE   start from a look (" + names + ")\n"
-        "                       or a preset file; the options given beside it override it\n"
+        "  --preset NAME|FILE   start from a look or a preset file; the options given\n"
+        "                       beside it override it. Looks: " + names + "\n"
         "  --save-preset FILE   write the filter settings as a preset file\n"
         "\n"
         "Input:\n"

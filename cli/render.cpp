@@ -583,13 +583,15 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
             filtered = filtered || job.chained[i];
             still_seen = still_seen || n == still;
         }
-        next += job.count;
+        const int count = job.count;
+        next += count;
         if (filtered) {
             job.number = results.reserve();
             if (job.number < 0 || !jobs.push(std::move(job)))
                 break;  // a thread failed: finish() says why
         }
-        run.progress.frames(next, run.progress_total);
+        for (int i = count - 1; i >= 0; --i)
+            run.progress.frames(next - i, run.progress_total);
     }
     jobs.close();
     crew.finish();
