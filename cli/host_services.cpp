@@ -10,7 +10,10 @@ namespace {
 // The services reach the host through editp, except the cache size request,
 // which carries only the filter; the plug-in calls them one frame at a time,
 // so the host that is processing a frame is the active one.
-HostServices* active = nullptr;
+HostServices* active_services = nullptr;
+
+// The filter list: every host alive, in the order they were made.
+std::vector<PluginHost*> filter_list;
 
 // Hands out copies of the host's frames and checks after the call that the
 // plug-in only read them.
@@ -55,8 +58,8 @@ BOOL is_saving(void* editp)
 
 BOOL set_ycp_filtering_cache_size(FILTER*, int w, int h, int d, int flag)
 {
-    active->cache_size_requests.push_back({w, h, d, flag});
-    return active->refuse_cache_size ? FALSE : TRUE;
+    active_services->cache_size_requests.push_back({w, h, d, flag});
+    return active_services->refuse_cache_size ? FALSE : TRUE;
 }
 
 void* get_ycp_source_cache(void* editp, int n, int)
@@ -67,15 +70,50 @@ void* get_ycp_source_cache(void* editp, int n, int)
     return const_cast<PIXEL_YC*>(services->lend_copies ? lend(frame) : frame);
 }
 
-PIXEL_YC* get_ycp_filtering_cache_ex(FILTER*, void* editp, int n, int*, int*)
+PIXEL_YC* get_ycp_filtering_cache_ex(FILTER*, void* editp, int n, int* w, int* h)
 {
     auto* services = static_cast<HostServices*>(editp);
     services->filtering_requests.push_back(n);
     const PIXEL_YC* frame = services->filtering_frame ? services->filtering_frame(n) : nullptr;
+    if (frame != nullptr && w != nullptr)
+        *w = services->frame_w;
+    if (frame != nullptr && h != nullptr)
+        *h = services->frame_h;
     return const_cast<PIXEL_YC*>(services->lend_copies ? lend(frame) : frame);
 }
 
+BOOL get_sys_info(void* editp, SYS_INFO* sip)
+{
+    if (sip == nullptr)
+        return FALSE;
+    auto* services = static_cast<HostServices*>(editp);
+    *sip = SYS_INFO{};
+    sip->info = "norel stand-in host";
+    sip->filter_n = static_cast<int>(filter_list.size());
+    sip->max_w = sip->vram_w = services->frame_w;
+    sip->max_h = sip->vram_h = services->frame_h;
+    sip->vram_yc_size = static_cast<int>(sizeof(PIXEL_YC));
+    return TRUE;
+}
+
 }  // namespace
+
+FILTER* filter_record(int index)
+{
+    if (index < 0 || static_cast<size_t>(index) >= filter_list.size())
+        return nullptr;
+    filter_list[index]->point_record();
+    return filter_list[index]->filter_;
+}
+
+BOOL filter_is_active(FILTER* fp)
+{
+    for (PluginHost* host : filter_list) {
+        if (host->filter_ == fp)
+            return host->active_ ? TRUE : FALSE;
+    }
+    return FALSE;
+}
 
 void HostServices::clear_record()
 {
@@ -98,6 +136,9 @@ PluginHost::PluginHost(GetFilterTableFunction get_table, int w, int h, int max_w
     filter_->track = track_.data();
     filter_->check = check_.data();
     exfunc_.is_saving = is_saving;
+    exfunc_.is_filter_active = filter_is_active;
+    exfunc_.get_sys_info = get_sys_info;
+    exfunc_.get_filterp = filter_record;
     exfunc_.set_ycp_filtering_cache_size = set_ycp_filtering_cache_size;
     exfunc_.get_ycp_source_cache = get_ycp_source_cache;
     exfunc_.get_ycp_filtering_cache_ex = get_ycp_filtering_cache_ex;
@@ -116,11 +157,23 @@ PluginHost::PluginHost(GetFilterTableFunction get_table, int w, int h, int max_w
     info_.editp = &services_;
     info_.yc_size = static_cast<int>(sizeof(PIXEL_YC));
     info_.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+    services_.frame_w = w;
+    services_.frame_h = h;
+    filter_list.push_back(this);
 }
 
 PluginHost::~PluginHost()
 {
     finish();
+    filter_list.erase(std::find(filter_list.begin(), filter_list.end(), this));
+}
+
+void PluginHost::point_record()
+{
+    // The filter record is shared by every host of the same plug-in.
+    filter_->track = track_.data();
+    filter_->check = check_.data();
+    filter_->exfunc = &exfunc_;
 }
 
 size_t PluginHost::frame_pixels() const
@@ -164,16 +217,12 @@ int PluginHost::process_with(int (*proc)(FILTER*, FILTER_PROC_INFO*), int frame,
 
 int PluginHost::call(int (*proc)(FILTER*, FILTER_PROC_INFO*), int frame, int frame_n, PIXEL_YC* edit)
 {
-    // The filter record is shared by every host of the same plug-in: point it
-    // at this host's settings and services for the call.
-    filter_->track = track_.data();
-    filter_->check = check_.data();
-    filter_->exfunc = &exfunc_;
+    point_record();
     info_.ycp_edit = edit;
     info_.ycp_temp = temp_.data();
     info_.frame = frame;
     info_.frame_n = frame_n;
-    active = &services_;
+    active_services = &services_;
     lent_pixels = frame_pixels();
     lent.clear();
     const int result = proc(filter_, &info_);
@@ -182,7 +231,7 @@ int PluginHost::call(int (*proc)(FILTER*, FILTER_PROC_INFO*), int frame, int fra
             services_.host_buffer_written = true;
     }
     lent.clear();
-    active = nullptr;
+    active_services = nullptr;
     return result;
 }
 

@@ -25,6 +25,7 @@ struct HostServices {
     std::function<const PIXEL_YC*(int frame)> source_frame;     // unfiltered source frame n
     bool saving = true;              // is_saving: writing an output file, not previewing
     bool refuse_cache_size = false;  // set_ycp_filtering_cache_size answers FALSE
+    int frame_w = 0, frame_h = 0;    // the frame size the services report
     // The plug-in is handed copies of the frames the callbacks answer, which
     // are compared afterwards to set host_buffer_written. Off, it is handed
     // the frames themselves: no copies, and no check.
@@ -43,7 +44,10 @@ struct HostServices {
     void clear_record();
 };
 
-// One loaded filter with its settings and the frame it is working on.
+// One loaded filter with its settings and the frame it is working on. The
+// hosts alive at a time are the editor's filter list, in the order they
+// were made: get_sys_info counts them and get_filterp answers each one's
+// record, pointed at its settings.
 class PluginHost {
 public:
     // get_table is the plug-in's GetFilterTable, linked in or looked up in
@@ -57,6 +61,8 @@ public:
     HostServices& services() { return services_; }
     std::vector<int>& track() { return track_; }
     std::vector<int>& check() { return check_; }
+    // Whether the filter is switched on, as is_filter_active answers; on.
+    bool& active() { return active_; }
 
     // The frame buffers handed to func_proc: ycp_edit is input and output.
     PIXEL_YC* edit() { return edit_.data(); }
@@ -89,6 +95,9 @@ public:
 
 private:
     int call(int (*proc)(FILTER* fp, FILTER_PROC_INFO* fpip), int frame, int frame_n, PIXEL_YC* edit);
+    friend FILTER* filter_record(int index);
+    friend BOOL filter_is_active(FILTER* fp);
+    void point_record();
 
     FILTER_DLL* filter_;
     HostServices services_;
@@ -99,4 +108,5 @@ private:
     std::vector<PIXEL_YC> temp_;
     FILTER_PROC_INFO info_{};
     bool finished_ = false;
+    bool active_ = true;
 };

@@ -5,7 +5,9 @@
 // Every parameter is a double in frei0r's [0, 1] convention, which all three
 // hosts can pass (GStreamer refuses anything outside it); `scale` below maps it
 // onto the effect's own units. NaN leaves a parameter as it was; other values
-// are clamped into [0, 1].
+// are clamped into [0, 1]. A choice (the decoder's, the colour standard) is a
+// string, which all three pass as given: one of its names, anything else
+// leaves it as it was.
 // The header declares the entry points without C linkage.
 extern "C" {
 #include <frei0r.h>
@@ -78,7 +80,8 @@ NOREL_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info)
     info->explanation =
         "Analogue composite video on interlaced pictures, inside a rectangle: colour folded "
         "onto a subcarrier in the luma, one field moved against the other, a vertical "
-        "low-pass filter, colour removal";
+        "low-pass filter, colour removal, and the television's decoder after the subcarrier; "
+        "NTSC or PAL";
 }
 
 NOREL_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index)
@@ -86,7 +89,10 @@ NOREL_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index)
     if (info == nullptr || index < 0 || index >= FREI0R_PARAM_COUNT)
         return;
     info->name = frei0r_params[index].name;
-    info->type = frei0r_params[index].is_bool ? F0R_PARAM_BOOL : F0R_PARAM_DOUBLE;
+    const Frei0rParam& param = frei0r_params[index];
+    info->type = param.choice_name != nullptr ? F0R_PARAM_STRING
+                 : param.is_bool              ? F0R_PARAM_BOOL
+                                              : F0R_PARAM_DOUBLE;
     info->explanation = frei0r_params[index].explanation;
 }
 
@@ -124,17 +130,30 @@ NOREL_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param
 {
     if (instance == nullptr || param == nullptr || index < 0 || index >= FREI0R_PARAM_COUNT)
         return;
+    double* kept = &static_cast<Instance*>(instance)->values[index];
+    if (frei0r_params[index].choice_name != nullptr) {
+        const int choice = frei0r_choice(frei0r_params[index], *static_cast<const f0r_param_string*>(param));
+        if (choice >= 0)
+            *kept = choice;
+        return;
+    }
     const double value = *static_cast<const double*>(param);
     if (std::isnan(value))
         return;
-    static_cast<Instance*>(instance)->values[index] = value < 0.0 ? 0.0 : value > 1.0 ? 1.0 : value;
+    *kept = value < 0.0 ? 0.0 : value > 1.0 ? 1.0 : value;
 }
 
 NOREL_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index)
 {
     if (instance == nullptr || param == nullptr || index < 0 || index >= FREI0R_PARAM_COUNT)
         return;
-    *static_cast<double*>(param) = static_cast<Instance*>(instance)->values[index];
+    const double value = static_cast<Instance*>(instance)->values[index];
+    const Frei0rParam& own = frei0r_params[index];
+    // The name itself, which lives as long as the plug-in.
+    if (own.choice_name != nullptr)
+        *static_cast<const char**>(param) = own.choice_name(static_cast<int32_t>(value));
+    else
+        *static_cast<double*>(param) = value;
 }
 
 NOREL_EXPORT void f0r_update(f0r_instance_t handle, double time, const uint32_t* inframe,

@@ -1,10 +1,10 @@
 // The frei0r plug-in's parameters: one table, frei0r's [0, 1] doubles mapped
-// onto the effect settings.
+// onto the effect settings, and choices passed by name as strings.
 #pragma once
 
 #include "effects/frame_effects.h"
 
-enum : int { FREI0R_PARAM_COUNT = 14 };
+enum : int { FREI0R_PARAM_COUNT = 20 };
 
 struct Frei0rParam {
     const char* name;
@@ -15,11 +15,20 @@ struct Frei0rParam {
     int low, high;
     double default_value;
     int EffectSettings::*setting;  // null: not an effect setting
+    int32_t DecodeSettings::*decode_setting = nullptr;  // a decoder setting instead
+    // A choice: the host passes one of choice_count names, choice_name(0)
+    // and on, as a string; the value kept is the index of the name.
+    const char* (*choice_name)(int32_t index) = nullptr;
+    int choice_count = 0;
 };
 
 extern const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT];
 
-// The settings the parameter values stand for, each already in [0, 1].
+// The index of `name` among the choices of `param`, -1 for none.
+int frei0r_choice(const Frei0rParam& param, const char* name);
+
+// The settings the parameter values stand for, each already in [0, 1] (a
+// choice's, its index).
 EffectSettings frei0r_settings(const double* values);
 
 // Frames per unit of the host's clock, from the "fps" and "clock_ms"

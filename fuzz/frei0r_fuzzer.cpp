@@ -1,9 +1,10 @@
 // The frei0r plug-in's entry points with arbitrary sizes, parameter values
-// (NaN, infinities, any bit pattern), clock times and call orders, over
-// exact-size heap frames so that any stray access shows. Each input runs
-// twice from fresh instances, once with every packed variant and once with
-// the references alone: the frames must be identical, alpha and everything
-// outside the rectangle must be the input's, and nothing may crash.
+// (NaN, infinities, any bit pattern; for a choice its names and others),
+// clock times and call orders, over exact-size heap frames so that any stray
+// access shows. Each input runs twice from fresh instances, once with every
+// packed variant and once with the references alone: the frames must be
+// identical, alpha and everything outside the rectangle must be the input's,
+// and nothing may crash.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,10 +37,25 @@ double any_double(ByteReader& in)
     return value;
 }
 
+// A choice's names, a name of another choice, and names of none.
+const char* any_text(ByteReader& in)
+{
+    static const char* const texts[] = {"off",    "notch", "2line", "3line", "wide",
+                                        "narrow", "3d",    "",      "NOTCH", "2line ",
+                                        nullptr,  "ntsc",  "pal",   "PAL",   "secam"};
+    return texts[in.below(sizeof texts / sizeof texts[0])];
+}
+
+bool is_choice(int index)
+{
+    return index >= 0 && index < FREI0R_PARAM_COUNT && frei0r_params[index].choice_name != nullptr;
+}
+
 struct Call {
     bool set;        // a parameter change, else an update
     int index;
     double value;    // the parameter's value or the update's time
+    const char* text;  // a choice's value
     bool in_place;
 };
 
@@ -53,7 +69,11 @@ std::vector<std::vector<uint32_t>> run(unsigned w, unsigned h, const std::vector
     for (const Call& call : calls) {
         if (call.set) {
             double value = call.value;
-            f0r_set_param_value(instance, &value, call.index);
+            f0r_param_string text = const_cast<char*>(call.text);
+            if (is_choice(call.index))
+                f0r_set_param_value(instance, &text, call.index);
+            else
+                f0r_set_param_value(instance, &value, call.index);
             continue;
         }
         // Exact-size blocks: a write or read past the frame is a heap error.
@@ -67,8 +87,17 @@ std::vector<std::vector<uint32_t>> run(unsigned w, unsigned h, const std::vector
         results.emplace_back(out, out + pixels);
 
         double values[FREI0R_PARAM_COUNT];
-        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i)
-            f0r_get_param_value(instance, &values[i], i);
+        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i) {
+            const char* text = nullptr;
+            if (is_choice(i)) {
+                f0r_get_param_value(instance, &text, i);
+                values[i] = frei0r_choice(frei0r_params[i], text);
+                if (values[i] < 0)
+                    std::abort();  // a choice always holds one of its names
+            } else {
+                f0r_get_param_value(instance, &values[i], i);
+            }
+        }
         const EffectSettings settings = frei0r_settings(values);
         const FilterRect rect = effect_rect(&settings, int(w), int(h), int(w));
         for (size_t i = 0; i < pixels; ++i) {
@@ -99,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         call.set = in.below(3) != 0;
         call.index = in.below(FREI0R_PARAM_COUNT + 2) - 1;  // one past each end too
         call.value = any_double(in);
+        call.text = any_text(in);
         call.in_place = in.below(2) != 0;
         calls.push_back(call);
     }

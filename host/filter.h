@@ -28,14 +28,41 @@ struct FILTER_PROC_INFO;
 
 // The filter's settings may hold the information string below.
 constexpr int FILTER_FLAG_EX_INFORMATION = 0x40000;
+// The host runs the filter after every filter without this flag.
+constexpr int FILTER_FLAG_PRIORITY_LOWEST = 0x1000;
 
-// The host's service table. Only four services are called; the slots before
-// and between them are declared as padding so that the four sit where the
-// host puts them (slots 5, 44, 46 and 50, counted from 0).
+// What get_sys_info fills in. Only filter_n is read; the rest is declared so
+// that the record is as large as the host writes it.
+struct SYS_INFO {
+    int flag;
+    const char* info;
+    int filter_n;  // filters get_filterp answers for: 0 .. filter_n - 1
+    int min_w, min_h;
+    int max_w, max_h;
+    int max_frame;
+    const char* edit_name;
+    const char* project_name;
+    const char* output_name;
+    int vram_w, vram_h;
+    int vram_yc_size;
+    int vram_line_size;
+    void* hfont;
+    int build;
+    int reserve[2];
+};
+
+// The host's service table. Only the services declared by name are called;
+// the slots before and between them are declared as padding so that each
+// sits where the host puts it (the slot numbers below, counted from 0).
 struct EXFUNC {
     void* slot_0_to_4[5];
     BOOL (*is_saving)(void* editp);                                     // slot 5
-    void* slot_6_to_43[38];
+    void* slot_6_to_24[19];
+    BOOL (*is_filter_active)(FILTER* fp);                               // slot 25
+    void* slot_26_to_39[14];
+    BOOL (*get_sys_info)(void* editp, SYS_INFO* sip);                   // slot 40
+    FILTER* (*get_filterp)(int filter_id);                              // slot 41
+    void* slot_42_to_43[2];
     BOOL (*set_ycp_filtering_cache_size)(FILTER* fp, int w, int h, int d, int flag);  // 44
     void* slot_45;
     void* (*get_ycp_source_cache)(void* editp, int n, int ofs);         // slot 46
@@ -110,13 +137,19 @@ static_assert(sizeof(FILTER_DLL) == 140, "FILTER_DLL must have the host's 35-wor
 static_assert(sizeof(FILTER_PROC_INFO) == 104, "FILTER_PROC_INFO must have the host's layout");
 static_assert(sizeof(EXFUNC) == 51 * 4, "EXFUNC slot 50 must be the last declared slot");
 static_assert(offsetof(EXFUNC, is_saving) == 5 * 4, "is_saving is slot 5");
+static_assert(offsetof(EXFUNC, is_filter_active) == 25 * 4, "slot 25");
+static_assert(offsetof(EXFUNC, get_sys_info) == 40 * 4, "slot 40");
+static_assert(offsetof(EXFUNC, get_filterp) == 41 * 4, "slot 41");
 static_assert(offsetof(EXFUNC, set_ycp_filtering_cache_size) == 44 * 4, "slot 44");
 static_assert(offsetof(EXFUNC, get_ycp_source_cache) == 46 * 4, "slot 46");
 static_assert(offsetof(EXFUNC, get_ycp_filtering_cache_ex) == 50 * 4, "slot 50");
+static_assert(offsetof(FILTER_DLL, name) == 3 * 4, "name is word 3");
 static_assert(offsetof(FILTER_DLL, track) == 17 * 4 && offsetof(FILTER_DLL, check) == 18 * 4,
               "track and check are words 17 and 18");
 static_assert(offsetof(FILTER_DLL, information) == 21 * 4, "information is word 21");
 static_assert(offsetof(FILTER_DLL, exfunc) == 24 * 4, "exfunc is word 24");
 static_assert(offsetof(FILTER_PROC_INFO, frame_n) == 8 * 4, "frame_n is word 8");
+static_assert(sizeof(SYS_INFO) == 19 * 4, "SYS_INFO must have the host's 19-word layout");
+static_assert(offsetof(SYS_INFO, filter_n) == 2 * 4, "filter_n is word 2");
 static_assert(offsetof(FILTER_PROC_INFO, editp) == 15 * 4, "editp is word 15");
 #endif

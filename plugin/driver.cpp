@@ -7,25 +7,6 @@
 // process-wide state serves it.
 EffectState editor_effect_state;
 
-EffectSettings editor_settings(const int* track, const int* check)
-{
-    EffectSettings settings;
-    settings.left = track[TRACK_LEFT];
-    settings.width = track[TRACK_WIDTH];
-    settings.top = track[TRACK_TOP];
-    settings.height = track[TRACK_HEIGHT];
-    settings.shift = track[TRACK_SHIFT];
-    settings.freq = track[TRACK_FREQ];
-    settings.phase = track[TRACK_PHASE];
-    settings.top_field_first = check[CHECK_TFF];
-    settings.paired_fields = check[CHECK_60FPS];
-    settings.show_range = check[CHECK_SHOW_RANGE];
-    settings.mono = check[CHECK_MONO];
-    settings.composite = check[CHECK_CY];
-    settings.lpf = check[CHECK_LPF];
-    return settings;
-}
-
 BOOL filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
 {
     EffectSettings settings = editor_settings(fp->track, fp->check);

@@ -1,8 +1,9 @@
 // The 64-bit editor's adapter: the table the host loads, with the 32-bit
 // plug-in's seven track bars and the five check boxes that need no other
-// frame, and a video callback that runs the effect chain over the object's
-// RGBA picture. "60FPS" and "合成モード" are left out: they read other frames
-// of the clip, which the video callback is never handed.
+// frame, then the decoder filter's settings and the colour standard, and a
+// video callback that runs the effect chain over the object's RGBA picture. "60FPS", "合成モード" and
+// the decoder's frame comb ("3d") are left out: they read other frames of
+// the clip, which the video callback is never handed.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -20,15 +21,16 @@ static_assert(sizeof(RgbaPixel) == sizeof(aviutl2_pixel_rgba), "the host's RGBA 
 namespace {
 
 enum TrackIndex { TRACK_LEFT, TRACK_WIDTH, TRACK_TOP, TRACK_HEIGHT, TRACK_SHIFT, TRACK_FREQ,
-                  TRACK_PHASE, TRACK_COUNT };
-enum CheckIndex { CHECK_TFF, CHECK_SHOW_RANGE, CHECK_MONO, CHECK_CY, CHECK_LPF, CHECK_COUNT };
+                  TRACK_PHASE, TRACK_DECODE, TRACK_SATURATION, TRACK_HUE, TRACK_COUNT };
+enum CheckIndex { CHECK_TFF, CHECK_SHOW_RANGE, CHECK_MONO, CHECK_CY, CHECK_LPF, CHECK_NARROW,
+                  CHECK_PAL, CHECK_DELAY_LINE, CHECK_COUNT };
 
 struct TrackDefinition {
     const wchar_t* label;
     int32_t default_value, minimum, maximum;
 };
 
-// Labels, defaults and ranges of the 32-bit plug-in; labels as UTF-16
+// Labels, defaults and ranges of the 32-bit plug-ins; labels as UTF-16
 // escapes, so that no editor or compiler can re-encode them.
 constexpr TrackDefinition track_definitions[TRACK_COUNT] = {
     {L"\u5DE6", 0, 0, 2048},                // 左: rectangle left edge
@@ -38,6 +40,10 @@ constexpr TrackDefinition track_definitions[TRACK_COUNT] = {
     {L"\u79FB\u52D5\u91CF", 0, -256, 256},  // 移動量: field shift in 1/16 field line
     {L"freq", 704, 600, 750},
     {L"phase", 0, -180, 180},
+    // Y/C分離: the DecodeMode numbers, 0 (none) to 3 (3line).
+    {L"Y/C\u5206\u96E2", DECODE_OFF, DECODE_OFF, DECODE_3LINE},
+    {L"\u8272\u306E\u6FC3\u3055", 100, saturation_min, saturation_max},  // 色の濃さ: percent
+    {L"\u8272\u5408\u3044", 0, hue_min, hue_max},                         // 色合い: degrees
 };
 
 constexpr aviutl2_filter_item_track track_item(const TrackDefinition& definition)
@@ -50,7 +56,8 @@ constexpr aviutl2_filter_item_track track_item(const TrackDefinition& definition
 aviutl2_filter_item_track track_items[TRACK_COUNT] = {
     track_item(track_definitions[0]), track_item(track_definitions[1]), track_item(track_definitions[2]),
     track_item(track_definitions[3]), track_item(track_definitions[4]), track_item(track_definitions[5]),
-    track_item(track_definitions[6]),
+    track_item(track_definitions[6]), track_item(track_definitions[7]), track_item(track_definitions[8]),
+    track_item(track_definitions[9]),
 };
 aviutl2_filter_item_check check_items[CHECK_COUNT] = {
     {filter2_item_type_check, L"TFF", true},
@@ -58,11 +65,18 @@ aviutl2_filter_item_check check_items[CHECK_COUNT] = {
     {filter2_item_type_check, L"MONO", false},
     {filter2_item_type_check, L"C/Y", false},
     {filter2_item_type_check, L"LPF", true},
+    {filter2_item_type_check, L"\u72ED\u5E2F\u57DF", false},  // 狭帯域: the narrow chroma low-pass
+    {filter2_item_type_check, L"PAL", false},  // off: NTSC, as norel.auf
+    {filter2_item_type_check, L"\u9045\u5EF6\u7DDA", true},  // 遅延線: PAL's delay line
 };
+// The decoder's items, then PAL's, after norel2's: every earlier item keeps
+// its place in saved projects.
 void* items[] = {
     &track_items[0], &track_items[1], &track_items[2], &track_items[3], &track_items[4],
     &track_items[5], &track_items[6],
     &check_items[0], &check_items[1], &check_items[2], &check_items[3], &check_items[4],
+    &track_items[7], &track_items[8], &track_items[9], &check_items[5],
+    &check_items[6], &check_items[7],
     nullptr,
 };
 
@@ -104,6 +118,14 @@ EffectSettings settings_from_items()
     settings.mono = check_value(CHECK_MONO);
     settings.composite = check_value(CHECK_CY);
     settings.lpf = check_value(CHECK_LPF);
+    settings.standard = check_value(CHECK_PAL) ? STANDARD_PAL : STANDARD_NTSC;
+    DecodeSettings decode;
+    decode.mode = track_value(TRACK_DECODE);
+    decode.saturation = track_value(TRACK_SATURATION);
+    decode.hue = track_value(TRACK_HUE);
+    decode.bandwidth = check_value(CHECK_NARROW) ? CHROMA_NARROW : CHROMA_WIDE;
+    decode.delay_line = check_value(CHECK_DELAY_LINE);
+    settings.decode = clamp_decode_settings(decode);
     return settings;
 }
 

@@ -44,47 +44,61 @@ const ExpectedTrack expected_tracks[] = {
     {L"左", 0, 0, 2048},       {L"幅", 320, 0, 2048}, {L"上", 0, 0, 2048},
     {L"高さ", 320, 0, 2048},   {L"移動量", 0, -256, 256}, {L"freq", 704, 600, 750},
     {L"phase", 0, -180, 180},
+    // The decoder's, after norel2's check boxes; "Y/C分離" without "3d".
+    {L"Y/C分離", 0, 0, 3},      {L"色の濃さ", 100, 0, 200}, {L"色合い", 0, -180, 180},
 };
-const wchar_t* const expected_checks[] = {L"TFF", L"範囲表示", L"MONO", L"C/Y", L"LPF"};
-const bool expected_check_defaults[] = {true, false, false, false, true};
+// Then PAL's: the standard (off: NTSC) and its delay line.
+const wchar_t* const expected_checks[] = {L"TFF", L"範囲表示", L"MONO", L"C/Y",
+                                          L"LPF", L"狭帯域",   L"PAL",  L"遅延線"};
+const bool expected_check_defaults[] = {true, false, false, false, true, false, false, true};
+// The item order: 't' a track bar, 'c' a check box.
+const char expected_order[] = "tttttttccccctttccc";
+constexpr int item_count = sizeof expected_order - 1;
 
-aviutl2_filter_item_track* tracks[7];
-aviutl2_filter_item_check* checks[5];
+aviutl2_filter_item_track* tracks[std::size(expected_tracks)];
+aviutl2_filter_item_check* checks[std::size(expected_checks)];
 
 void walk_items(void** items)
 {
     size_t n = 0;
+    int track = 0, check = 0;
     for (; items[n] != nullptr; ++n) {
         const wchar_t* type = *static_cast<const wchar_t* const*>(items[n]);
-        const bool is_track = n < 7;
-        if (n >= 12 || std::wcscmp(type, is_track ? L"track2" : L"check") != 0) {
+        const bool is_track = expected_order[n] == 't';
+        if (n >= item_count || std::wcscmp(type, is_track ? L"track2" : L"check") != 0) {
             fail("item " + std::to_string(n) + " has an unexpected type");
             return;
         }
         if (is_track) {
-            auto* t = tracks[n] = static_cast<aviutl2_filter_item_track*>(items[n]);
-            const ExpectedTrack& e = expected_tracks[n];
+            auto* t = tracks[track] = static_cast<aviutl2_filter_item_track*>(items[n]);
+            const ExpectedTrack& e = expected_tracks[track];
             if (std::wcscmp(t->name, e.label) != 0 || t->value != e.default_value ||
                 t->s != e.minimum || t->e != e.maximum || t->step != 1.0)
-                fail("track " + std::to_string(n) + " differs in label, default, range or step");
+                fail("track " + std::to_string(track) + " differs in label, default, range or step");
+            ++track;
         } else {
-            auto* c = checks[n - 7] = static_cast<aviutl2_filter_item_check*>(items[n]);
-            if (std::wcscmp(c->name, expected_checks[n - 7]) != 0 ||
-                c->value != expected_check_defaults[n - 7])
-                fail("check " + std::to_string(n - 7) + " differs in label or default");
+            auto* c = checks[check] = static_cast<aviutl2_filter_item_check*>(items[n]);
+            if (std::wcscmp(c->name, expected_checks[check]) != 0 ||
+                c->value != expected_check_defaults[check])
+                fail("check " + std::to_string(check) + " differs in label or default");
+            ++check;
         }
     }
-    if (n != 12)
-        fail("expected 7 track bars and 5 check boxes, found " + std::to_string(n) + " items");
+    if (n != item_count)
+        fail("expected 10 track bars and 8 check boxes, found " + std::to_string(n) + " items");
 }
 
 void set_items(const EffectSettings& s)
 {
-    const int32_t values[7] = {s.left, s.width, s.top, s.height, s.shift, s.freq, s.phase};
-    for (int i = 0; i < 7; ++i)
+    const int32_t values[] = {s.left,        s.width,  s.top,   s.height,
+                              s.shift,       s.freq,   s.phase, s.decode.mode,
+                              s.decode.saturation, s.decode.hue};
+    for (size_t i = 0; i < std::size(values); ++i)
         tracks[i]->value = values[i];
-    const int flags[5] = {s.top_field_first, s.show_range, s.mono, s.composite, s.lpf};
-    for (int i = 0; i < 5; ++i)
+    const int flags[] = {s.top_field_first, s.show_range, s.mono, s.composite, s.lpf,
+                         s.decode.bandwidth == CHROMA_NARROW, s.standard == STANDARD_PAL,
+                         s.decode.delay_line};
+    for (size_t i = 0; i < std::size(flags); ++i)
         checks[i]->value = flags[i] != 0;
 }
 
@@ -202,7 +216,8 @@ void check_drawn(const std::string& name, const Picture& source, const Picture& 
 }
 
 // Settings in EffectSettings order: left, width, top, height, shift, freq,
-// phase, TFF, (60FPS), 範囲表示, MONO, C/Y, LPF. Frames run from `frame` on.
+// phase, TFF, (60FPS), 範囲表示, MONO, C/Y, LPF, the standard, the decoder's
+// (mode, bandwidth, saturation, hue, delay line). Frames run from `frame` on.
 struct DrawCase {
     const char* name;
     int w, h;
@@ -212,14 +227,33 @@ struct DrawCase {
 const DrawCase draw_cases[] = {
     {"defaults (LPF)", 333, 201, 0, 1, {}},
     {"inner rectangle, C/Y, whole-line shift", 333, 201, 0, 4,
-     {17, 250, 9, 150, 32, 704, 0, 1, 0, 0, 0, 1, 1}},
+     {17, 250, 9, 150, 32, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {}}},
     {"rectangle past the corner, fractional shift, BFF", 333, 201, 5, 1,
-     {300, 320, 180, 320, -37, 704, 0, 0, 0, 0, 0, 0, 1}},
+     {300, 320, 180, 320, -37, 704, 0, 0, 0, 0, 0, 0, 1, STANDARD_NTSC, {}}},
     {"C/Y off-nominal, MONO too, largest shift", 640, 96, 7, 2,
-     {0, 2048, 0, 2048, 256, 733, 45, 1, 0, 0, 1, 1, 0}},
-    {"MONO without LPF", 96, 64, 3, 1, {10, 50, 3, 40, 5, 650, -90, 1, 0, 0, 1, 0, 0}},
-    {"range shown", 333, 201, 0, 1, {40, 100, 20, 60, 8, 704, 0, 1, 0, 1, 0, 1, 1}},
-    {"one pixel", 1, 1, 0, 2, {0, 320, 0, 320, 3, 704, 0, 1, 0, 0, 0, 1, 1}},
+     {0, 2048, 0, 2048, 256, 733, 45, 1, 0, 0, 1, 1, 0, STANDARD_NTSC, {}}},
+    {"MONO without LPF", 96, 64, 3, 1, {10, 50, 3, 40, 5, 650, -90, 1, 0, 0, 1, 0, 0, STANDARD_NTSC, {}}},
+    {"range shown", 333, 201, 0, 1, {40, 100, 20, 60, 8, 704, 0, 1, 0, 1, 0, 1, 1, STANDARD_NTSC, {}}},
+    {"one pixel", 1, 1, 0, 2, {0, 320, 0, 320, 3, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {}}},
+    // The decoder after C/Y, the shift and LPF.
+    {"C/Y decoded, notch", 333, 201, 0, 2,
+     {0, 2048, 0, 2048, 0, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {DECODE_NOTCH, CHROMA_WIDE, 100, 0}}},
+    {"C/Y decoded, 2line narrow, saturated and turned, BFF", 333, 201, 3, 2,
+     {17, 250, 9, 150, 23, 690, 33, 0, 0, 0, 0, 1, 1, STANDARD_NTSC, {DECODE_2LINE, CHROMA_NARROW, 150, 30}}},
+    {"C/Y decoded, 3line, MONO drops its colour", 160, 97, 1, 2,
+     {5, 140, 3, 90, 0, 741, -97, 1, 0, 0, 1, 1, 0, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 200, -180}}},
+    {"decoding without C/Y does nothing", 96, 64, 0, 1,
+     {10, 50, 3, 40, 0, 704, 0, 1, 0, 0, 0, 0, 1, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 100, 0}}},
+    // PAL over its four-frame sequence; its hue knob costs saturation with
+    // the delay line and shows Hanover bars without it.
+    {"PAL C/Y alone, off-nominal, fractional shift", 333, 201, 2, 4,
+     {17, 250, 9, 150, 23, 690, 33, 1, 0, 0, 0, 1, 1, STANDARD_PAL, {}}},
+    {"PAL decoded, 2line, delay line, turned", 333, 201, 0, 4,
+     {0, 2048, 0, 2048, 0, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_PAL, {DECODE_2LINE, CHROMA_WIDE, 120, 45, 1}}},
+    {"simple PAL, 3line narrow, turned, BFF", 333, 201, 5, 2,
+     {17, 250, 9, 150, 0, 741, -60, 0, 0, 0, 0, 1, 1, STANDARD_PAL, {DECODE_3LINE, CHROMA_NARROW, 100, 45, 0}}},
+    {"simple PAL, notch, MONO drops its colour", 160, 97, 1, 1,
+     {5, 140, 3, 90, 5, 704, 90, 1, 0, 0, 1, 1, 1, STANDARD_PAL, {DECODE_NOTCH, CHROMA_WIDE, 200, -90, 0}}},
 };
 
 // Values no host should send, each drawn as the value it must stand for.
@@ -236,11 +270,17 @@ const HostileTrack hostile_tracks[] = {
     {4, nan, 0},       {4, -1e9, -256},    {4, 1e9, 256},     {4, -12.5, -13},
     {5, nan, 704},     {5, -1, 600},       {5, 1e300, 750},   {6, -inf, -180},
     {6, 4e9, 180},     {6, nan, 0},
+    // The decoder's, over 2line: no value reaches the frame comb.
+    {7, nan, 0},       {7, 4, 3},          {7, 1e300, 3},     {7, -2, 0},
+    {7, 1.4, 1},       {8, nan, 100},      {8, 1e9, 200},     {8, -inf, 0},
+    {9, inf, 180},     {9, nan, 0},        {9, -200.5, -180}, {9, 44.5, 45},
 };
 
 void set_track_setting(EffectSettings* s, int track, int32_t value)
 {
-    int32_t* fields[7] = {&s->left, &s->width, &s->top, &s->height, &s->shift, &s->freq, &s->phase};
+    int32_t* fields[] = {&s->left,  &s->width, &s->top,         &s->height,
+                         &s->shift, &s->freq,  &s->phase,       &s->decode.mode,
+                         &s->decode.saturation, &s->decode.hue};
     *fields[track] = value;
 }
 
@@ -297,9 +337,9 @@ int main(int argc, char** argv)
         }
     }
 
-    // Two instances on two threads at once, with settings of their own:
-    // shared subcarrier tables or a shared shift kernel would be rebuilt
-    // under each other.
+    // Two instances on two threads at once, with settings of their own (the
+    // second PAL and decoded): shared subcarrier or decoder tables or a
+    // shared shift kernel would be rebuilt under each other.
     auto run_instance = [&](void* userdata, const EffectSettings& settings, int w,
                             const char* name) {
         for (int32_t frame = 0; frame < 24; ++frame) {
@@ -309,8 +349,9 @@ int main(int argc, char** argv)
             check_drawn(name, source, result, settings, frame);
         }
     };
-    const EffectSettings first_settings = {0, 2048, 0, 2048, 21, 704, 30, 1, 0, 0, 0, 1, 1};
-    const EffectSettings second_settings = {0, 2048, 0, 2048, -11, 650, -60, 0, 0, 0, 0, 1, 1};
+    const EffectSettings first_settings = {0, 2048, 0, 2048, 21, 704, 30, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {}};
+    const EffectSettings second_settings = {0, 2048, 0, 2048, -11, 650, -60, 0, 0, 0, 0, 1, 1, STANDARD_PAL,
+                                            {DECODE_2LINE, CHROMA_WIDE, 100, 20, 1}};
     std::thread other(run_instance, second, second_settings, 352, "second instance");
     run_instance(first, first_settings, 320, "first instance");
     other.join();
@@ -321,6 +362,8 @@ int main(int argc, char** argv)
         EffectSettings means;
         means.composite = 1;
         means.shift = 5;
+        if (t.track >= 7)
+            means.decode.mode = DECODE_2LINE;
         const Picture result = draw(table, first, source, 0, [&] {
             set_items(means);
             tracks[t.track]->value = t.value;
@@ -339,6 +382,27 @@ int main(int argc, char** argv)
         means.mono = 1;
         check_drawn("MONO stored as byte " + std::to_string(byte), source, result, means, 0);
     }
+    // The standard and the delay line likewise, over simple PAL decoded.
+    for (const unsigned char byte : {0x02, 0x80}) {
+        EffectSettings means;
+        means.composite = 1;
+        means.decode.mode = DECODE_2LINE;
+        means.decode.hue = 30;
+        means.decode.delay_line = 0;
+        const Picture result = draw(table, first, source, 1, [&] {
+            set_items(means);
+            std::memcpy(&checks[6]->value, &byte, 1);  // PAL
+        });
+        means.standard = STANDARD_PAL;
+        check_drawn("PAL stored as byte " + std::to_string(byte), source, result, means, 1);
+        const Picture with_delay_line = draw(table, first, source, 1, [&] {
+            set_items(means);
+            std::memcpy(&checks[7]->value, &byte, 1);  // 遅延線
+        });
+        means.decode.delay_line = 1;
+        check_drawn("the delay line stored as byte " + std::to_string(byte), source,
+                    with_delay_line, means, 1);
+    }
     // Objects with no picture: nothing is read or written.
     for (const int size : {0, -1}) {
         Picture empty{{}, size, size};
@@ -355,6 +419,6 @@ int main(int argc, char** argv)
         return 1;
     std::printf("norel_filter2_host: %d differential pictures, 48 on two instances at once, "
                 "%d hostile values: all equal to the effects applied directly\n",
-                drawn_count, int(std::size(hostile_tracks)) + 3);
+                drawn_count, int(std::size(hostile_tracks)) + 7);
     return 0;
 }

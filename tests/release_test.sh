@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The release artefacts as a user meets them: scripts/package twice gives
 # the same bytes; the zip holds exactly its files; its readme is UTF-8 with
-# a byte-order mark and CRLF, names every label of the DLL's descriptor and
-# this version's changes; the DLL's version resource is the version; the
+# a byte-order mark and CRLF, names every label of the DLLs' descriptors and
+# this version's changes; the DLLs' version resources are the version; the
 # Debian package passes lintian and, in CI (as root), installs, runs and
 # leaves nothing behind when removed.
 #
@@ -17,13 +17,16 @@ fail() { echo "release test: $*" >&2; exit 1; }
 
 scripts/package
 scripts/package build/package-again build/dist-again
-cmp build/package/win32/norel.auf build/package-again/win32/norel.auf
+for dll in norel.auf norel_decode.auf; do
+    cmp "build/package/win32/$dll" "build/package-again/win32/$dll"
+done
 for f in "$zip" "$deb"; do
     cmp "$f" "build/dist-again/$(basename "$f")" || fail "$f differs between two builds"
 done
 
-expected="LICENSE norel.auf readme.txt"
-cmake --list-presets | grep -q '"win64"' && expected="LICENSE norel.auf norel.auf2 readme.txt"
+expected="LICENSE norel.auf norel_decode.auf readme.txt"
+cmake --list-presets | grep -q '"win64"' &&
+    expected="LICENSE norel.auf norel.auf2 norel_decode.auf readme.txt"
 listed=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
 [ "$listed" = "$expected " ] || fail "$zip holds '$listed', expected '$expected'"
 
@@ -33,17 +36,22 @@ readme=$unpacked/readme.txt
 [ "$(head -c 3 "$readme" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "readme.txt has no BOM"
 iconv -f UTF-8 -t UTF-8 "$readme" >/dev/null || fail "readme.txt is not valid UTF-8"
 ! grep -qv $'\r$' "$readme" || fail "readme.txt has lines without CRLF"
-# The labels as the zip's DLL hands them to the editor, in code page 932.
-labels=$(wine "$win32/tests/norel_host.exe" "$unpacked/norel.auf" --describe | tr -d '\r' |
-         iconv -f CP932 -t UTF-8 | sed -n 's/^\(track\|check\) [0-9]*: \([^ ]*\)  .*/\2/p')
-[ "$(echo "$labels" | wc -l)" -eq 14 ] || fail "the DLL lists no 14 labels: $labels"
-while read -r label; do
-    grep -qF "・$label（" "$readme" || fail "readme.txt does not describe \"$label\""
-done <<<"$labels"
+# The labels as the zip's DLLs hand them to the editor, in code page 932.
+for dll in norel.auf:14 norel_decode.auf:4; do
+    labels=$(wine "$win32/tests/norel_host.exe" "$unpacked/${dll%:*}" --describe | tr -d '\r' |
+             iconv -f CP932 -t UTF-8 | sed -n 's/^\(track\|check\) [0-9]*: \([^ ]*\)  .*/\2/p')
+    [ "$(echo "$labels" | wc -l)" -eq "${dll#*:}" ] ||
+        fail "${dll%:*} lists no ${dll#*:} labels: $labels"
+    while read -r label; do
+        grep -qF "・$label（" "$readme" || fail "readme.txt does not describe \"$label\""
+    done <<<"$labels"
+done
 sed -n '/■ 更新履歴/,/■/p' "$readme" | grep -qx "$version"$'\r' ||
     fail "readme.txt's change history has no $version"
-cmake -DREADER="$win32/tests/version_info.exe" -DPLUGIN="$unpacked/norel.auf" \
-      -DVERSION="$version" -P tests/check_version_resource.cmake
+for dll in norel.auf norel_decode.auf; do
+    cmake -DREADER="$win32/tests/version_info.exe" -DPLUGIN="$unpacked/$dll" \
+          -DVERSION="$version" -P tests/check_version_resource.cmake
+done
 
 lintian --fail-on error "$deb"
 

@@ -6,6 +6,7 @@
 
 #include "cli/host_services.h"
 #include "tests/expected_descriptor.h"
+#include "tests/scenario_support.h"
 
 namespace {
 
@@ -65,42 +66,10 @@ const Scenario scenarios[] = {
     {"everything", 96, 40, 100, {0, 96, 0, 40, -23, 690, 33}, {0, 1, 0, 0, 0, 1, 1}, true, 6, false, false, false},
 };
 
-// Deterministic pixels, identical on every build.
-struct Xorshift {
-    uint32_t state;
-    uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-    short in(int low, int high) { return static_cast<short>(low + next() % (high - low + 1)); }
-};
-
 std::vector<PIXEL_YC> make_frame(const Scenario& s, uint32_t seed)
 {
-    Xorshift random{seed * 2654435761u + 12345u};
-    std::vector<PIXEL_YC> frame(static_cast<size_t>(s.max_w) * s.h);
-    for (PIXEL_YC& p : frame) {
-        if (s.full_range)
-            p = {random.in(-32768, 32767), random.in(-32768, 32767), random.in(-32768, 32767)};
-        else
-            p = {random.in(0, 4096), random.in(-2048, 2048), random.in(-2048, 2048)};
-    }
-    return frame;
+    return random_frame(static_cast<size_t>(s.max_w) * s.h, s.full_range, seed);
 }
-
-struct Digest {
-    uint64_t value = 1469598103934665603ull;
-    void add(const void* data, size_t bytes)
-    {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < bytes; ++i)
-            value = (value ^ p[i]) * 1099511628211ull;
-    }
-    void add(int v) { add(&v, sizeof v); }
-};
 
 }  // namespace
 

@@ -4,6 +4,9 @@
 //
 //   norel_host PLUGIN.auf             descriptor check, then scenario digests
 //   norel_host PLUGIN.auf --describe  the settings as the editor lists them
+//   norel_host PLUGIN.auf --chain DECODER.auf
+//                                     both chained as the editor runs them,
+//                                     checked against the engine: digests
 #include <windows.h>
 
 #include <cstdio>
@@ -11,9 +14,25 @@
 #include <string>
 
 #include "host/filter.h"
+#include "tests/decode_chain.h"
 #include "tests/scenarios.h"
 
 static GetFilterTableFunction loaded_get_table = nullptr;
+
+// The DLL's GetFilterTable, or null after saying why not.
+static GetFilterTableFunction load_filter(const char* path, HMODULE* module)
+{
+    *module = LoadLibraryA(path);
+    if (*module == nullptr) {
+        std::fprintf(stderr, "norel_host: cannot load %s (error %lu)\n", path, GetLastError());
+        return nullptr;
+    }
+    auto get_table = reinterpret_cast<GetFilterTableFunction>(
+        reinterpret_cast<void*>(GetProcAddress(*module, "GetFilterTable")));
+    if (get_table == nullptr)
+        std::fprintf(stderr, "norel_host: %s exports no GetFilterTable\n", path);
+    return get_table;
+}
 
 static void describe(const FILTER_DLL* filter)
 {
@@ -30,20 +49,13 @@ static void describe(const FILTER_DLL* filter)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: norel_host PLUGIN.auf [--describe]\n");
+        std::fprintf(stderr, "usage: norel_host PLUGIN.auf [--describe | --chain DECODER.auf]\n");
         return 2;
     }
-    HMODULE module = LoadLibraryA(argv[1]);
-    if (module == nullptr) {
-        std::fprintf(stderr, "norel_host: cannot load %s (error %lu)\n", argv[1], GetLastError());
+    HMODULE module;
+    loaded_get_table = load_filter(argv[1], &module);
+    if (loaded_get_table == nullptr)
         return 1;
-    }
-    loaded_get_table = reinterpret_cast<GetFilterTableFunction>(
-        reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));
-    if (loaded_get_table == nullptr) {
-        std::fprintf(stderr, "norel_host: %s exports no GetFilterTable\n", argv[1]);
-        return 1;
-    }
     FILTER_DLL* filter = loaded_get_table();
     if (loaded_get_table() != filter) {
         std::fprintf(stderr, "norel_host: GetFilterTable answers different addresses\n");
@@ -52,6 +64,13 @@ int main(int argc, char** argv)
     int status = 0;
     if (argc > 2 && std::strcmp(argv[2], "--describe") == 0) {
         describe(filter);
+    } else if (argc > 3 && std::strcmp(argv[2], "--chain") == 0) {
+        HMODULE decoder_module;
+        const GetFilterTableFunction decoder = load_filter(argv[3], &decoder_module);
+        if (decoder == nullptr || run_decode_chain(loaded_get_table, decoder, stdout) == 0)
+            status = 1;
+        if (decoder_module != nullptr)
+            FreeLibrary(decoder_module);
     } else {
         const std::string mismatch = descriptor_mismatch(filter);
         if (!mismatch.empty()) {

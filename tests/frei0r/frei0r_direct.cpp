@@ -4,10 +4,12 @@
 // this byte for byte.
 //
 //   frei0r_direct W H [first=N] [left=N width=N top=N height=N shift=N freq=N
-//                 phase=N tff=0|1 composite=0|1 lpf=0|1 mono=0|1 show_range=0|1]
+//                 phase=N tff=0|1 composite=0|1 lpf=0|1 mono=0|1 show_range=0|1
+//                 decode=NAME chroma_bandwidth=NAME saturation=N hue=N
+//                 standard=ntsc|pal delay_line=0|1]
 //
-// Values are in the effects' own units. Fails if a pixel outside the
-// rectangle changed.
+// Values are in the effects' own units, the choices by name. Fails if a
+// pixel outside the rectangle changed.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,9 +36,28 @@ int main(int argc, char** argv)
         {"phase", &settings.phase}, {"tff", &settings.top_field_first},
         {"composite", &settings.composite}, {"lpf", &settings.lpf},
         {"mono", &settings.mono},   {"show_range", &settings.show_range},
+        {"saturation", &settings.decode.saturation}, {"hue", &settings.decode.hue},
+        {"delay_line", &settings.decode.delay_line},
         {"first", &first}};
+    struct Choice {
+        int32_t* field;
+        int32_t (*from_name)(const char*);
+    };
+    const std::map<std::string, Choice> choices = {
+        {"decode", {&settings.decode.mode, decode_mode_from_name}},
+        {"chroma_bandwidth", {&settings.decode.bandwidth, chroma_bandwidth_from_name}},
+        {"standard", {&settings.standard, colour_standard_from_name}}};
     for (int i = 3; i < argc; ++i) {
         const char* eq = std::strchr(argv[i], '=');
+        const auto choice = eq ? choices.find(std::string(argv[i], static_cast<size_t>(eq - argv[i]))) : choices.end();
+        if (choice != choices.end()) {
+            *choice->second.field = choice->second.from_name(eq + 1);
+            if (*choice->second.field < 0) {
+                std::fprintf(stderr, "frei0r_direct: unknown choice %s\n", argv[i]);
+                return 2;
+            }
+            continue;
+        }
         const auto field = eq ? fields.find(std::string(argv[i], static_cast<size_t>(eq - argv[i]))) : fields.end();
         if (field == fields.end()) {
             std::fprintf(stderr, "frei0r_direct: unknown setting %s\n", argv[i]);

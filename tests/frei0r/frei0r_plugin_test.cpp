@@ -49,6 +49,26 @@ struct Plugin {
         get(instance, &v, index);
         return v;
     }
+    // A choice, by name.
+    void set_text(f0r_instance_t instance, int index, const char* text) const
+    {
+        f0r_param_string value = const_cast<char*>(text);
+        set(instance, &value, index);
+    }
+    const char* text(f0r_instance_t instance, int index) const
+    {
+        const char* t = nullptr;
+        get(instance, &t, index);
+        return t;
+    }
+    // Every value as frei0r_settings takes it: a choice as its index.
+    void values(f0r_instance_t instance, double* values) const
+    {
+        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i)
+            values[i] = frei0r_params[i].choice_name != nullptr
+                            ? frei0r_choice(frei0r_params[i], text(instance, i))
+                            : value(instance, i);
+    }
 };
 
 const Plugin& plugin()
@@ -57,7 +77,8 @@ const Plugin& plugin()
     return loaded;
 }
 
-enum { LEFT, WIDTH, TOP, HEIGHT, SHIFT, FREQ, PHASE, TFF, COMPOSITE, LPF, MONO, SHOW_RANGE, FPS };
+enum { LEFT, WIDTH, TOP, HEIGHT, SHIFT, FREQ, PHASE, TFF, COMPOSITE, LPF, MONO, SHOW_RANGE, FPS,
+       CLOCK_MS, DECODE, BANDWIDTH, SATURATION, HUE, STANDARD, DELAY_LINE };
 
 std::vector<uint32_t> random_frame(size_t pixels, unsigned seed)
 {
@@ -86,10 +107,9 @@ TEST(Frei0rPlugin, LoadsWithEveryEntryPoint)
 
 // What the conversion and the effect chain give when applied to the whole
 // frame directly, for frame `number`.
-std::vector<uint32_t> direct(const std::vector<uint32_t>& in, int w, int h, const double* values,
-                             int number)
+std::vector<uint32_t> direct(const std::vector<uint32_t>& in, int w, int h,
+                             const EffectSettings& settings, int number)
 {
-    const EffectSettings settings = frei0r_settings(values);
     std::vector<PIXEL_YC> yc(in.size()), scratch(in.size());
     std::vector<uint32_t> out(in.size());
     const auto* rgba = reinterpret_cast<const RgbaPixel*>(in.data());
@@ -102,9 +122,10 @@ std::vector<uint32_t> direct(const std::vector<uint32_t>& in, int w, int h, cons
     return out;
 }
 
-// The plug-in gives what the conversion and the chain give directly; outside
-// the rectangle nothing changes; an empty rectangle or every effect off gives
-// the frame back bit for bit, alpha included.
+// The plug-in gives what the conversion and the chain give directly, the
+// decoder's looks among them; outside the rectangle nothing changes; an
+// empty rectangle or every effect off gives the frame back bit for bit,
+// alpha included.
 TEST(Frei0rPlugin, EqualsTheDirectComputationAndChangesOnlyTheRectangle)
 {
     const Plugin& p = plugin();
@@ -115,8 +136,13 @@ TEST(Frei0rPlugin, EqualsTheDirectComputationAndChangesOnlyTheRectangle)
         f0r_instance_t instance = p.construct(w, h);
         ASSERT_NE(instance, nullptr);
         std::uniform_real_distribution<double> unit(0.0, 1.0);
-        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i)
-            p.set_value(instance, i, i <= HEIGHT ? unit(random) * 0.004 : unit(random));
+        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i) {
+            if (frei0r_params[i].choice_name == nullptr)
+                p.set_value(instance, i, i <= HEIGHT ? unit(random) * 0.004 : unit(random));
+        }
+        p.set_text(instance, DECODE, decode_mode_name(int32_t(random() % 4)));
+        p.set_text(instance, BANDWIDTH, chroma_bandwidth_name(int32_t(random() % 2)));
+        p.set_text(instance, STANDARD, colour_standard_name(int32_t(random() % 2)));
         const bool effects_off = round % 3 == 0;
         if (effects_off) {
             for (int i : {COMPOSITE, LPF, MONO, SHOW_RANGE})
@@ -124,14 +150,14 @@ TEST(Frei0rPlugin, EqualsTheDirectComputationAndChangesOnlyTheRectangle)
             p.set_value(instance, SHIFT, 0.5);
         }
         p.set_value(instance, FPS, 30000.0 / 1001.0 / 100.0);
-        p.set_value(instance, FREI0R_PARAM_COUNT - 1, 0.0);
+        p.set_value(instance, CLOCK_MS, 0.0);
         const std::vector<uint32_t> in = random_frame(size_t(w) * h, round);
         std::vector<uint32_t> out(in.size());
         p.update(instance, round * 1001.0 / 30000.0, in.data(), out.data());
         double values[FREI0R_PARAM_COUNT];
-        for (int i = 0; i < FREI0R_PARAM_COUNT; ++i)
-            values[i] = p.value(instance, i);
-        ASSERT_TRUE(out == direct(in, int(w), int(h), values, round)) << "round " << round;
+        p.values(instance, values);
+        ASSERT_TRUE(out == direct(in, int(w), int(h), frei0r_settings(values), round))
+            << "round " << round;
 
         const int left = int(std::nearbyint(p.value(instance, LEFT) * 10000));
         const int top = int(std::nearbyint(p.value(instance, TOP) * 10000));
@@ -182,12 +208,55 @@ TEST(Frei0rPlugin, FrameNumberFollowsTheClock)
     EXPECT_NE(sequence[2], sequence[3]);  // the sequence does alternate
     EXPECT_EQ(sequence[2], sequence[4]);
     // A host whose clock counts milliseconds, told so.
-    p.set_value(seeking, FREI0R_PARAM_COUNT - 1, 1.0);
+    p.set_value(seeking, CLOCK_MS, 1.0);
     std::vector<uint32_t> out(in.size());
     p.update(seeking, 3 * 1001.0 / 30.0, in.data(), out.data());
     EXPECT_EQ(out, sequence[3]);
     p.destruct(in_sequence);
     p.destruct(seeking);
+}
+
+// The standard by name and the delay line reach the engine as the settings
+// they stand for: PAL's hue knob costs saturation with the delay line and
+// shows Hanover bars without it, NTSC's turns the hue.
+TEST(Frei0rPlugin, StandardAndDelayLineReachTheEngine)
+{
+    const Plugin& p = plugin();
+    const unsigned w = 96, h = 40;
+    const std::vector<uint32_t> in = random_frame(w * h, 11);
+    struct Case {
+        const char* standard;
+        double delay_line;
+        int32_t expected_standard, expected_delay_line;
+    };
+    const Case cases[] = {{"ntsc", 1.0, STANDARD_NTSC, 1},
+                          {"pal", 1.0, STANDARD_PAL, 1},
+                          {"pal", 0.2, STANDARD_PAL, 0}};
+    std::vector<std::vector<uint32_t>> outs;
+    for (const Case& c : cases) {
+        f0r_instance_t instance = p.construct(w, h);
+        p.set_value(instance, WIDTH, 1.0);
+        p.set_value(instance, HEIGHT, 1.0);
+        p.set_value(instance, COMPOSITE, 1.0);
+        p.set_text(instance, DECODE, "2line");
+        p.set_value(instance, HUE, 0.625);  // 45 degrees
+        p.set_text(instance, STANDARD, c.standard);
+        p.set_value(instance, DELAY_LINE, c.delay_line);
+        std::vector<uint32_t> out(in.size());
+        p.update(instance, 5 * 1001.0 / 30000.0, in.data(), out.data());
+        EffectSettings settings;
+        settings.width = settings.height = 10000;
+        settings.composite = 1;
+        settings.standard = c.expected_standard;
+        settings.decode.mode = DECODE_2LINE;
+        settings.decode.hue = 45;
+        settings.decode.delay_line = c.expected_delay_line;
+        EXPECT_TRUE(out == direct(in, int(w), int(h), settings, 5)) << c.standard << c.delay_line;
+        outs.push_back(out);
+        p.destruct(instance);
+    }
+    EXPECT_NE(outs[0], outs[1]);
+    EXPECT_NE(outs[1], outs[2]);
 }
 
 TEST(Frei0rPlugin, HostileUseIsHarmless)
@@ -218,6 +287,8 @@ TEST(Frei0rPlugin, HostileUseIsHarmless)
         f0r_instance_t instance = p.construct(size, size);
         ASSERT_NE(instance, nullptr) << size;
         for (int i = 0; i < FREI0R_PARAM_COUNT; ++i) {
+            if (frei0r_params[i].choice_name != nullptr)
+                continue;  // below
             for (const Case& c : cases) {
                 p.set_value(instance, i, c.given);
                 EXPECT_EQ(p.value(instance, i), c.kept) << "param " << i << " given " << c.given;
@@ -231,6 +302,26 @@ TEST(Frei0rPlugin, HostileUseIsHarmless)
         }
         p.set_value(instance, FREI0R_PARAM_COUNT, 0.5);
         p.set_value(instance, -1, 0.5);
+        // A choice keeps its name through anything but one of its names.
+        struct TextCase {
+            const char* given;
+            const char* kept;
+        };
+        const TextCase texts[] = {{"2line", "2line"}, {nullptr, "2line"}, {"3d", "2line"},
+                                  {"NOTCH", "2line"}, {"", "2line"},      {"narrow", "2line"},
+                                  {"notch ", "2line"}, {"off", "off"}};
+        for (const TextCase& t : texts) {
+            p.set_text(instance, DECODE, t.given);
+            EXPECT_STREQ(p.text(instance, DECODE), t.kept) << (t.given ? t.given : "(null)");
+        }
+        p.set(instance, nullptr, DECODE);
+        p.set_text(instance, BANDWIDTH, "notch");
+        EXPECT_STREQ(p.text(instance, BANDWIDTH), "wide");
+        for (const TextCase& t : {TextCase{"pal", "pal"}, {"PAL", "pal"}, {"secam", "pal"},
+                                  {nullptr, "pal"}, {"narrow", "pal"}, {"ntsc", "ntsc"}}) {
+            p.set_text(instance, STANDARD, t.given);
+            EXPECT_STREQ(p.text(instance, STANDARD), t.kept) << (t.given ? t.given : "(null)");
+        }
         p.destruct(instance);
     }
 }
@@ -262,9 +353,19 @@ TEST(Frei0rPlugin, KdenliveDescriptionMatchesTheParameters)
         p.param_info(&info, index);
         const Frei0rParam& own = frei0r_params[index];
         EXPECT_EQ(attribute(a, "name"), info.name);
+        const std::string type = attribute(a, "type");
+        if (info.type == F0R_PARAM_STRING) {
+            // A list of the choices by name.
+            EXPECT_EQ(type, "list") << info.name;
+            EXPECT_EQ(attribute(a, "default"), p.text(instance, index)) << info.name;
+            std::string names;
+            for (int i = 0; i < own.choice_count; ++i)
+                names += std::string(i ? ";" : "") + own.choice_name(i);
+            EXPECT_EQ(attribute(a, "paramlist"), names) << info.name;
+            continue;
+        }
         const double default_value = std::stod(attribute(a, "default"));
         EXPECT_NEAR(default_value, p.value(instance, index), 1e-6) << info.name;
-        const std::string type = attribute(a, "type");
         if (type == "fixed")
             continue;  // the host's clock setting: seconds in MLT
         if (info.type == F0R_PARAM_BOOL) {

@@ -38,16 +38,21 @@ colorspace=601
 PROFILE
 
 # name; the parameters in frei0r's order (left width top height shift freq
-# phase tff composite lpf mono show_range fps), empty for the defaults; the
-# same settings in the effects' own units.
+# phase tff composite lpf mono show_range fps, then optionally decode
+# chroma_bandwidth saturation hue standard delay_line), empty for the
+# defaults; the same settings in the effects' own units.
 cases=(
     "defaults;;"
     "composite_fractional_shift;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 0 0 0.2997003;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1"
     "lpf_off_mono_whole_shift;0.01 0.1 0 1 0.4375 0.938667 0.5 1 0 0 1 0 0.2997003;left=100 width=1000 top=0 height=10000 shift=-32 lpf=0 mono=1"
     "show_range;0.005 0.01 0.002 0.01 0.5 0.938667 0.5 1 0 1 0 1 0.2997003;left=50 width=100 top=20 height=100 show_range=1"
+    "decoded_notch;0 0.032 0 0.024 0.5 0.938667 0.5 1 1 1 0 0 0.2997003 notch wide 0.6 0.55;width=320 height=240 composite=1 decode=notch saturation=120 hue=18"
+    "decoded_3line_narrow_mono;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 1 0 0.2997003 3line narrow 0.5 0.5;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 mono=1 decode=3line chroma_bandwidth=narrow"
+    "decoded_pal_simple_2line_turned;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 0 0 0.2997003 2line wide 0.6 0.625 pal 0;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 decode=2line saturation=120 hue=45 standard=pal delay_line=0"
 )
-names=(left width top height shift freq phase tff composite lpf mono show_range fps)
-bools=" tff composite lpf mono show_range "
+names=(left width top height shift freq phase tff composite lpf mono show_range fps
+       decode chroma_bandwidth saturation hue standard delay_line)
+bools=" tff composite lpf mono show_range delay_line "
 
 failed=0
 check() {  # host case [expected]
@@ -76,23 +81,25 @@ for entry in "${cases[@]}"; do
     "$direct" "$w" "$h" $settings <"$work/in.rgba" >"$work/expected.rgba"
     read -r -a v <<<"$values"
 
-    # ffmpeg: parameters by position, bools as y/n; its clock counts milliseconds.
+    # ffmpeg: parameters by position, bools as y/n; its clock counts
+    # milliseconds, which clock_ms, after fps, tells the plug-in.
     ff=norel
     gst=() melt=()
     if [ ${#v[@]} -gt 0 ]; then
         ff_list=()
-        for i in "${!names[@]}"; do
+        for i in "${!v[@]}"; do
             n=${names[$i]}
             if [[ $bools == *" $n "* ]]; then
                 ff_list+=("$([ "${v[$i]}" = 1 ] && echo y || echo n)")
                 gst+=("${n//_/-}=$([ "${v[$i]}" = 1 ] && echo true || echo false)")
             else
                 ff_list+=("${v[$i]}")
-                gst+=("$n=${v[$i]}")
+                gst+=("${n//_/-}=${v[$i]}")
             fi
             melt+=("$n=${v[$i]}")
+            [ "$n" = fps ] && ff_list+=(y)
         done
-        ff="norel:$(IFS='|'; echo "${ff_list[*]}")|y"
+        ff="norel:$(IFS='|'; echo "${ff_list[*]}")"
     fi
     ffmpeg -v error -y -f rawvideo -pix_fmt rgba -s "${w}x${h}" -r 30000/1001 -i "$work/in.rgba" \
         -vf "frei0r=$ff" -f rawvideo -pix_fmt rgba "$work/ffmpeg.rgba"

@@ -1,0 +1,157 @@
+#include "plugin_decode/decode_filter.h"
+
+#include <cstring>
+
+#include "effects/frame_effects.h"
+#include "effects/region.h"
+#include "plugin/driver.h"
+
+namespace {
+
+// Labels are code page 932 bytes written as escapes, as norel2's are.
+const char* track_names[DECODE_TRACK_COUNT] = {
+    "Y/C\x95\xAA\x97\xA3",                  // Y/C分離: 1 notch, 2 2line, 3 3line, 4 3d
+    "\x90\x46\x82\xCC\x94\x5A\x82\xB3",     // 色の濃さ: saturation in percent
+    "\x90\x46\x8D\x87\x82\xA2",             // 色合い: hue in degrees
+};
+// The separation's values are the engine's DecodeMode numbers.
+int track_defaults[DECODE_TRACK_COUNT] = {DECODE_NOTCH, 100, 0};
+int track_minimums[DECODE_TRACK_COUNT] = {DECODE_NOTCH, saturation_min, hue_min};
+int track_maximums[DECODE_TRACK_COUNT] = {DECODE_3D, saturation_max, hue_max};
+
+const char* check_names[DECODE_CHECK_COUNT] = {
+    "\x8B\xB7\x91\xD1\x88\xE6",  // 狭帯域: the narrow chroma low-pass
+};
+int check_defaults[DECODE_CHECK_COUNT] = {0};
+
+// The editor calls its filters from one thread, one frame at a time.
+struct DecodeFilterState {
+    SubcarrierTables carrier;
+    DecoderState decoder;
+};
+DecodeFilterState decode_state;
+
+const FILTER* find_encoder(const EXFUNC* exfunc, void* editp)
+{
+    SYS_INFO info = {};
+    if (!exfunc->get_sys_info(editp, &info))
+        return nullptr;
+    for (int i = 0; i < info.filter_n; ++i) {
+        const FILTER* filter = exfunc->get_filterp(i);
+        if (filter != nullptr && filter->name != nullptr &&
+            std::strcmp(filter->name, encoder_filter_name) == 0)
+            return filter;
+    }
+    return nullptr;
+}
+
+// norel2's settings as its record holds them, or its defaults when it is not
+// loaded. False when norel2 leaves no carrier in this frame: switched off,
+// "C/Y" off, "合成モード" on, or showing its rectangle in the preview.
+bool encoder_settings(FILTER* fp, FILTER_PROC_INFO* fpip, EffectSettings* settings)
+{
+    *settings = EffectSettings();  // norel2's defaults
+    settings->composite = 1;
+    const FILTER* encoder = find_encoder(fp->exfunc, fpip->editp);
+    if (encoder == nullptr)
+        return true;
+    if (!fp->exfunc->is_filter_active(const_cast<FILTER*>(encoder)) || encoder->track == nullptr ||
+        encoder->check == nullptr || encoder->track_n < TRACK_COUNT ||
+        encoder->check_n < CHECK_COUNT)
+        return false;
+    *settings = editor_settings(encoder->track, encoder->check);
+    if (!settings->composite || encoder->check[CHECK_COMPOSE])
+        return false;
+    // As norel2 does: "範囲表示" only while previewing.
+    if (settings->show_range && !fp->exfunc->is_saving(fpip->editp))
+        return false;
+    settings->show_range = 0;
+    return true;
+}
+
+DecodeSettings own_settings(const FILTER* fp)
+{
+    DecodeSettings decode;
+    decode.mode = fp->track[DECODE_TRACK_MODE];
+    decode.saturation = fp->track[DECODE_TRACK_SATURATION];
+    decode.hue = fp->track[DECODE_TRACK_HUE];
+    decode.bandwidth = fp->check[DECODE_CHECK_NARROW] ? CHROMA_NARROW : CHROMA_WIDE;
+    // A damaged project may hold anything.
+    return clamp_decode_settings(decode);
+}
+
+// The frame comb's partner as the filters before this one left it; null
+// (the frame decodes as "3line") at the clip's start or when the host cannot
+// give it in this frame's size.
+const PIXEL_YC* comb_partner(FILTER* fp, FILTER_PROC_INFO* fpip, const EffectSettings* settings)
+{
+    const int32_t n = comb_partner_frame(settings, fpip->frame);
+    if (n < 0 || n >= fpip->frame)
+        return nullptr;
+    if (!fp->exfunc->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->h, 2, 0))
+        return nullptr;
+    int w = -1, h = -1;
+    const PIXEL_YC* partner = fp->exfunc->get_ycp_filtering_cache_ex(fp, fpip->editp, n, &w, &h);
+    return partner != nullptr && w == fpip->w && h == fpip->h ? partner : nullptr;
+}
+
+BOOL decode_filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
+{
+    EffectSettings settings;
+    if (!encoder_settings(fp, fpip, &settings))
+        return TRUE;
+    settings.decode = own_settings(fp);
+    const FilterRect rect = effect_rect(&settings, fpip->w, fpip->h, fpip->max_w);
+    if (settings.decode.mode == DECODE_OFF || rect_is_empty(&rect))
+        return TRUE;
+    if (!build_subcarrier_tables(&decode_state.carrier, settings.freq, settings.phase, fpip->w,
+                                 fpip->max_w))
+        return FALSE;
+    const PIXEL_YC* partner =
+        settings.decode.mode == DECODE_3D ? comb_partner(fp, fpip, &settings) : nullptr;
+    if (!decode_composite(&decode_state.decoder, &settings.decode, settings.freq,
+                          &decode_state.carrier, carrier_flags(&settings, fpip->frame),
+                          fpip->ycp_edit, partner, &rect))
+        return FALSE;
+    // A monochrome set: norel2's "MONO" drops the decoded colour.
+    if (settings.mono)
+        strip_chroma(fpip->ycp_edit, &rect);
+    return TRUE;
+}
+
+BOOL decode_filter_exit(FILTER*)
+{
+    release_subcarrier_tables(&decode_state.carrier);
+    release_decoder_state(&decode_state.decoder);
+    return TRUE;
+}
+
+// Every field not set here is zero; the host fills track, check, exfunc and
+// its own fields.
+FILTER_DLL make_descriptor()
+{
+    FILTER_DLL filter = {};
+    // After every other filter, norel2 among them.
+    filter.flag = FILTER_FLAG_EX_INFORMATION | FILTER_FLAG_PRIORITY_LOWEST;
+    filter.name = "norel2 decode";
+    filter.track_n = DECODE_TRACK_COUNT;
+    filter.track_name = track_names;
+    filter.track_default = track_defaults;
+    filter.track_s = track_minimums;
+    filter.track_e = track_maximums;
+    filter.check_n = DECODE_CHECK_COUNT;
+    filter.check_name = check_names;
+    filter.check_default = check_defaults;
+    filter.func_proc = decode_filter_proc;
+    filter.func_exit = decode_filter_exit;
+    filter.information = "norel2 decode version " NOREL_VERSION ": the television after norel2's C/Y";
+    return filter;
+}
+FILTER_DLL descriptor = make_descriptor();
+
+}  // namespace
+
+FILTER_DLL* decode_filter_table()
+{
+    return &descriptor;
+}
