@@ -593,6 +593,8 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
         for (int i = count - 1; i >= 0; --i)
             run.progress.frames(next - i, run.progress_total);
     }
+    // A still alone leaves the rest of the clip undecoded.
+    decoded.cancel();
     jobs.close();
     crew.finish();
     if (run.still_writer && !still_seen)
