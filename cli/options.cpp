@@ -111,6 +111,44 @@ int parse_in_range(const std::string& option, const std::string& text, int minim
     return value;
 }
 
+// The television after "C/Y": the command line's own settings, not the
+// editor's. Each takes a value.
+struct DecoderOption {
+    const char* name;
+    const char* value;  // what --help shows for the value
+    const char* meaning;
+};
+
+const DecoderOption decoder_options[] = {
+    {"decode", "MODE", "show the colour again: notch, 2line, 3line or 3d; default off"},
+    {"chroma-bandwidth", "B", "wide (about 1.3 MHz) or narrow (0.5 MHz) chroma; default wide"},
+    {"saturation", "N", "colour in percent, 0 to 200; default 100"},
+    {"hue", "N", "tint in degrees, -180 to 180; default 0"},
+};
+
+// Sets the decoder option `name` to `value`; false for a name that is none.
+bool set_decoder_option(const std::string& name, const std::string& value, Options& options)
+{
+    if (name == "decode") {
+        const int32_t mode = decode_mode_from_name(value.c_str());
+        if (mode < 0)
+            throw UsageError("--decode: '" + value + "' is not a decoder; choose notch, 2line, 3line, 3d or off");
+        options.decode.mode = mode;
+    } else if (name == "chroma-bandwidth") {
+        const int32_t bandwidth = chroma_bandwidth_from_name(value.c_str());
+        if (bandwidth < 0)
+            throw UsageError("--chroma-bandwidth: '" + value + "' is neither wide nor narrow");
+        options.decode.bandwidth = bandwidth;
+    } else if (name == "saturation") {
+        options.decode.saturation = parse_in_range(name, value, saturation_min, saturation_max);
+    } else if (name == "hue") {
+        options.decode.hue = parse_in_range(name, value, hue_min, hue_max);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void parse_size(const std::string& text, Options& options)
 {
     int width = 0, height = 0;
@@ -150,7 +188,8 @@ int64_t parse_time(const std::string& option, const std::string& text)
 
 // Built-in looks, in the format of a preset file.
 const std::pair<const char*, const char*> named_presets[] = {
-    {"composite", "cy on\nshift 8\n"},
+    {"composite", "cy on\nshift 8\ndecode notch\n"},
+    {"composite-signal", "cy on\nshift 8\n"},
     {"mono", "mono on\nshift 8\n"},
     {"field-shift", "shift 8\n"},
     {"clean", "shift 0\nlpf off\n"},
@@ -202,6 +241,7 @@ void apply_preset(const std::string& text, const std::string& origin, Options& o
                 known = true;
             }
         }
+        known = known || set_decoder_option(name, value, options);
         if (!known)
             throw UsageError(where + "unknown setting '" + name + "'");
     }
@@ -273,8 +313,8 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
     int64_t duration = 0;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
-        if (!options_ended && (argument == "-h" || argument == "-y"))
-            argument = argument == "-h" ? "--help" : "--overwrite";
+        if (!options_ended && (argument == "-h" || argument == "-y" || argument == "-q"))
+            argument = argument == "-h" ? "--help" : argument == "-y" ? "--overwrite" : "--quiet";
         if (options_ended || argument == "-" || argument.rfind("--", 0) != 0) {
             if (!options_ended && argument.size() > 1 && argument[0] == '-')
                 throw UsageError("unknown option " + argument);
@@ -336,6 +376,13 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
                 known = true;
             }
         }
+        for (const DecoderOption& decoder : decoder_options) {
+            if (name == decoder.name) {
+                set_decoder_option(name, value(), options);
+                filter_options_seen.push_back(name);
+                known = true;
+            }
+        }
         if (known)
             continue;
         if (name == "help") {
@@ -353,6 +400,8 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
             filter_options_seen.push_back(name);
         } else if (name == "crf") {
             options.crf = parse_in_range(name, value(), 0, 51);
+        } else if (name == "threads") {
+            options.threads = parse_in_range(name, value(), 1, most_threads);
         } else if (name == "codec") {
             options.codec = value();
             const AVCodec* codec = avcodec_find_encoder_by_name(options.codec.c_str());
@@ -420,6 +469,8 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
     }
     if (!synthesis_options_seen.empty())
         throw UsageError("--" + synthesis_options_seen.front() + " applies to --synthesize only");
+    if (options.decode.mode != DECODE_OFF && !options.check[CHECK_CY])
+        throw UsageError("--decode decodes the composite signal that --cy makes; give --cy too");
     if (positional.empty() && !options.save_preset.empty())
         return options;  // only the preset is written
     const size_t wanted_min = options.still_frame >= 0 ? 1 : 2;
@@ -445,6 +496,10 @@ std::string preset_text(const Options& options)
         if (index != CHECK_TFF || options.field_order_given)
             text += std::string(name) + (options.check[index] ? " on\n" : " off\n");
     }
+    text += std::string("decode ") + decode_mode_name(options.decode.mode) + "\n";
+    text += std::string("chroma-bandwidth ") + chroma_bandwidth_name(options.decode.bandwidth) + "\n";
+    text += "saturation " + std::to_string(options.decode.saturation) + "\n";
+    text += "hue " + std::to_string(options.decode.hue) + "\n";
     return text;
 }
 
@@ -491,9 +546,14 @@ std::string help_text(const FILTER_DLL* filter)
         names += std::string(names.empty() ? "" : ", ") + preset.first;
     text +=
         "\n"
+        "Television (the command line's own: it decodes what --cy encodes):\n";
+    for (const DecoderOption& decoder : decoder_options)
+        text += "  " + padded("--" + std::string(decoder.name) + " " + decoder.value, 21) + decoder.meaning + "\n";
+    text +=
+        "\n"
         "Looks:\n"
-        "  --preset NAME|FILE   start from a look (" + names + ")\n"
-        "                       or a preset file; the options given beside it override it\n"
+        "  --preset NAME|FILE   start from a look or a preset file; the options given\n"
+        "                       beside it override it. Looks: " + names + "\n"
         "  --save-preset FILE   write the filter settings as a preset file\n"
         "\n"
         "Input:\n"
@@ -510,8 +570,9 @@ std::string help_text(const FILTER_DLL* filter)
         "  --codec NAME         video encoder, such as libx264, ffv1, prores_ks or libvpx-vp9\n"
         "  --pix-fmt F          output pixel format, such as yuv422p10le\n"
         "  --crf N              H.264 and VP9 quality, 0 (lossless) to 51; default 18\n"
+        "  --threads N          filter on N threads; default one a core\n"
         "  -y                   overwrite an existing OUTPUT\n"
-        "  --quiet              no progress line\n"
+        "  -q, --quiet          no progress line\n"
         "  --verbose            show FFmpeg's own warnings\n"
         "  -h, --help           this text\n"
         "  --version            the program's version\n"

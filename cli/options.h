@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/av.h"
+#include "effects/composite_decoder.h"
 #include "host/filter.h"
 
 // A command line that cannot be carried out; the user is pointed at --help.
@@ -35,12 +36,15 @@ struct Options {
     // others cover the whole picture.
     std::vector<bool> track_given;
     bool field_order_given = false;  // --tff or --bff: the input's field order is not used
+    // The television after "C/Y": the command line's own, not the editor's.
+    DecodeSettings decode;
 
     bool preview = false;  // the editor previews instead of saving: is_saving answers no
     bool compare = false;  // source and result side by side
     bool quiet = false;    // no progress line
     bool verbose = false;  // FFmpeg's own warnings too
     int crf = 18;          // H.264 and VP9 quality
+    int threads = 0;       // filter threads; 0 for one a core
     bool overwrite = false;  // -y: an existing output is replaced
     bool no_audio = false;
     bool strict = false;     // a truncated or damaged input is refused
@@ -70,6 +74,9 @@ std::string preset_text(const Options& options);
 // The largest rectangle edge or size the command line takes: more than any
 // picture, since the filter cuts the rectangle to the picture.
 constexpr int largest_rectangle = 65536;
+
+// The most filter threads --threads takes.
+constexpr int most_threads = 256;
 
 // A label of the descriptor, in code page 932, as UTF-8.
 std::string label_as_utf8(const char* cp932);

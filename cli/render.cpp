@@ -5,19 +5,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <thread>
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 }
 
 #include "cli/audio.h"
 #include "cli/clip.h"
 #include "cli/encode.h"
+#include "cli/frame_filter.h"
 #include "cli/host_services.h"
 #include "cli/pipeline.h"
 #include "plugin/driver.h"
@@ -70,10 +74,73 @@ void refuse_input(const std::string& path, const std::string& display_name, cons
         throw Failure(display_name + ": is the input; choose another output");
 }
 
-// The filter's output for a frame, in the source's format and colour tags.
-FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source)
+// Buffers for the pictures of one format and size, taken by the workers
+// and back in the pool once the encoder has let go of them, so that their
+// pages are touched once and not for every frame.
+class PicturePool {
+public:
+    PicturePool(AVPixelFormat format, int width, int height) : format_(format), width_(width), height_(height)
+    {
+        // Rows 64-byte aligned, and spare bytes after the last, as
+        // av_frame_get_buffer lays them out for encoders that read ahead.
+        if (av_image_fill_linesizes(linesize_, format, FFALIGN(width, 64)) < 0)
+            throw std::bad_alloc();
+        ptrdiff_t linesizes[4];
+        for (int p = 0; p < 4; ++p) {
+            linesize_[p] = FFALIGN(linesize_[p], 64);
+            linesizes[p] = linesize_[p];
+        }
+        if (av_image_fill_plane_sizes(plane_size_, format, height, linesizes) < 0)
+            throw std::bad_alloc();
+        size_t total = 64;
+        for (size_t size : plane_size_)
+            total += size;
+        pool_ = av_buffer_pool_init(total, nullptr);
+        if (pool_ == nullptr)
+            throw std::bad_alloc();
+    }
+    ~PicturePool() { av_buffer_pool_uninit(&pool_); }
+    PicturePool(const PicturePool&) = delete;
+    PicturePool& operator=(const PicturePool&) = delete;
+
+    bool fits(const AVFrame* picture) const
+    {
+        return picture->format == format_ && picture->width == width_ && picture->height == height_;
+    }
+
+    FramePtr take()
+    {
+        FramePtr picture = make_frame();
+        picture->format = format_;
+        picture->width = width_;
+        picture->height = height_;
+        picture->buf[0] = av_buffer_pool_get(pool_);
+        if (picture->buf[0] == nullptr)
+            throw std::bad_alloc();
+        uint8_t* data = picture->buf[0]->data;
+        for (int p = 0; p < 4 && plane_size_[p] > 0; ++p) {
+            picture->data[p] = data;
+            picture->linesize[p] = linesize_[p];
+            data += plane_size_[p];
+        }
+        return picture;
+    }
+
+private:
+    AVPixelFormat format_;
+    int width_, height_;
+    int linesize_[4] = {};
+    size_t plane_size_[4] = {};
+    AVBufferPool* pool_ = nullptr;
+};
+
+// The filter's output for a frame, in the source's format and colour tags,
+// in a picture of `pool` where there is one.
+FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source, PicturePool* pool = nullptr)
 {
-    FramePtr result = make_picture(static_cast<AVPixelFormat>(source->format), source->width, source->height);
+    FramePtr result = pool != nullptr && pool->fits(source) ? pool->take()
+                                      : make_picture(static_cast<AVPixelFormat>(source->format), source->width,
+                                                     source->height);
     av_frame_copy_props(result.get(), source);
     yc_to_yuv(yuv_layout_of(source), yc, source->width, source->width, source->height, planes_of(result.get()));
     return result;
@@ -270,10 +337,269 @@ void note_audio_left_out(const Options& options, const std::string& output_name,
         std::fprintf(stderr, "norel: %s: %s; the input's audio was not written\n", output_name.c_str(), why);
 }
 
+// Says when the input's rotation has no place in the output. FFmpeg 5.1's
+// Matroska writer cannot carry a display matrix.
+void note_rotation_left_out(const std::string& output_name, const std::string& output, const AVStream* video)
+{
+    int32_t identity[9];
+    av_display_rotation_set(identity, 0);
+    bool rotated = false;
+    for (int i = 0; i < video->nb_side_data; ++i) {
+        const AVPacketSideData& side = video->side_data[i];
+        rotated = rotated || (side.type == AV_PKT_DATA_DISPLAYMATRIX && side.size >= sizeof identity &&
+                              std::memcmp(side.data, identity, sizeof identity) != 0);
+    }
+    if (!rotated)
+        return;
+    const OutputKind kind = output_kind(output, output_name);
+    const char* why = kind == OutputKind::Matroska || kind == OutputKind::Webm ? "this Matroska writer holds no rotation"
+                      : kind == OutputKind::Y4m                                 ? "YUV4MPEG2 holds no rotation"
+                      : kind == OutputKind::Png || kind == OutputKind::PngSequence ? "PNG images hold no rotation"
+                                                                                  : nullptr;
+    if (why != nullptr)
+        std::fprintf(stderr, "norel: %s: %s; the input's rotation was not written\n", output_name.c_str(), why);
+}
+
 std::string past_the_end(const std::string& input_name, int frames, int still_frame)
 {
     return input_name + ": has " + std::to_string(frames) + " frames; --still " + std::to_string(still_frame) +
            " is past its end";
+}
+
+// What both ways of running the filter share.
+struct Run {
+    const Options& options;
+    const std::string& input_name;
+    VideoDecoder& decoder;
+    const std::vector<int>& track;
+    const std::vector<int>& check;
+    VideoWriter* clip_writer;
+    VideoWriter* still_writer;
+    ProgressLine& progress;
+    int progress_total;
+};
+
+// Through the plug-in's own entry point, as the editor calls it: one frame
+// after another on this thread. Compose mode, which only pastes, and any
+// filter but ours run here. `frame_count` is the clip's length counted
+// beforehand, or -1. Returns the frames seen.
+int filter_through_host(const Run& run, FILTER_DLL* (*get_table)(), const std::string& path, bool composes,
+                        int frame_count)
+{
+    const Options& options = run.options;
+    const VideoInfo& info = run.decoder.info();
+    // PIXEL_YC frame buffers go round from the decode thread through the
+    // filter to the encode thread and back.
+    BufferPool frame_buffers;
+    ClipWindow window(run.decoder, frame_count, run.input_name, frame_buffers);
+    std::unique_ptr<SourceFrames> source;
+    if (composes)
+        source = std::make_unique<SourceFrames>(path, run.input_name, options.span);
+    PluginHost host(get_table, info.width, info.height, info.width);
+    std::copy(run.track.begin(), run.track.end(), host.track().begin());
+    std::copy(run.check.begin(), run.check.end(), host.check().begin());
+    host.services().saving = !options.preview;
+    host.services().lend_copies = false;
+    std::exception_ptr service_failure;
+    serve_frames(host.services(), window, source.get(), service_failure);
+
+    EncodeThread encoder(run.clip_writer, run.still_writer, options.compare, frame_buffers);
+    // The filter works on the decoded frame's own buffer, which then goes to
+    // the encoder; only where it pairs fields (60FPS) may it still ask for
+    // this frame as decoded, so there it works on a copy.
+    const bool shows_range = run.check[CHECK_SHOW_RANGE] && options.preview;
+    const bool pairs_fields = run.check[CHECK_60FPS] && !run.check[CHECK_COMPOSE] && !shows_range;
+    const size_t frame_pixels = static_cast<size_t>(info.width) * info.height;
+    const int last_frame = run.clip_writer ? INT_MAX : options.still_frame;
+    bool still_written = false;
+    while (window.advance() && window.current() <= last_frame) {
+        stop_if_requested();
+        const int n = window.current();
+        if (run.clip_writer || n == options.still_frame) {
+            std::vector<PIXEL_YC> frame;
+            if (pairs_fields) {
+                frame = frame_buffers.take();
+                frame.assign(window.yc(n), window.yc(n) + frame_pixels);
+            } else {
+                frame = window.take_yc(n);
+            }
+            const BOOL good = host.process(n, window.known_length(), frame.data());
+            if (service_failure)
+                std::rethrow_exception(service_failure);
+            if (!good)
+                throw Failure(run.input_name + ": frame " + std::to_string(n) +
+                              ": the filter reported the frame as failed");
+            FramePtr source_picture(av_frame_clone(window.picture(n)));
+            if (!source_picture)
+                throw std::bad_alloc();
+            encoder.write({std::move(frame), std::move(source_picture), run.clip_writer != nullptr,
+                           n == options.still_frame});
+            still_written = still_written || n == options.still_frame;
+        }
+        run.progress.frames(n + 1, run.progress_total);
+    }
+    if (run.still_writer && !still_written)
+        throw Failure(past_the_end(run.input_name, window.known_length(), options.still_frame));
+    encoder.finish();
+    host.finish();
+    return window.current() + 1;
+}
+
+// A frame, or where fields are paired the two frames of a pair, with what
+// becomes of each: written to the output or the still, or only chained for
+// a later frame's frame comb.
+struct Job {
+    long number = 0;  // its place in the output
+    int first = 0;
+    int count = 0;
+    FramePtr pictures[2];
+    bool written[2] = {};
+    bool chained[2] = {};
+};
+
+struct Written {
+    FramePtr picture;
+    bool to_clip;
+    bool to_still;
+};
+
+// The frames of a job filtered and converted back on a worker thread; false
+// when the run was cancelled meanwhile.
+bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], const Run& run,
+                PicturePool& pictures, std::vector<Written>& written)
+{
+    const bool pairs = pairs_fields(filter.settings());
+    for (int i = 0; i < job.count; ++i) {
+        if (job.chained[i] || pairs)
+            picture_to_yc(job.pictures[i].get(), yc[i]);
+    }
+    if (pairs) {
+        // The last frame of an odd clip is paired with itself.
+        filter.weave(job.first, yc[0].data(), yc[job.count - 1].data());
+        if (job.count == 2)
+            filter.weave(job.first + 1, yc[1].data(), yc[0].data());
+    }
+    for (int i = 0; i < job.count; ++i) {
+        if (job.chained[i])
+            filter.chain(job.first + i, yc[i].data());
+    }
+    for (int i = 0; i < job.count; ++i) {
+        if (!job.written[i])
+            continue;
+        if (!filter.finish(job.first + i, yc[i].data()))
+            return false;
+        const AVFrame* source = job.pictures[i].get();
+        FramePtr picture = result_picture(yc[i].data(), source, &pictures);
+        if (run.options.compare)
+            picture = side_by_side(source, picture.get());
+        written.push_back(
+            {std::move(picture), run.clip_writer != nullptr, job.first + i == run.options.still_frame});
+    }
+    return true;
+}
+
+// Our own filter on the engine directly, on `threads` threads at once:
+// frames are decoded in order on one thread, converted, filtered and
+// converted back on the workers, a job each, and written in order on one
+// more. Returns the frames seen.
+int filter_on_every_core(const Run& run, const EffectSettings& settings, int threads)
+{
+    const Options& options = run.options;
+    const VideoInfo& info = run.decoder.info();
+    PicturePool pictures(info.format, info.width, info.height);
+    CompositeSignals signals;
+    BoundedQueue<FramePtr> decoded(2);
+    BoundedQueue<Job> jobs(static_cast<size_t>(threads));
+    // Jobs handed out and not yet written: a few beyond one a thread.
+    InOrder<std::vector<Written>> results(static_cast<size_t>(threads) + 2);
+    Crew crew([&] {
+        decoded.cancel();
+        jobs.cancel();
+        results.cancel();
+        signals.cancel();
+    });
+
+    crew.start(
+        [&] {
+            while (FramePtr picture = run.decoder.next()) {
+                if (!decoded.push(std::move(picture)))
+                    return;
+            }
+        },
+        [&] { decoded.close(); });
+    std::atomic<int> working(threads);
+    for (int t = 0; t < threads; ++t) {
+        crew.start(
+            [&] {
+                FrameFilter filter(settings, info.width, info.height, &signals);
+                std::vector<PIXEL_YC> yc[2];
+                while (std::optional<Job> job = jobs.pop()) {
+                    std::vector<Written> written;
+                    if (!filter_job(*job, filter, yc, run, pictures, written))
+                        return;
+                    results.put(job->number, std::move(written));
+                }
+            },
+            [&] {
+                if (--working == 0)
+                    results.close();
+            });
+    }
+    crew.start([&] {
+        while (std::optional<std::vector<Written>> written = results.pop()) {
+            for (const Written& w : *written) {
+                if (w.to_clip)
+                    run.clip_writer->write(w.picture.get());
+                if (w.to_still)
+                    run.still_writer->write(w.picture.get());
+            }
+        }
+    });
+
+    const bool pairs = pairs_fields(settings);
+    const int still = options.still_frame;
+    const int last_frame = run.clip_writer ? INT_MAX : still;
+    // A still alone needs its frame comb partner chained too.
+    const int still_partner = uses_frame_comb(settings) && still >= 0 ? comb_partner_frame(&settings, still) : -1;
+    int next = 0;
+    bool still_seen = false;
+    while (next <= last_frame) {
+        stop_if_requested();
+        Job job;
+        job.first = next;
+        for (int i = 0; i < (pairs ? 2 : 1); ++i) {
+            std::optional<FramePtr> picture = decoded.pop();
+            if (!picture)
+                break;
+            job.pictures[job.count++] = std::move(*picture);
+        }
+        if (job.count == 0)
+            break;
+        bool filtered = false;
+        for (int i = 0; i < job.count; ++i) {
+            const int n = next + i;
+            job.written[i] = run.clip_writer != nullptr || n == still;
+            job.chained[i] = job.written[i] || n == still_partner;
+            filtered = filtered || job.chained[i];
+            still_seen = still_seen || n == still;
+        }
+        const int count = job.count;
+        next += count;
+        if (filtered) {
+            job.number = results.reserve();
+            if (job.number < 0 || !jobs.push(std::move(job)))
+                break;  // a thread failed: finish() says why
+        }
+        for (int i = count - 1; i >= 0; --i)
+            run.progress.frames(next - i, run.progress_total);
+    }
+    // A still alone leaves the rest of the clip undecoded.
+    decoded.cancel();
+    jobs.close();
+    crew.finish();
+    if (run.still_writer && !still_seen)
+        throw Failure(past_the_end(run.input_name, next, still));
+    return next;
 }
 
 }  // namespace
@@ -318,6 +644,7 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     if (!options.output.empty()) {
         clip_writer = open_writer(options.output, output_name, settings);
         note_audio_left_out(options, output_name, settings);
+        note_rotation_left_out(output_name, options.output, settings.input_video);
     }
     if (options.still_frame >= 0) {
         EncodeSettings still = settings;
@@ -338,68 +665,25 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
         if (still_writer && options.still_frame >= frame_count)
             throw Failure(past_the_end(input_name, frame_count, options.still_frame));
     }
-
-    // PIXEL_YC frame buffers go round from the decode thread through the
-    // filter to the encode thread and back.
-    BufferPool frame_buffers;
-    ClipWindow window(decoder, frame_count, input_name, frame_buffers);
-    std::unique_ptr<SourceFrames> source;
-    if (composes)
-        source = std::make_unique<SourceFrames>(path, input_name, options.span);
-    PluginHost host(get_table, info.width, info.height, info.width);
-    std::copy(track.begin(), track.end(), host.track().begin());
-    std::copy(check.begin(), check.end(), host.check().begin());
-    host.services().saving = !options.preview;
-    host.services().lend_copies = false;
-    std::exception_ptr service_failure;
-    serve_frames(host.services(), window, source.get(), service_failure);
-
-    // func_proc runs here, on this thread only, one frame after another.
-    EncodeThread encoder(clip_writer.get(), still_writer.get(), options.compare, frame_buffers);
-    // The filter works on the decoded frame's own buffer, which then goes to
-    // the encoder; only where it pairs fields (60FPS) may it still ask for
-    // this frame as decoded, so there it works on a copy.
-    const bool pairs_fields = check[CHECK_60FPS] && !check[CHECK_COMPOSE] && !shows_range;
-    const size_t frame_pixels = static_cast<size_t>(info.width) * info.height;
-    const int last_frame = clip_writer ? INT_MAX : options.still_frame;
     const int progress_total = frame_count >= 0 ? frame_count
                                : clip_writer    ? estimated_frames(decoder, options.span)
                                                 : options.still_frame + 1;
-    bool still_written = false;
-    while (window.advance() && window.current() <= last_frame) {
-        stop_if_requested();
-        const int n = window.current();
-        if (clip_writer || n == options.still_frame) {
-            std::vector<PIXEL_YC> frame;
-            if (pairs_fields) {
-                frame = frame_buffers.take();
-                frame.assign(window.yc(n), window.yc(n) + frame_pixels);
-            } else {
-                frame = window.take_yc(n);
-            }
-            const BOOL good = host.process(n, window.known_length(), frame.data());
-            if (service_failure)
-                std::rethrow_exception(service_failure);
-            if (!good)
-                throw Failure(input_name + ": frame " + std::to_string(n) + ": the filter reported the frame as failed");
-            FramePtr source_picture(av_frame_clone(window.picture(n)));
-            if (!source_picture)
-                throw std::bad_alloc();
-            encoder.write({std::move(frame), std::move(source_picture), clip_writer != nullptr,
-                           n == options.still_frame});
-            still_written = still_written || n == options.still_frame;
-        }
-        progress.frames(n + 1, progress_total);
+
+    const Run run{options, input_name, decoder, track, check, clip_writer.get(), still_writer.get(), progress,
+                  progress_total};
+    int frames = 0;
+    if (composes || get_table()->func_proc != filter_proc) {
+        frames = filter_through_host(run, get_table, path, composes, frame_count);
+    } else {
+        const int threads = options.threads > 0 ? options.threads
+                                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        frames = filter_on_every_core(run, filter_settings(track, check, options.preview, options.decode), threads);
     }
-    if (still_writer && !still_written)
-        throw Failure(past_the_end(input_name, window.known_length(), options.still_frame));
-    encoder.finish();
-    host.finish();
     if (clip_writer)
         clip_writer->finish();
     if (still_writer)
         still_writer->finish();
-    progress.summary(window.current() + 1, clip_writer ? options.output : options.still_path);
+    progress.summary(frames, clip_writer ? options.output : options.still_path);
 }
 
 ProgressLine::ProgressLine(bool enabled)

@@ -121,6 +121,13 @@ TEST(Carried, TagsAndRotationAreKept)
         EXPECT_EQ(result.video_language, "jpn") << out;
         EXPECT_TRUE(result.rotated) << out;
     }
+    // Where the writer cannot carry it, one line says so.
+    const std::pair<const char*, const char*> dropped[] = {{"out.mkv", "this Matroska writer holds no rotation"},
+                                                           {"out.y4m", "YUV4MPEG2 holds no rotation"}};
+    for (const auto& [out, why] : dropped)
+        norel_notes({in, dir.path(out)},
+                    "norel: " + dir.path(out) + ": " + why + "; the input's rotation was not written\n");
+    norel_notes({made, dir.path("unrotated.mkv")}, "");
 }
 
 TEST(Carried, VariableFrameTimingIsKeptWhereTheContainerHoldsIt)

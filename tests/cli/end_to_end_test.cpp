@@ -319,3 +319,35 @@ TEST(EndToEnd, ProgressIsShownOnATerminalUnlessQuiet)
             EXPECT_NE(shown.find("norel: frame 8 of 8"), std::string::npos) << shown;
     }
 }
+
+TEST(EndToEnd, DecodedCompositeComesBackInItsOwnColour)
+{
+    // A flat colour field, 4:4:4: Y 120, U 100, V 170.
+    ScratchDir dir;
+    const int width = 64, height = 48;
+    std::string clip = "YUV4MPEG2 W64 H48 F30000:1001 It A1:1 C444\n";
+    for (int frame = 0; frame < 3; ++frame) {
+        clip += "FRAME\n";
+        for (int value : {120, 100, 170})
+            clip += std::string(static_cast<size_t>(width) * height, static_cast<char>(value));
+    }
+    write_file(dir.path("flat.y4m"), clip);
+    norel_ok({"--cy", "--decode", "notch", "--no-lpf", dir.path("flat.y4m"), dir.path("decoded.y4m")});
+    norel_ok({"--cy", "--no-lpf", dir.path("flat.y4m"), dir.path("signal.y4m")});
+    const Y4mClip decoded = read_y4m(dir.path("decoded.y4m")), signal = read_y4m(dir.path("signal.y4m"));
+    ASSERT_EQ(decoded.frames.size(), 3u);
+    const size_t plane = static_cast<size_t>(width) * height;
+    for (size_t f = 0; f < 3; ++f) {
+        // Away from the edges the horizontal filters see only the field.
+        for (int r = 0; r < height; ++r) {
+            for (int x = 16; x < width - 16; ++x) {
+                const size_t i = static_cast<size_t>(r) * width + x;
+                EXPECT_NEAR(decoded.frames[f][i], 120, 3) << "y at " << x << "," << r;
+                EXPECT_NEAR(decoded.frames[f][plane + i], 100, 3) << "u at " << x << "," << r;
+                EXPECT_NEAR(decoded.frames[f][2 * plane + i], 170, 3) << "v at " << x << "," << r;
+            }
+        }
+    }
+    // Undecoded, the colour is the carrier's dots in a grey picture.
+    EXPECT_EQ(signal.frames[0][plane + width * 20 + 30], 128);
+}

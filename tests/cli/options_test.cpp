@@ -148,6 +148,9 @@ TEST(Options, HelpListsEveryOptionBesideTheEditorsLabel)
         "--cy          [C/Y]",       "--no-lpf      [LPF]"};
     for (const char* line : lines)
         EXPECT_NE(help.find(line), std::string::npos) << line;
+    for (const char* option : {"--decode MODE", "--chroma-bandwidth B", "--saturation N", "--hue N", "--threads N",
+                               "-q, --quiet"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
     EXPECT_NE(help.find("(-256 to 256; default 0)"), std::string::npos);
     EXPECT_NE(help.find("(600 to 750; default 704)"), std::string::npos);
     EXPECT_NE(help.find("no vertical low-pass filter, LPF off (default on)"), std::string::npos);
@@ -179,7 +182,55 @@ TEST(Options, PresetsAreAStartThatExplicitOptionsOverride)
     EXPECT_EQ(parse({"--version"}).mode, Options::Mode::Version);
     EXPECT_EQ(parse({"-h"}).mode, Options::Mode::Help);
     EXPECT_TRUE(parse({"-y", "a", "b"}).overwrite);
+    EXPECT_TRUE(parse({"-q", "a", "b"}).quiet);
     const Options span = parse({"--ss", "1:02", "--t", "0.5", "a", "b"});
     EXPECT_EQ(span.span.start, 62 * AV_TIME_BASE);
     EXPECT_EQ(span.span.end, 62 * AV_TIME_BASE + AV_TIME_BASE / 2);
+}
+
+TEST(Options, DecoderOptionsSetTheTelevisionAndNeedCy)
+{
+    const std::pair<std::vector<std::string>, DecodeSettings> cases[] = {
+        {{"--cy"}, {DECODE_OFF, CHROMA_WIDE, 100, 0}},
+        {{"--cy", "--decode", "notch"}, {DECODE_NOTCH, CHROMA_WIDE, 100, 0}},
+        {{"--cy", "--decode=2line", "--chroma-bandwidth", "narrow"}, {DECODE_2LINE, CHROMA_NARROW, 100, 0}},
+        {{"--cy", "--decode", "3line", "--saturation", "200", "--hue", "-180"}, {DECODE_3LINE, CHROMA_WIDE, 200, -180}},
+        {{"--cy", "--decode", "3d", "--saturation=0", "--hue=180"}, {DECODE_3D, CHROMA_WIDE, 0, 180}},
+        {{"--preset", "composite"}, {DECODE_NOTCH, CHROMA_WIDE, 100, 0}},
+        {{"--preset", "composite-signal"}, {DECODE_OFF, CHROMA_WIDE, 100, 0}},
+        {{"--preset", "composite", "--decode", "3d"}, {DECODE_3D, CHROMA_WIDE, 100, 0}},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        std::vector<std::string> line = arguments;
+        line.insert(line.end(), {"a", "b"});
+        const DecodeSettings decode = parse(line).decode;
+        EXPECT_EQ(decode.mode, expected.mode) << line[1];
+        EXPECT_EQ(decode.bandwidth, expected.bandwidth) << line[1];
+        EXPECT_EQ(decode.saturation, expected.saturation) << line[1];
+        EXPECT_EQ(decode.hue, expected.hue) << line[1];
+    }
+    EXPECT_EQ(parse({"--preset", "composite-signal", "a", "b"}).check[CHECK_CY], 1);
+    EXPECT_EQ(refusal({"--decode", "notch", "a", "b"}), "--decode decodes the composite signal that --cy makes; give --cy too");
+    EXPECT_EQ(refusal({"--cy", "--decode", "pal", "a", "b"}),
+              "--decode: 'pal' is not a decoder; choose notch, 2line, 3line, 3d or off");
+    EXPECT_EQ(refusal({"--cy", "--chroma-bandwidth", "vhs", "a", "b"}), "--chroma-bandwidth: 'vhs' is neither wide nor narrow");
+    EXPECT_EQ(refusal({"--saturation", "201", "a", "b"}), "--saturation 201 is out of range: it must be from 0 to 200");
+    EXPECT_EQ(refusal({"--hue", "-181", "a", "b"}), "--hue -181 is out of range: it must be from -180 to 180");
+    EXPECT_EQ(refusal({"--threads", "0", "a", "b"}), "--threads 0 is out of range: it must be from 1 to 256");
+    // A saved preset carries the decoder.
+    const Options chosen = parse({"--cy", "--decode", "3d", "--chroma-bandwidth", "narrow", "--saturation", "150",
+                                  "--hue", "-20", "a", "b"});
+    const std::string path = testing::TempDir() + "norel-decoder-preset-test.txt";
+    {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(preset_text(chosen).c_str(), file);
+        std::fclose(file);
+    }
+    const DecodeSettings loaded = parse({"--preset", path, "a", "b"}).decode;
+    std::remove(path.c_str());
+    EXPECT_EQ(loaded.mode, DECODE_3D);
+    EXPECT_EQ(loaded.bandwidth, CHROMA_NARROW);
+    EXPECT_EQ(loaded.saturation, 150);
+    EXPECT_EQ(loaded.hue, -20);
 }

@@ -1,0 +1,106 @@
+// The command line's filter stage on one thread and on several: 1080p
+// frames through FrameFilter, each frame to whichever thread is free, as the
+// run's workers take their jobs. Rows give the time a frame, so that the
+// ratio of two rows is the speed-up; the counter cpu_ms is the processor
+// time a frame summed over the threads, which stays flat as threads are
+// added where they share nothing (on a machine busy with other work the
+// wall time cannot show that).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <time.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/noise_frames.h"
+#include "cli/frame_filter.h"
+
+namespace {
+
+// Frames a timed round: enough that each thread has several.
+constexpr int round_frames = 16;
+
+EffectSettings whole_picture(const FrameSize& size)
+{
+    EffectSettings settings;
+    settings.width = size.w;
+    settings.height = size.h;
+    return settings;
+}
+
+// The `composite` preset: C/Y, a field shift of 8 and the LPF, decoded.
+EffectSettings composite(const FrameSize& size, int32_t mode)
+{
+    EffectSettings settings = whole_picture(size);
+    settings.composite = 1;
+    settings.shift = 8;
+    settings.decode.mode = mode;
+    return settings;
+}
+
+void filter_stage(benchmark::State& state, EffectSettings settings, int threads)
+{
+    const FrameSize size = frame_hd;
+    const std::vector<PIXEL_YC> source = noise_frame(size);
+    CompositeSignals signals;
+    std::vector<std::unique_ptr<FrameFilter>> filters;
+    std::vector<std::vector<PIXEL_YC>> frames;
+    for (int t = 0; t < threads; ++t) {
+        filters.push_back(std::make_unique<FrameFilter>(settings, size.w, size.h, &signals));
+        frames.push_back(source);
+    }
+    int first = 0;  // frame numbers go on from round to round, as in a clip
+    std::atomic<long long> cpu_ns(0);
+    for (auto _ : state) {
+        std::atomic<int> next(first);
+        const int end = first + round_frames;
+        auto work = [&](int t) {
+            timespec start, stop;
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+            // Each thread filters its frame over and over, in place, as a
+            // worker filters the frame it has just converted.
+            for (int n; (n = next++) < end;) {
+                filters[t]->chain(n, frames[t].data());
+                filters[t]->finish(n, frames[t].data());
+            }
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &stop);
+            cpu_ns += (stop.tv_sec - start.tv_sec) * 1000000000LL + (stop.tv_nsec - start.tv_nsec);
+        };
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<std::thread> helpers;
+        for (int t = 1; t < threads; ++t)
+            helpers.emplace_back(work, t);
+        work(0);
+        for (std::thread& helper : helpers)
+            helper.join();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds / round_frames);
+        first = end;
+    }
+    state.counters["cpu_ms"] = cpu_ns.load() / 1e6 / (static_cast<double>(state.iterations()) * round_frames);
+    benchmark::DoNotOptimize(frames[0].data());
+}
+
+const int registered = [] {
+    const std::pair<const char*, EffectSettings> looks[] = {
+        {"default", whole_picture(frame_hd)},
+        {"composite_notch", composite(frame_hd, DECODE_NOTCH)},
+        {"composite_3d", composite(frame_hd, DECODE_3D)},
+    };
+    for (const auto& [look, settings] : looks) {
+        for (int threads : {1, 2}) {
+            const std::string name = std::string("cli_filter_stage_") + look + "/threads" + std::to_string(threads) +
+                                     "/" + frame_hd.name;
+            benchmark::RegisterBenchmark(name.c_str(), filter_stage, settings, threads)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    return 0;
+}();
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include "cli/frame_filter.h"
+
+#include <new>
+#include <utility>
+
+#include "plugin/driver.h"
+#include "plugin/field_pairing.h"
+
+void CompositeSignals::put(int frame, std::vector<PIXEL_YC> signal)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    signals_[frame] = std::move(signal);
+    arrived_.notify_all();
+}
+
+const PIXEL_YC* CompositeSignals::wait(int frame)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait(lock, [&] { return cancelled_ || signals_.count(frame) != 0; });
+    // A map's elements stay where they are while others come and go.
+    return cancelled_ ? nullptr : signals_[frame].data();
+}
+
+void CompositeSignals::drop(int frame)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = signals_.find(frame);
+    if (found == signals_.end())
+        return;
+    spares_.push_back(std::move(found->second));
+    signals_.erase(found);
+}
+
+std::vector<PIXEL_YC> CompositeSignals::spare()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spares_.empty())
+        return {};
+    std::vector<PIXEL_YC> buffer = std::move(spares_.back());
+    spares_.pop_back();
+    return buffer;
+}
+
+void CompositeSignals::cancel()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    arrived_.notify_all();
+}
+
+EffectSettings filter_settings(const std::vector<int>& track, const std::vector<int>& check, bool preview,
+                               const DecodeSettings& decode)
+{
+    EffectSettings settings = editor_settings(track.data(), check.data());
+    // As filter_proc: "範囲表示" shows the rectangle only while previewing.
+    settings.show_range = settings.show_range && preview;
+    settings.decode = clamp_decode_settings(decode);
+    return settings;
+}
+
+bool pairs_fields(const EffectSettings& settings)
+{
+    return settings.paired_fields && !settings.show_range;
+}
+
+bool uses_frame_comb(const EffectSettings& settings)
+{
+    return settings.composite && !settings.show_range && settings.decode.mode == DECODE_3D;
+}
+
+namespace {
+
+// The editor's field pairing needs the editor's records: these hand it the
+// partner frame through the filtering cache, as the editor would.
+struct PartnerField {
+    const PIXEL_YC* frame;
+};
+
+PIXEL_YC* partner_field(FILTER*, void* editp, int, int*, int*)
+{
+    return const_cast<PIXEL_YC*>(static_cast<PartnerField*>(editp)->frame);
+}
+
+}  // namespace
+
+FrameFilter::FrameFilter(const EffectSettings& settings, int width, int height, CompositeSignals* signals)
+    : settings_(settings), chain_settings_(settings), width_(width), height_(height),
+      frame_comb_(uses_frame_comb(settings)), signals_(signals),
+      // Uninitialised: the chain touches only the few rows it stages.
+      scratch_(new PIXEL_YC[static_cast<size_t>(width) * height])
+{
+    // The frame comb reads another frame's signal, which another thread may
+    // be chaining: chain() leaves the signal, finish() filters the frame.
+    if (frame_comb_)
+        chain_settings_.decode.mode = DECODE_OFF;
+}
+
+FrameFilter::~FrameFilter()
+{
+    release_effect_state(&state_);
+}
+
+void FrameFilter::weave(int number, PIXEL_YC* frame, const PIXEL_YC* partner) const
+{
+    if (partner == frame)
+        return;  // the last frame of an odd clip, paired with itself
+    PartnerField answer{partner};
+    EXFUNC services{};
+    services.get_ycp_filtering_cache_ex = partner_field;
+    int checks[CHECK_COUNT] = {};
+    checks[CHECK_TFF] = settings_.top_field_first;
+    FILTER filter{};
+    filter.check = checks;
+    filter.exfunc = &services;
+    FILTER_PROC_INFO info{};
+    info.ycp_edit = frame;
+    info.frame = number;
+    info.w = width_;
+    info.h = height_;
+    info.max_w = width_;
+    info.editp = &answer;
+    weave_partner_field(&filter, &info);
+}
+
+void FrameFilter::chain(int number, PIXEL_YC* frame)
+{
+    if (!frame_comb_) {
+        const EffectFrame effect_frame = {frame, scratch_.get(), width_, height_, width_, number};
+        apply_effects(&state_, &settings_, &effect_frame);
+        return;
+    }
+    // The signal the engine would keep for a later frame: the chain up to
+    // the decoder, on a copy; the frame itself is filtered by finish().
+    std::vector<PIXEL_YC> signal = signals_->spare();
+    signal.assign(frame, frame + static_cast<size_t>(width_) * height_);
+    const EffectFrame effect_frame = {signal.data(), scratch_.get(), width_, height_, width_, number};
+    apply_effects(&state_, &chain_settings_, &effect_frame);
+    signals_->put(number, std::move(signal));
+}
+
+bool FrameFilter::finish(int number, PIXEL_YC* frame)
+{
+    if (!frame_comb_)
+        return true;
+    const int partner_number = comb_partner_frame(&settings_, number);
+    EffectFrame effect_frame = {frame, scratch_.get(), width_, height_, width_, number};
+    if (partner_number >= 0) {
+        effect_frame.partner = signals_->wait(partner_number);
+        if (effect_frame.partner == nullptr)
+            return false;
+    }
+    apply_effects(&state_, &settings_, &effect_frame);
+    if (partner_number >= 0)
+        signals_->drop(partner_number);
+    return true;
+}

@@ -1,0 +1,89 @@
+// norel's own filter run on the engine directly, as filter_proc runs it for
+// the editor (the same settings, the same field pairing), with one record of
+// state for each thread, so that frames are filtered on every core; and the
+// television the command line adds after "C/Y", the decoder.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "effects/frame_effects.h"
+#include "host/pixel_yc.h"
+
+// The composite signals that frames leave for a later frame's frame comb
+// ("3d"), by frame number. Frames are filtered in any order on any thread:
+// a frame that needs an earlier one's signal waits for it.
+class CompositeSignals {
+public:
+    void put(int frame, std::vector<PIXEL_YC> signal);
+    // Frame `frame`'s signal, once it is there; null once cancelled.
+    const PIXEL_YC* wait(int frame);
+    // The signal is not needed any more: its buffer is kept for spare().
+    void drop(int frame);
+    // A buffer for a signal, of a dropped one where there is one.
+    std::vector<PIXEL_YC> spare();
+    // Wakes and fails every wait: the run is ending.
+    void cancel();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::map<int, std::vector<PIXEL_YC>> signals_;
+    std::vector<std::vector<PIXEL_YC>> spares_;
+    bool cancelled_ = false;
+};
+
+// The filter on one thread: frames of `width` x `height` pixels, rows
+// `width` apart, filtered in place in three steps. weave() puts the partner
+// frame's field in (60FPS), chain() filters the frame, or where the
+// decoder's frame comb reads an earlier frame ("3d") leaves the frame's
+// composite signal for a later one, and finish() then filters the frame
+// with its partner's signal, through the engine's own frame comb. A
+// thread that weaves, then chains, then finishes the frames of a job never
+// waits on a later job: the partner is an earlier frame.
+class FrameFilter {
+public:
+    // `signals` is shared by every thread's filter of the run.
+    FrameFilter(const EffectSettings& settings, int width, int height, CompositeSignals* signals);
+    ~FrameFilter();
+    FrameFilter(const FrameFilter&) = delete;
+    FrameFilter& operator=(const FrameFilter&) = delete;
+
+    const EffectSettings& settings() const { return settings_; }
+
+    // Replaces frame `number`'s moved field by that of `partner`, frame
+    // number ^ 1 as decoded (clamped to the clip), as the editor's adapter
+    // does. Weaving frame 2k first, frame 2k + 1 may take its field from
+    // frame 2k woven: those rows are frame 2k's own.
+    void weave(int number, PIXEL_YC* frame, const PIXEL_YC* partner) const;
+    // Filters the frame; with the frame comb, keeps its composite signal
+    // instead (the chain up to the decoder, on a copy).
+    void chain(int number, PIXEL_YC* frame);
+    // With the frame comb, filters the chained frame once its partner's
+    // signal is there; false when the run was cancelled meanwhile.
+    bool finish(int number, PIXEL_YC* frame);
+
+private:
+    EffectSettings settings_;
+    EffectSettings chain_settings_;  // the chain up to the decoder
+    int width_;
+    int height_;
+    bool frame_comb_;
+    CompositeSignals* signals_;
+    EffectState state_;
+    std::unique_ptr<PIXEL_YC[]> scratch_;
+};
+
+// True where frames 2k and 2k + 1 are the fields of one frame: each is
+// woven with the other's field.
+bool pairs_fields(const EffectSettings& settings);
+// True where the decoder's frame comb reads an earlier frame's signal.
+bool uses_frame_comb(const EffectSettings& settings);
+
+// The settings norel's filter runs with: the editor's track and check values
+// as filter_proc reads them, "範囲表示" only while previewing, and the decoder.
+EffectSettings filter_settings(const std::vector<int>& track, const std::vector<int>& check, bool preview,
+                               const DecodeSettings& decode);
