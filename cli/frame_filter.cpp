@@ -49,12 +49,13 @@ void CompositeSignals::cancel()
 }
 
 EffectSettings filter_settings(const std::vector<int>& track, const std::vector<int>& check, bool preview,
-                               const DecodeSettings& decode)
+                               const DecodeSettings& decode, int32_t standard)
 {
     EffectSettings settings = editor_settings(track.data(), check.data());
     // As filter_proc: "範囲表示" shows the rectangle only while previewing.
     settings.show_range = settings.show_range && preview;
     settings.decode = clamp_decode_settings(decode);
+    settings.standard = standard;
     return settings;
 }
 

@@ -124,6 +124,7 @@ const DecoderOption decoder_options[] = {
     {"chroma-bandwidth", "B", "wide (about 1.3 MHz) or narrow (0.5 MHz) chroma; default wide"},
     {"saturation", "N", "colour in percent, 0 to 200; default 100"},
     {"hue", "N", "tint in degrees, -180 to 180; default 0"},
+    {"standard", "S", "colour standard of --cy and the decoder: ntsc or pal; default ntsc"},
 };
 
 // Sets the decoder option `name` to `value`; false for a name that is none.
@@ -143,6 +144,15 @@ bool set_decoder_option(const std::string& name, const std::string& value, Optio
         options.decode.saturation = parse_in_range(name, value, saturation_min, saturation_max);
     } else if (name == "hue") {
         options.decode.hue = parse_in_range(name, value, hue_min, hue_max);
+    } else if (name == "standard") {
+        const int32_t standard = colour_standard_from_name(value.c_str());
+        if (standard < 0)
+            throw UsageError("--standard: '" + value + "' is neither ntsc nor pal");
+        options.standard = standard;
+    } else if (name == "delay-line") {
+        if (value != "on" && value != "off")
+            throw UsageError("delay-line is on or off, not '" + value + "'");
+        options.decode.delay_line = value == "on";
     } else {
         return false;
     }
@@ -190,6 +200,7 @@ int64_t parse_time(const std::string& option, const std::string& text)
 const std::pair<const char*, const char*> named_presets[] = {
     {"composite", "cy on\nshift 8\ndecode notch\n"},
     {"composite-signal", "cy on\nshift 8\n"},
+    {"pal", "cy on\nshift 8\nstandard pal\ndecode notch\ndelay-line on\n"},
     {"mono", "mono on\nshift 8\n"},
     {"field-shift", "shift 8\n"},
     {"clean", "shift 0\nlpf off\n"},
@@ -376,6 +387,13 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
                 known = true;
             }
         }
+        // PAL's delay line, on unless --no-delay-line.
+        if (name == "delay-line" || name == "no-delay-line") {
+            no_value();
+            options.decode.delay_line = name == "delay-line";
+            filter_options_seen.push_back(name);
+            known = true;
+        }
         for (const DecoderOption& decoder : decoder_options) {
             if (name == decoder.name) {
                 set_decoder_option(name, value(), options);
@@ -500,6 +518,8 @@ std::string preset_text(const Options& options)
     text += std::string("chroma-bandwidth ") + chroma_bandwidth_name(options.decode.bandwidth) + "\n";
     text += "saturation " + std::to_string(options.decode.saturation) + "\n";
     text += "hue " + std::to_string(options.decode.hue) + "\n";
+    text += std::string("standard ") + colour_standard_name(options.standard) + "\n";
+    text += std::string("delay-line ") + (options.decode.delay_line ? "on" : "off") + "\n";
     return text;
 }
 
@@ -549,6 +569,8 @@ std::string help_text(const FILTER_DLL* filter)
         "Television (the command line's own: it decodes what --cy encodes):\n";
     for (const DecoderOption& decoder : decoder_options)
         text += "  " + padded("--" + std::string(decoder.name) + " " + decoder.value, 21) + decoder.meaning + "\n";
+    text += "  " + padded("--no-delay-line", 21) +
+            "PAL without its delay line (\"simple PAL\": hue errors show as Hanover bars); --delay-line: with it (default)\n";
     text +=
         "\n"
         "Looks:\n"

@@ -38,6 +38,7 @@ struct Options {
     bool field_order_given = false;  // --tff or --bff: the input's field order is not used
     // The television after "C/Y": the command line's own, not the editor's.
     DecodeSettings decode;
+    int32_t standard = STANDARD_NTSC;  // the colour standard of --cy and the decoder
 
     bool preview = false;  // the editor previews instead of saving: is_saving answers no
     bool compare = false;  // source and result side by side

@@ -677,7 +677,7 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     } else {
         const int threads = options.threads > 0 ? options.threads
                                                 : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        frames = filter_on_every_core(run, filter_settings(track, check, options.preview, options.decode), threads);
+        frames = filter_on_every_core(run, filter_settings(track, check, options.preview, options.decode, options.standard), threads);
     }
     if (clip_writer)
         clip_writer->finish();

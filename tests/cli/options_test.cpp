@@ -148,8 +148,8 @@ TEST(Options, HelpListsEveryOptionBesideTheEditorsLabel)
         "--cy          [C/Y]",       "--no-lpf      [LPF]"};
     for (const char* line : lines)
         EXPECT_NE(help.find(line), std::string::npos) << line;
-    for (const char* option : {"--decode MODE", "--chroma-bandwidth B", "--saturation N", "--hue N", "--threads N",
-                               "-q, --quiet"})
+    for (const char* option : {"--decode MODE", "--chroma-bandwidth B", "--saturation N", "--hue N", "--standard S",
+                               "--no-delay-line", "--threads N", "-q, --quiet"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     EXPECT_NE(help.find("(-256 to 256; default 0)"), std::string::npos);
     EXPECT_NE(help.find("(600 to 750; default 704)"), std::string::npos);
@@ -233,4 +233,43 @@ TEST(Options, DecoderOptionsSetTheTelevisionAndNeedCy)
     EXPECT_EQ(loaded.bandwidth, CHROMA_NARROW);
     EXPECT_EQ(loaded.saturation, 150);
     EXPECT_EQ(loaded.hue, -20);
+}
+
+TEST(Options, StandardAndDelayLine)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        int32_t standard;
+        int32_t delay_line;
+        int32_t mode;
+    } cases[] = {
+        {{}, STANDARD_NTSC, 1, DECODE_OFF},
+        {{"--standard", "pal"}, STANDARD_PAL, 1, DECODE_OFF},
+        {{"--standard=ntsc", "--no-delay-line"}, STANDARD_NTSC, 0, DECODE_OFF},
+        {{"--preset", "pal"}, STANDARD_PAL, 1, DECODE_NOTCH},
+        {{"--preset", "pal", "--no-delay-line", "--decode", "3d"}, STANDARD_PAL, 0, DECODE_3D},
+        {{"--no-delay-line", "--delay-line"}, STANDARD_NTSC, 1, DECODE_OFF},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> line = c.arguments;
+        line.insert(line.end(), {"a", "b"});
+        const Options options = parse(line);
+        EXPECT_EQ(options.standard, c.standard) << line[0];
+        EXPECT_EQ(options.decode.delay_line, c.delay_line) << line[0];
+        EXPECT_EQ(options.decode.mode, c.mode) << line[0];
+    }
+    EXPECT_EQ(parse({"--preset", "pal", "a", "b"}).check[CHECK_CY], 1);
+    EXPECT_EQ(refusal({"--standard", "secam", "a", "b"}), "--standard: 'secam' is neither ntsc nor pal");
+    // A saved preset carries them.
+    const std::string path = testing::TempDir() + "norel-standard-preset-test.txt";
+    {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(preset_text(parse({"--standard", "pal", "--no-delay-line", "a", "b"})).c_str(), file);
+        std::fclose(file);
+    }
+    const Options loaded = parse({"--preset", path, "a", "b"});
+    std::remove(path.c_str());
+    EXPECT_EQ(loaded.standard, STANDARD_PAL);
+    EXPECT_EQ(loaded.decode.delay_line, 0);
 }

@@ -41,6 +41,12 @@ const Case cases[] = {
     {"frame_comb_60fps_mono",
      {"--cy", "--decode", "3d", "--60fps", "--mono", "--shift", "-9", "--chroma-bandwidth", "narrow"},
      engine_settings(0, 47, 0, 35, -9, true, true, {DECODE_3D, CHROMA_NARROW, 100, 0})},
+    {"pal_frame_comb_simple", {"--preset", "pal", "--decode", "3d", "--no-delay-line", "--hue", "30"},
+     [] {
+         EffectSettings s = engine_settings(0, 47, 0, 35, 8, false, false, {DECODE_3D, CHROMA_WIDE, 100, 30, 0});
+         s.standard = STANDARD_PAL;
+         return s;
+     }()},
     {"notch_60fps", {"--cy", "--decode", "notch", "--60fps", "--no-lpf"},
      [] {
          EffectSettings s = engine_settings(0, 47, 0, 35, 0, true, false, {DECODE_NOTCH, CHROMA_WIDE, 100, 0});
