@@ -54,16 +54,7 @@ constexpr FrameSize frame_pal = {"720x576", 720, 576};
 template <typename Fn, typename Stage>
 void register_pal_variants(const char* name, const DispatchedKernel<Fn>& kernel, Stage stage)
 {
-    for (const FrameSize& size : {frame_pal, frame_hd}) {
-        for (size_t i = 0; i < kernel.variant_count; ++i) {
-            const KernelVariant<Fn>& variant = kernel.variants[i];
-            if (!cpu_can_run(variant.required_flags))
-                continue;
-            const std::string full_name = std::string(name) + "/" + variant.name + "/" + size.name;
-            benchmark::RegisterBenchmark(full_name.c_str(), stage, variant.required_flags, size)
-                ->Unit(benchmark::kMicrosecond);
-        }
-    }
+    register_variants(name, kernel, stage, {frame_pal, frame_hd});
 }
 
 const PalSequence pal_bench_sequence = {704, 1, 1};

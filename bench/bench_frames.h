@@ -2,6 +2,8 @@
 // stage once per kernel variant.
 #pragma once
 
+#include <initializer_list>
+
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -19,9 +21,10 @@ struct VariantScope {
 // NAME/VARIANT/SIZE for every variant of `kernel` this processor runs, at
 // both sizes: stage(state, variant's flags, size).
 template <typename Fn, typename Stage>
-void register_variants(const char* name, const DispatchedKernel<Fn>& kernel, Stage stage)
+void register_variants(const char* name, const DispatchedKernel<Fn>& kernel, Stage stage,
+                       std::initializer_list<FrameSize> sizes = {frame_sd, frame_hd})
 {
-    for (const FrameSize& size : {frame_sd, frame_hd}) {
+    for (const FrameSize& size : sizes) {
         for (size_t i = 0; i < kernel.variant_count; ++i) {
             const KernelVariant<Fn>& variant = kernel.variants[i];
             if (!cpu_can_run(variant.required_flags))

@@ -48,6 +48,18 @@ std::vector<const KernelVariant<Fn>*> packed_variants(const DispatchedKernel<Fn>
 
 // NOREL_CHECKASM_SEED when set, so that a failure can be replayed; a fixed
 // seed otherwise, so that every run checks the same frames.
+// Row widths in pixels: every one up to three 16-pixel groups and a tail,
+// then picture widths, odd ones included.
+inline std::vector<int> row_widths()
+{
+    std::vector<int> found;
+    for (int w = 1; w <= 52; ++w)
+        found.push_back(w);
+    for (int w : {319, 320, 719, 720, 1920})
+        found.push_back(w);
+    return found;
+}
+
 inline unsigned seed()
 {
     const char* text = std::getenv("NOREL_CHECKASM_SEED");

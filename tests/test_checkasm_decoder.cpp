@@ -23,16 +23,6 @@ namespace {
 
 const Values all_values[] = {Values::nominal, Values::full, Values::extremes};
 
-std::vector<int> widths()
-{
-    std::vector<int> found;
-    for (int w = 1; w <= 52; ++w)
-        found.push_back(w);
-    for (int w : {719, 720, 1920})
-        found.push_back(w);
-    return found;
-}
-
 constexpr int16_t sentinel = -21846;
 constexpr int margin = 37;  // sentinels on each side of an output row, odd
 
@@ -109,7 +99,7 @@ template <typename Case>
 void for_each_row(const char* what, Case run_case)
 {
     for (Values values : all_values) {
-        for (int width : widths()) {
+        for (int width : checkasm::row_widths()) {
             for (int gap : {0, 3}) {
                 SCOPED_TRACE(std::string(what) + ": width " + std::to_string(width) + ", gap " +
                              std::to_string(gap) + ", " + checkasm::name(values) +

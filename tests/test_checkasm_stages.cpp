@@ -23,18 +23,6 @@ namespace {
 
 const Values all_values[] = {Values::nominal, Values::full, Values::extremes};
 
-// Widths in pixels: every one up to three 16-pixel groups and a tail, then
-// picture widths, odd ones included.
-std::vector<int> widths()
-{
-    std::vector<int> found;
-    for (int w = 1; w <= 52; ++w)
-        found.push_back(w);
-    for (int w : {319, 320, 719, 720, 1920})
-        found.push_back(w);
-    return found;
-}
-
 // Where a row of `width` pixels starts: odd columns, so that no row is
 // aligned, and rows padded by an odd number of pixels.
 struct Placement {
@@ -253,7 +241,7 @@ TEST(CheckasmStages, EncodeCompositeRow)
 {
     std::mt19937 random(checkasm::seed());
     for (Values values : all_values) {
-        for (int width : widths()) {
+        for (int width : checkasm::row_widths()) {
             for (int variant = 0; variant < 2; ++variant)
             {
                 check_encode_composite(random, width, place(width, variant), values);
@@ -286,7 +274,7 @@ TEST(CheckasmStages, InterpolateRow)
     int case_number = 0;
     for (Values values : all_values) {
         for (const ShiftKernel& kernel : kernels_to_check()) {
-            for (int width : widths()) {
+            for (int width : checkasm::row_widths()) {
                 // Taps in several orders, repeated rows included, as at the
                 // rectangle's edges.
                 const int order = case_number++ % 3;
@@ -310,7 +298,7 @@ TEST(CheckasmStages, AverageRows)
 {
     std::mt19937 random(checkasm::seed() + 3);
     for (Values values : all_values) {
-        for (int width : widths()) {
+        for (int width : checkasm::row_widths()) {
             for (int variant = 0; variant < 2; ++variant) {
                 // Two different rows, or one row with itself as at the
                 // rectangle's first and last rows.
@@ -331,7 +319,7 @@ TEST(CheckasmStages, ShowRangeAndStripChromaRows)
 {
     std::mt19937 random(checkasm::seed() + 4);
     for (Values values : all_values) {
-        for (int width : widths()) {
+        for (int width : checkasm::row_widths()) {
             for (int variant = 0; variant < 2; ++variant) {
                 check_region(show_range_row_kernel, "show_range_row", random, width,
                              place(width, variant), values);

@@ -16,13 +16,8 @@ direct=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# MLT loads every module of one folder: the system's and this build's.
-mkdir -p "$work/mlt/modules" "$work/mlt/data/norel"
-ln -s "$(pkg-config --variable=moduledir mlt-framework-7)"/*.so "$work/mlt/modules/"
-ln -sf "$mlt_module" "$work/mlt/modules/"
-ln -s "$(pkg-config --variable=mltdatadir mlt-framework-7)"/* "$work/mlt/data/"
-ln -s "$mlt_yml" "$work/mlt/data/norel/"
-export MLT_REPOSITORY=$work/mlt/modules MLT_DATA=$work/mlt/data
+source "$(dirname "$0")/mlt_environment.sh"
+use_build_module "$work" "$mlt_module" "$mlt_yml"
 export GST_PLUGIN_PATH=$gst_plugin_dir GST_REGISTRY=$work/gstreamer-registry.bin
 
 w=720 h=480 frames=6

@@ -16,12 +16,8 @@ shotcut_filter=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-mkdir -p "$work/mlt/modules" "$work/mlt/data/norel"
-ln -s "$(pkg-config --variable=moduledir mlt-framework-7)"/*.so "$work/mlt/modules/"
-ln -sf "$mlt_module" "$work/mlt/modules/"
-ln -s "$(pkg-config --variable=mltdatadir mlt-framework-7)"/* "$work/mlt/data/"
-ln -s "$mlt_yml" "$work/mlt/data/norel/"
-export MLT_REPOSITORY=$work/mlt/modules MLT_DATA=$work/mlt/data
+source "$(dirname "$0")/mlt_environment.sh"
+use_build_module "$work" "$mlt_module" "$mlt_yml"
 
 w=720 h=480 frames=6
 "$norel" --synthesize --frames $frames --size ${w}x$h --pix-fmt yuv422p --quiet -y "$work/in.y4m"
