@@ -288,13 +288,6 @@ static const KernelVariant<FrameCombRowFn> frame_comb_row_variants[] = {
     {"avx2", CPU_FLAG_AVX2, frame_comb_row_avx2},
 #endif
 };
-static const KernelVariant<DelayLineRowFn> delay_line_row_variants[] = {
-    {"c", 0, delay_line_row_c},
-#if NOREL_X86
-    {"sse2", CPU_FLAG_SSE2, delay_line_row_sse2},
-    {"avx2", CPU_FLAG_AVX2, delay_line_row_avx2},
-#endif
-};
 static const KernelVariant<AssembleDelayedRowFn> assemble_delayed_row_variants[] = {
     {"c", 0, assemble_delayed_row_c},
 #if NOREL_X86
@@ -329,8 +322,6 @@ DispatchedKernel<FrameDifferenceRowFn> frame_difference_row_kernel = {
     frame_difference_row_variants, std::size(frame_difference_row_variants)};
 DispatchedKernel<FrameCombRowFn> frame_comb_row_kernel = {frame_comb_row_variants,
                                                           std::size(frame_comb_row_variants)};
-DispatchedKernel<DelayLineRowFn> delay_line_row_kernel = {delay_line_row_variants,
-                                                          std::size(delay_line_row_variants)};
 DispatchedKernel<AssembleDelayedRowFn> assemble_delayed_row_kernel = {
     assemble_delayed_row_variants, std::size(assemble_delayed_row_variants)};
 DispatchedKernel<BandpassDemodulateRowFn> bandpass_demodulate_row_kernel = {

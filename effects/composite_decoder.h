@@ -108,11 +108,9 @@ void pal_line_matrix(int16_t matrix[4], const int16_t base[4], const PalLine& li
 
 // PAL's delay line: cb and cr of row become (own + previous + 1) >> 1, and
 // previous takes row's own pixels, for the next field line.
-typedef void DelayLineRowFn(PIXEL_YC* row, PIXEL_YC* previous, int count);
 void delay_line_row_c(PIXEL_YC* row, PIXEL_YC* previous, int count);
-extern DispatchedKernel<DelayLineRowFn> delay_line_row_kernel;
 
-// assemble_row into out, then delay_line_row of out with previous: PAL's
+// assemble_row into out, then delay_line_row_c of out with previous: PAL's
 // rows below the first field line in one pass.
 typedef void AssembleDelayedRowFn(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
                                   const int16_t* chroma, const int16_t* u, const int16_t* v,
@@ -222,8 +220,6 @@ void frame_comb_row_avx2(int16_t* chroma, const int16_t* difference,
                          const int16_t* difference_band, int count);
 void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count);
 void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count);
-void delay_line_row_sse2(PIXEL_YC* row, PIXEL_YC* previous, int count);
-void delay_line_row_avx2(PIXEL_YC* row, PIXEL_YC* previous, int count);
 void bandpass_demodulate_row_sse2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
                                   const int16_t* taps, const int16_t* cos_weights,
                                   const int16_t* sin_weights, int count, int32_t sign);

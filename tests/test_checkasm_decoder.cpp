@@ -183,7 +183,7 @@ TEST(CheckasmDecoder, VariantsBuiltForThisProcessor)
     const size_t fewest = fewest_variants(
         decoder_fir_row_kernel, demodulate_row_kernel, assemble_row_kernel, line_comb_row_kernel,
         frame_difference_row_kernel, frame_comb_row_kernel, extract_luma_row_kernel,
-        delay_line_row_kernel, assemble_delayed_row_kernel, bandpass_demodulate_row_kernel);
+        assemble_delayed_row_kernel, bandpass_demodulate_row_kernel);
     std::printf("[ checkasm ] every decoder kernel checked with at least %zu packed variants\n",
                 fewest);
 #if NOREL_X86
@@ -343,21 +343,6 @@ TEST(CheckasmDecoder, ExtractLumaRow)
         checkasm::fill(random, pixels.data(), width + gap, values);
         check_rows(extract_luma_row_kernel, width + 2 * margin,
                    [&](ExtractLumaRowFn* fn, int16_t* out) { fn(out, pixels.data(), width); });
-    });
-}
-
-TEST(CheckasmDecoder, DelayLineRow)
-{
-    std::mt19937 random(checkasm::seed() + 27);
-    for_each_row("delay_line", [&](int width, int gap, Values values) {
-        // The row, then the previous field line's row, in one framed buffer
-        // so that both are compared (and neither may write past the other).
-        std::vector<PIXEL_YC> rows(2 * static_cast<size_t>(width) + gap);
-        checkasm::fill(random, rows.data(), rows.size(), values);
-        checkasm::check_variants(delay_line_row_kernel, rows, width,
-                                 [&](DelayLineRowFn* fn, PIXEL_YC* out) {
-                                     fn(out, out + width + gap, width);
-                                 });
     });
 }
 

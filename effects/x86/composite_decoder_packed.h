@@ -392,39 +392,6 @@ bool assemble_row_packed(PIXEL_YC* out, const int16_t* composite, const int16_t*
     return true;
 }
 
-// PAL's delay line over the pixels' components as one run of values:
-// Ops::lanes pixels are three vectors, in which every third value is a y
-// that keeps its own value. The signed rounding average (a + b + 1) >> 1 is
-// the unsigned one of a + 32768 and b + 32768, less 32768. The pixels
-// after the last whole step go to the reference, which cannot overlap in
-// place: each pixel must be averaged once.
-template <typename Ops>
-void delay_line_row_packed(PIXEL_YC* row, PIXEL_YC* previous, int count)
-{
-    using V = typename Ops::V;
-    int16_t lanes_of_y[3 * Ops::lanes];
-    for (int i = 0; i < 3 * Ops::lanes; ++i)
-        lanes_of_y[i] = i % 3 == 0 ? -1 : 0;
-    const V keep[3] = {Ops::load(lanes_of_y), Ops::load(lanes_of_y + Ops::lanes),
-                       Ops::load(lanes_of_y + 2 * Ops::lanes)};
-    const V sign = Ops::set1_i16(-32768);
-    int x = 0;
-    for (; x + Ops::lanes <= count; x += Ops::lanes) {
-        int16_t* own_values = reinterpret_cast<int16_t*>(row + x);
-        int16_t* previous_values = reinterpret_cast<int16_t*>(previous + x);
-        for (int k = 0; k < 3; ++k) {
-            const V own = Ops::load(own_values + k * Ops::lanes);
-            const V before = Ops::load(previous_values + k * Ops::lanes);
-            const V average = Ops::bit_xor(
-                Ops::avg_u16(Ops::bit_xor(own, sign), Ops::bit_xor(before, sign)), sign);
-            Ops::store(own_values + k * Ops::lanes,
-                       Ops::bit_or(Ops::bit_and(keep[k], own), Ops::and_not(keep[k], average)));
-            Ops::store(previous_values + k * Ops::lanes, own);
-        }
-    }
-    delay_line_row_c(row + x, previous + x, count - x);
-}
-
 // The assembly and PAL's delay line in one pass: the block as assemble_row
 // interleaves it, then cb and cr averaged with `previous`, which is read in
 // the same layout (load_block) and takes the undelayed block. walk_row

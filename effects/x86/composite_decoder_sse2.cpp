@@ -52,11 +52,6 @@ void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count)
         extract_luma_row_c(out, pixels, count);
 }
 
-void delay_line_row_sse2(PIXEL_YC* row, PIXEL_YC* previous, int count)
-{
-    delay_line_row_packed<Ops>(row, previous, count);
-}
-
 void assemble_delayed_row_sse2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
                               const int16_t* chroma, const int16_t* u, const int16_t* v,
                               const int16_t matrix[4], int count)
