@@ -184,6 +184,32 @@ static void run_chain(const EffectFrame* frame, const FilterRect* strip, const C
     }
 }
 
+static int32_t colour_standard(const EffectSettings* settings)
+{
+    return settings->standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
+}
+
+// The decoder over the rectangle once the chain is done (it reads the rows
+// a comb reaches above and below the row it writes), the composite signal
+// kept first where the host asks for it. False where it did not decode.
+static bool decode_rect(EffectState* state, const EffectSettings* settings,
+                        const EffectFrame* frame, const SubcarrierTables* carrier,
+                        const FilterRect* rect)
+{
+    if (carrier == nullptr || settings->decode.mode == DECODE_OFF || rect_is_empty(rect))
+        return false;
+    if (frame->composite != nullptr)
+        copy_rect(frame->composite, frame->pixels, rect);
+    if (colour_standard(settings) == STANDARD_PAL) {
+        const PalSequence sequence = pal_sequence(settings, frame->number);
+        return decode_pal_composite(&state->decoder, &settings->decode, carrier, &sequence,
+                                    frame->pixels, frame->partner, rect) != 0;
+    }
+    return decode_composite(&state->decoder, &settings->decode, settings->freq, carrier,
+                            carrier_flags(settings, frame->number), frame->pixels,
+                            frame->partner, rect) != 0;
+}
+
 void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
 {
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
@@ -192,7 +218,7 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
         return;
     }
     Chain chain;
-    chain.standard = settings->standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
+    chain.standard = colour_standard(settings);
     chain.carrier = settings->composite &&
                             build_carrier_tables(&state->subcarrier_tables, chain.standard,
                                                  settings->freq, settings->phase, frame->w,
@@ -214,23 +240,25 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
         run_chain(frame, &strip, &chain);
     }
 
-    // The decoder reads the rectangle's rows two above and below the row it
-    // writes, so it runs over the whole rectangle once the chain is done.
-    bool decoded = false;
-    if (chain.carrier != nullptr && settings->decode.mode != DECODE_OFF && !rect_is_empty(&rect)) {
-        if (frame->composite != nullptr)
-            copy_rect(frame->composite, frame->pixels, &rect);
-        decoded = (chain.standard == STANDARD_PAL
-                       ? decode_pal_composite(&state->decoder, &settings->decode, chain.carrier,
-                                              &chain.pal, frame->pixels, frame->partner, &rect)
-                       : decode_composite(&state->decoder, &settings->decode, settings->freq,
-                                          chain.carrier, chain.carrier_flags, frame->pixels,
-                                          frame->partner, &rect)) != 0;
-    }
+    const bool decoded = decode_rect(state, settings, frame, chain.carrier, &rect);
 
     // A monochrome set: no colour, whether it was never encoded or decoded again.
     if (settings->mono && (!settings->composite || decoded))
         strip_chroma(frame->pixels, &rect);
+}
+
+int decode_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
+{
+    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
+    if (settings->decode.mode == DECODE_OFF || rect_is_empty(&rect))
+        return 1;
+    if (!build_carrier_tables(&state->subcarrier_tables, colour_standard(settings), settings->freq,
+                              settings->phase, frame->w, frame->max_w) ||
+        !decode_rect(state, settings, frame, &state->subcarrier_tables, &rect))
+        return 0;
+    if (settings->mono)
+        strip_chroma(frame->pixels, &rect);
+    return 1;
 }
 
 void release_effect_state(EffectState* state)

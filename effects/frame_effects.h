@@ -66,6 +66,12 @@ struct EffectFrame {
 // Touches nothing but the frame, its scratch frame and `state`.
 void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
 
+// The decoder alone, as apply_effects runs it after "C/Y", then "MONO": for a
+// host whose frame holds the composite signal another filter encoded with
+// the same settings. FALSE when the memory cannot be had (the frame is then
+// left as it is).
+int decode_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
+
 // Frees what the state holds; it can be used again afterwards.
 void release_effect_state(EffectState* state);
 

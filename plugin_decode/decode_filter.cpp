@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "effects/frame_effects.h"
-#include "effects/region.h"
 #include "plugin/driver.h"
 
 namespace {
@@ -25,11 +24,7 @@ const char* check_names[DECODE_CHECK_COUNT] = {
 int check_defaults[DECODE_CHECK_COUNT] = {0};
 
 // The editor calls its filters from one thread, one frame at a time.
-struct DecodeFilterState {
-    SubcarrierTables carrier;
-    DecoderState decoder;
-};
-DecodeFilterState decode_state;
+EffectState decode_state;
 
 const FILTER* find_encoder(const EXFUNC* exfunc, void* editp)
 {
@@ -104,25 +99,15 @@ BOOL decode_filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
     const FilterRect rect = effect_rect(&settings, fpip->w, fpip->h, fpip->max_w);
     if (settings.decode.mode == DECODE_OFF || rect_is_empty(&rect))
         return TRUE;
-    if (!build_subcarrier_tables(&decode_state.carrier, settings.freq, settings.phase, fpip->w,
-                                 fpip->max_w))
-        return FALSE;
-    const PIXEL_YC* partner =
-        settings.decode.mode == DECODE_3D ? comb_partner(fp, fpip, &settings) : nullptr;
-    if (!decode_composite(&decode_state.decoder, &settings.decode, settings.freq,
-                          &decode_state.carrier, carrier_flags(&settings, fpip->frame),
-                          fpip->ycp_edit, partner, &rect))
-        return FALSE;
-    // A monochrome set: norel2's "MONO" drops the decoded colour.
-    if (settings.mono)
-        strip_chroma(fpip->ycp_edit, &rect);
-    return TRUE;
+    EffectFrame frame = {fpip->ycp_edit, fpip->ycp_temp, fpip->w, fpip->h, fpip->max_w,
+                         fpip->frame};
+    frame.partner = settings.decode.mode == DECODE_3D ? comb_partner(fp, fpip, &settings) : nullptr;
+    return decode_effects(&decode_state, &settings, &frame) ? TRUE : FALSE;
 }
 
 BOOL decode_filter_exit(FILTER*)
 {
-    release_subcarrier_tables(&decode_state.carrier);
-    release_decoder_state(&decode_state.decoder);
+    release_effect_state(&decode_state);
     return TRUE;
 }
 
