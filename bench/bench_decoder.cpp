@@ -69,7 +69,7 @@ void encode_pal_stage(benchmark::State& state, unsigned flags, FrameSize size)
     VariantScope variant(flags);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
-            encode_pal_rect_row(rect_row(frame.data(), &rect, r), frame.data(), &rect, &carrier,
+            encode_pal_rect_row(rect_row(frame.data(), &rect, r), rect_row(frame.data(), &rect, r), &rect, &carrier,
                                 &pal_bench_sequence, r);
         benchmark::ClobberMemory();
     }

@@ -142,11 +142,10 @@ int32_t composite_row_sign(const FilterRect* rect, int32_t carrier_flags, int ro
     return (flips & 1) ? -start : start;
 }
 
-void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
+void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
                                const SubcarrierTables* tables, int32_t carrier_flags, int row)
 {
     const int width = rect->right - rect->left;
-    const PIXEL_YC* in = rect_row(src, rect, row);
     if (out != in)
         std::memcpy(out, in, static_cast<size_t>(width) * sizeof(PIXEL_YC));
     // Entries are indexed by absolute column, so every row starts at left.
@@ -161,7 +160,8 @@ void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierT
     if (rect_is_empty(rect))
         return;
     for (int r = rect->top; r < rect->bottom; ++r)
-        encode_composite_rect_row(rect_row(frame, rect, r), frame, rect, tables, carrier_flags, r);
+        encode_composite_rect_row(rect_row(frame, rect, r), rect_row(frame, rect, r), rect, tables,
+                                  carrier_flags, r);
 }
 
 // The line's half-line count from the start of frame 0 decides its phase:
@@ -252,11 +252,10 @@ static const KernelVariant<EncodePalRowFn> encode_pal_row_variants[] = {
 DispatchedKernel<EncodePalRowFn> encode_pal_row_kernel = {encode_pal_row_variants,
                                                           std::size(encode_pal_row_variants)};
 
-void encode_pal_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
+void encode_pal_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
                          const SubcarrierTables* tables, const PalSequence* sequence, int row)
 {
     const int width = rect->right - rect->left;
-    const PIXEL_YC* in = rect_row(src, rect, row);
     if (out != in)
         std::memcpy(out, in, static_cast<size_t>(width) * sizeof(PIXEL_YC));
     int16_t coefficients[4];

@@ -59,8 +59,8 @@ void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierT
                       int32_t carrier_flags);
 
 // Row `row` of the rectangle as encode_composite leaves it, encoded from
-// src into out (the pixel of column left), which may be that row of src.
-void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
+// the row's pixels `in` into out (both at column left), which may be in.
+void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
                                const SubcarrierTables* tables, int32_t carrier_flags, int row);
 
 // The carrier's sign (+1 or -1) on row `row` of the rectangle: it flips
@@ -114,9 +114,9 @@ void encode_pal_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights, const int
 // The row coefficients of encode_pal_row for a line.
 void pal_row_coefficients(int16_t coefficients[4], const PalLine& line);
 
-// Row `row` of the rectangle encoded for PAL from src into out, as
+// Row `row` of the rectangle encoded for PAL from in into out, as
 // encode_composite_rect_row does for NTSC.
-void encode_pal_rect_row(PIXEL_YC* out, const PIXEL_YC* src, const FilterRect* rect,
+void encode_pal_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
                          const SubcarrierTables* tables, const PalSequence* sequence, int row);
 
 // Frees both tables; the next build allocates them again.

@@ -408,32 +408,51 @@ static void update_tables(DecoderState* state, const DecodeSettings* settings, i
     }
 }
 
-// What the carrier is on each row: NTSC's sign, or PAL's line.
-struct RowCarrier {
-    int32_t standard;
-    int32_t carrier_flags;        // NTSC
-    const PalSequence* sequence;  // PAL
-};
-
-static int decode_rows(DecoderState* state, const DecodeSettings* requested, int32_t freq,
-                       const SubcarrierTables* carrier, const RowCarrier* row_carrier,
-                       PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect)
+int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecodeSettings* settings,
+                      int32_t standard, int32_t freq, const SubcarrierTables* carrier,
+                      int32_t carrier_flags, const PalSequence* sequence, const PIXEL_YC* partner,
+                      const FilterRect* rect)
 {
-    const DecodeSettings settings = clamp_decode_settings(*requested);
-    if (settings.mode == DECODE_OFF || rect_is_empty(rect))
+    walk->state = state;
+    walk->settings = clamp_decode_settings(*settings);
+    walk->standard = standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
+    walk->freq = freq;
+    walk->carrier = carrier;
+    walk->carrier_flags = carrier_flags;
+    walk->sequence = walk->standard == STANDARD_PAL ? *sequence : PalSequence{};
+    walk->partner = partner;
+    walk->rect = *rect;
+    walk->loaded = walk->decoded = rect->top;
+    if (walk->settings.mode == DECODE_OFF || rect_is_empty(rect))
         return 1;
-    const int width = rect->right - rect->left;
-    if (!reserve_rows(state, width))
+    if (!reserve_rows(state, rect->right - rect->left))
         return 0;
-    const bool pal = row_carrier->standard == STANDARD_PAL;
-    update_tables(state, &settings, freq, row_carrier->standard);
+    update_tables(state, &walk->settings, freq, walk->standard);
+    return 1;
+}
+
+int decode_walk_reach(const DecodeWalk* walk)
+{
+    return walk->standard == STANDARD_PAL ? 4 : 2;
+}
+
+void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end)
+{
+    const DecodeSettings& settings = walk->settings;
+    const FilterRect* rect = &walk->rect;
+    end = std::min(end, rect->bottom);
+    if (settings.mode == DECODE_OFF || walk->decoded >= end)
+        return;
+    DecoderState* state = walk->state;
+    const int width = rect->right - rect->left;
+    const bool pal = walk->standard == STANDARD_PAL;
+    const PIXEL_YC* partner = walk->partner;
     const bool frame_comb = settings.mode == DECODE_3D && partner != nullptr;
     const int mode = settings.mode == DECODE_3D ? DECODE_3LINE : settings.mode;
-    const int comb_reach = pal ? 4 : 2;  // rows to the nearest line of inverted carrier
+    const int comb_reach = decode_walk_reach(walk);
     const bool delay_line = pal && settings.delay_line;
     int lowpass_reach = 0;
-    const int16_t* lowpass =
-        decoder_lowpass_taps(settings.bandwidth, &lowpass_reach, row_carrier->standard);
+    const int16_t* lowpass = decoder_lowpass_taps(settings.bandwidth, &lowpass_reach, walk->standard);
 
     DecoderFirRowFn* fir = dispatched(&decoder_fir_row_kernel);
     DemodulateRowFn* demodulate = dispatched(&demodulate_row_kernel);
@@ -446,11 +465,10 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
     ExtractLumaRowFn* extract_luma = dispatched(&extract_luma_row_kernel);
 
     auto ring = [&](int q) { return work_row(state, (q - rect->top) % RING_ROWS); };
-    int loaded = rect->top;  // rows top .. loaded - 1 are in the ring
     auto load_through = [&](int last) {
-        for (; loaded <= std::min(last, rect->bottom - 1); ++loaded) {
-            extract_luma(ring(loaded), rect_row(frame, rect, loaded), width);
-            extend_edges(ring(loaded), width);
+        for (; walk->loaded <= std::min(last, rect->bottom - 1); ++walk->loaded) {
+            extract_luma(ring(walk->loaded), place_row(rows, walk->loaded), width);
+            extend_edges(ring(walk->loaded), width);
         }
     };
 
@@ -460,7 +478,7 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
     int16_t* v = work_row(state, V_PRODUCT);
     int16_t* u_low = work_row(state, U_LOW);
     int16_t* v_low = work_row(state, V_LOW);
-    for (int r = rect->top; r < rect->bottom; ++r) {
+    for (int r = walk->decoded; r < end; ++r) {
         load_through(r + comb_reach);
         const int16_t* row = ring(r);
         const int16_t* above = r - comb_reach >= rect->top ? ring(r - comb_reach) : nullptr;
@@ -478,11 +496,11 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
             extend_edges(separated, width);
             source = separated;
         }
-        // The next frame row to load (and the partner's next row), a
-        // quarter before each filter, so that the fetches overlap them.
+        // The next row to load (and the partner's next row), a quarter
+        // before each filter, so that the fetches overlap them.
         auto prefetch_ahead = [&](int part) {
-            if (loaded < rect->bottom)
-                prefetch_slice(rect_row(frame, rect, loaded), width, part, 4);
+            if (walk->loaded < end + comb_reach && walk->loaded < rect->bottom)
+                prefetch_slice(place_row(rows, walk->loaded), width, part, 4);
             if (frame_comb && r + 1 < rect->bottom)
                 prefetch_slice(rect_row(partner, rect, r + 1), width, part, 4);
         };
@@ -493,13 +511,13 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
         int16_t line_matrix[4];
         int32_t sign = 1;
         if (pal) {
-            pal_line_matrix(line_matrix, state->pal_matrix, pal_line(row_carrier->sequence, r));
+            pal_line_matrix(line_matrix, state->pal_matrix, pal_line(&walk->sequence, r));
             matrix = line_matrix;
         } else {
-            sign = composite_row_sign(rect, row_carrier->carrier_flags, r);
+            sign = composite_row_sign(rect, walk->carrier_flags, r);
         }
-        const int16_t* cos_weights = carrier->cos_table + rect->left;
-        const int16_t* sin_weights = carrier->sin_table + rect->left;
+        const int16_t* cos_weights = walk->carrier->cos_table + rect->left;
+        const int16_t* sin_weights = walk->carrier->sin_table + rect->left;
         prefetch_ahead(0);
         if (frame_comb) {
             fir(chroma, source, state->bandpass, decoder_bandpass_reach, width);
@@ -525,7 +543,7 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
         fir(u_low, u, lowpass, lowpass_reach, width);
         prefetch_ahead(3);
         fir(v_low, v, lowpass, lowpass_reach, width);
-        PIXEL_YC* out = rect_row(frame, rect, r);
+        PIXEL_YC* out = place_row(rows, r);
         // PAL's delay line: row r - 2, the previous field line, as the
         // demodulator gave it.
         PIXEL_YC* previous = delay_line ? delayed_row(state, r) : nullptr;
@@ -537,6 +555,14 @@ static int decode_rows(DecoderState* state, const DecodeSettings* requested, int
                 std::memcpy(previous, out, static_cast<size_t>(width) * sizeof(PIXEL_YC));
         }
     }
+    walk->decoded = end;
+}
+
+// The whole rectangle of a frame in one walk.
+static int decode_frame(DecodeWalk* walk, PIXEL_YC* frame, const FilterRect* rect)
+{
+    const RowPlace rows = {rect_row(frame, rect, 0), rect->pitch, 0};
+    decode_walk_rows(walk, &rows, rect->bottom);
     return 1;
 }
 
@@ -544,17 +570,20 @@ int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_
                      const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
                      const PIXEL_YC* partner, const FilterRect* rect)
 {
-    const RowCarrier row_carrier = {STANDARD_NTSC, carrier_flags, nullptr};
-    return decode_rows(state, settings, freq, carrier, &row_carrier, frame, partner, rect);
+    DecodeWalk walk;
+    return start_decode_walk(&walk, state, settings, STANDARD_NTSC, freq, carrier, carrier_flags,
+                             nullptr, partner, rect) &&
+           decode_frame(&walk, frame, rect);
 }
 
 int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
                          const SubcarrierTables* carrier, const PalSequence* sequence,
                          PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect)
 {
-    const RowCarrier row_carrier = {STANDARD_PAL, 0, sequence};
-    return decode_rows(state, settings, sequence->freq, carrier, &row_carrier, frame, partner,
-                       rect);
+    DecodeWalk walk;
+    return start_decode_walk(&walk, state, settings, STANDARD_PAL, sequence->freq, carrier, 0,
+                             sequence, partner, rect) &&
+           decode_frame(&walk, frame, rect);
 }
 
 void release_decoder_state(DecoderState* state)

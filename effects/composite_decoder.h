@@ -92,6 +92,35 @@ int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
                          const SubcarrierTables* carrier, const PalSequence* sequence,
                          PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect);
 
+// The same decoding as a walk down the rectangle, for a caller whose
+// composite rows become available top to bottom: each call decodes the
+// rows from `decoded` up to end - 1 in place in `rows`, having read the
+// rows up to decode_walk_reach rows below the last (within the rectangle).
+// `rows` places the rectangle's columns, and may be a ring.
+struct DecodeWalk {
+    DecoderState* state;
+    DecodeSettings settings;  // as clamp_decode_settings leaves them
+    int32_t standard;
+    int32_t freq;
+    const SubcarrierTables* carrier;
+    int32_t carrier_flags;  // NTSC
+    PalSequence sequence;   // PAL
+    const PIXEL_YC* partner;
+    FilterRect rect;
+    int loaded;   // rows top .. loaded - 1 are in the decoder's working rows
+    int decoded;  // rows top .. decoded - 1 are decoded
+};
+
+// FALSE when the row buffers cannot be had. `sequence` is read for PAL only.
+int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecodeSettings* settings,
+                      int32_t standard, int32_t freq, const SubcarrierTables* carrier,
+                      int32_t carrier_flags, const PalSequence* sequence, const PIXEL_YC* partner,
+                      const FilterRect* rect);
+void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end);
+// Rows to the nearest line of inverted carrier: how far below a row the
+// decoder reads.
+int decode_walk_reach(const DecodeWalk* walk);
+
 // Frees the row buffers; the state can be used again afterwards.
 void release_decoder_state(DecoderState* state);
 

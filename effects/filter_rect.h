@@ -27,3 +27,16 @@ inline const PIXEL_YC* rect_row(const PIXEL_YC* frame, const FilterRect* rect, i
 {
     return frame + static_cast<long long>(row) * rect->pitch + rect->left;
 }
+
+// Rows of pixels `pitch` apart from `base`, the first column used of row 0;
+// with `rows` > 0 a ring instead, row r kept at r % rows.
+struct RowPlace {
+    PIXEL_YC* base;
+    long long pitch;
+    int rows;
+};
+
+inline PIXEL_YC* place_row(const RowPlace* place, int row)
+{
+    return place->base + (place->rows > 0 ? row % place->rows : row) * place->pitch;
+}

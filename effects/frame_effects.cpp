@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "effects/field_shift.h"
@@ -109,76 +110,128 @@ constexpr int strip_pixels = 256;
 // before it stages them.
 constexpr int prefetch_rows = 12;
 
-static void prefetch_row(const EffectFrame* frame, const FilterRect* strip, int r)
+static void prefetch_row(const PIXEL_YC* row, int width)
 {
-    const char* in = reinterpret_cast<const char*>(rect_row(frame->pixels, strip, r));
-    const size_t bytes = static_cast<size_t>(strip->right - strip->left) * sizeof(PIXEL_YC);
+    const char* in = reinterpret_cast<const char*>(row);
+    const size_t bytes = static_cast<size_t>(width) * sizeof(PIXEL_YC);
     for (size_t b = 0; b < bytes; b += 64)
         __builtin_prefetch(in + b, 0);
     __builtin_prefetch(in + bytes - 1, 0);
 }
 
+// Where one walk down the rows takes them from and puts them. Over a
+// PIXEL_YC frame, input and output are the frame itself; over a host's
+// rows, the input rows come from the host (those outside the rectangle
+// into the ring `input`), and finished rows go into the ring `output`,
+// each announced to `finished`.
+struct Walk {
+    RowPlace input;
+    const FrameRows* host;
+    RowPlace staged;   // encoded rows; its ring size is the walk's to set
+    RowPlace shifted;  // vertical_lpf_ring_rows rows
+    RowPlace output;
+    void (*finished)(void* sink, int row);
+    void* sink;
+};
+
+// Rows a walk over a host's rows keeps: each ring holds every row in use
+// at once. Input rows outside the rectangle are the filter's five above and
+// five below it, never needed together unless within these rows; finished
+// rows wait here up to a filter group and the decoder's reach.
+constexpr int host_input_rows = 32;
+constexpr int host_output_rows = 32;
+
 // The chain down one strip, rows top to bottom, each stage running just
-// far enough ahead of the next: rows are chroma-encoded into the scratch
-// frame, shifted from there into a ring of rows, and low-pass filtered from
-// the ring (rows of the strip) and the frame (rows above and below it) into
-// the frame. Every row of the frame is written once, and the frame's rows
-// of the strip are read before they are written. The scratch frame keeps
-// only the encoded rows that a shifted row still reads, row r in its row
-// r % staged_rows, so that they too stay in cache.
-static void run_chain(const EffectFrame* frame, const FilterRect* strip, const Chain* chain)
+// far enough ahead of the next: rows are chroma-encoded into the staged
+// rows, shifted from there into a ring of rows, and low-pass filtered from
+// the ring (rows of the strip) and the input (rows above and below it)
+// into the output. Every row of the output is written once, and the
+// input's rows of the strip are read before they are written. The staged
+// rows keep only the encoded rows that a shifted row still reads, row r in
+// its row r % staged_rows, so that they too stay in cache.
+static void run_chain(const EffectFrame* frame, const FilterRect* strip, const Chain* chain,
+                      Walk walk)
 {
-    alignas(32) PIXEL_YC ring[vertical_lpf_ring_rows][strip_pixels];
     const int width = strip->right - strip->left;
     const long long reach = shift_field_reach(&chain->shift);
     // Rows shifted - reach .. staged - 1 are in use, at most 2 reach + 1.
-    const int staged_rows = static_cast<int>(std::min<long long>(frame->h, 2 * reach + 2));
-    int staged = strip->top;   // rows top .. staged - 1 have been in the scratch frame
+    walk.staged.rows = static_cast<int>(std::min<long long>(frame->h, 2 * reach + 2));
+    int staged = strip->top;   // rows top .. staged - 1 have been staged
     int shifted = strip->top;  // rows shifted - ring rows .. shifted - 1 are in the ring
+    const FrameRows* host = walk.host;
 
     auto stage_row = [&](int r) {
-        if (r + prefetch_rows < strip->bottom)
-            prefetch_row(frame, strip, r + prefetch_rows);
-        // The scratch frame is the host's to give and the engine's to fill:
-        // the host reads only the frame after the call.
-        PIXEL_YC* out = rect_row(frame->scratch, strip, r % staged_rows);
+        PIXEL_YC* out = place_row(&walk.staged, r);
+        const PIXEL_YC* in = out;
+        if (host != nullptr) {
+            host->read(host->host, r, strip->left, strip->right, out);
+        } else {
+            in = place_row(&walk.input, r);
+            if (r + prefetch_rows < strip->bottom)
+                prefetch_row(place_row(&walk.input, r + prefetch_rows), width);
+        }
         if (chain->carrier != nullptr && chain->standard == STANDARD_PAL)
-            encode_pal_rect_row(out, frame->pixels, strip, chain->carrier, &chain->pal, r);
+            encode_pal_rect_row(out, in, strip, chain->carrier, &chain->pal, r);
         else if (chain->carrier != nullptr)
-            encode_composite_rect_row(out, frame->pixels, strip, chain->carrier,
-                                      chain->carrier_flags, r);
-        else
-            std::memcpy(out, rect_row(frame->pixels, strip, r), width * sizeof(PIXEL_YC));
+            encode_composite_rect_row(out, in, strip, chain->carrier, chain->carrier_flags, r);
+        else if (out != in)
+            std::memcpy(out, in, width * sizeof(PIXEL_YC));
     };
     auto shift_through = [&](int last) {
         for (; shifted <= std::min(last, strip->bottom - 1); ++shifted) {
             for (; staged <= std::min<long long>(shifted + reach, strip->bottom - 1); ++staged)
                 stage_row(staged);
-            shift_field_row(ring[shifted % vertical_lpf_ring_rows], frame->scratch, staged_rows,
-                            strip, &chain->shift, shifted);
+            // The shift moves rows alone: its columns count from the staged rows' first.
+            const FilterRect staged_rect = {strip->top, strip->bottom, 0, width,
+                                            static_cast<int>(walk.staged.pitch)};
+            shift_field_row(place_row(&walk.shifted, shifted), walk.staged.base, walk.staged.rows,
+                            &staged_rect, &chain->shift, shifted);
         }
+    };
+    // The host's rows above the strip and below it that the filter reads,
+    // through row `last`: above all at once, below as the filter nears them.
+    const int lpf_reach = 5;
+    int above = std::max(1, strip->top - lpf_reach);
+    int below = strip->bottom;
+    auto read_outside = [&](int last) {
+        for (; host != nullptr && above < strip->top; ++above)
+            host->read(host->host, above, strip->left, strip->right, place_row(&walk.input, above));
+        for (; host != nullptr && below <= last; ++below)
+            host->read(host->host, below, strip->left, strip->right, place_row(&walk.input, below));
+    };
+    auto finish = [&](int first, int end) {
+        for (int r = first; walk.finished != nullptr && r < end; ++r)
+            walk.finished(walk.sink, r);
     };
 
     // The filter writes rows 1 .. h - 2; the strip's other rows are the shifted rows.
     const bool lpf = chain->filter_rows != nullptr;
     const int lpf_first = lpf ? std::max(strip->top, 1) : strip->bottom;
     const int lpf_end = lpf ? std::min(strip->bottom, frame->h - 1) : strip->bottom;
-    const ptrdiff_t pitch = 3 * static_cast<ptrdiff_t>(strip->pitch);
-    const ptrdiff_t left = 3 * static_cast<ptrdiff_t>(strip->left);
-    auto* pixels = reinterpret_cast<int16_t*>(frame->pixels);
     for (int i = strip->top; i < strip->bottom;) {
         if (i >= lpf_first && i < lpf_end) {
-            const int end = std::min(i + vertical_lpf_group_rows, lpf_end);
+            int end = std::min(i + vertical_lpf_group_rows, lpf_end);
+            if (walk.output.rows > 0)  // a group's rows never wrap around the ring
+                end = std::min(end, (i / walk.output.rows + 1) * walk.output.rows);
             shift_through(end + 4);
-            const LpfSource source = {pixels + left, pitch, reinterpret_cast<int16_t*>(ring),
-                                      3 * strip_pixels, strip->top, shifted};
-            vertical_lpf_source_rows(pixels + left, pitch, &source, i, end, frame->h, 3 * width,
-                                     chain->filter_rows);
+            read_outside(std::min(frame->h - 2, end + 4));
+            const LpfSource source = {reinterpret_cast<const int16_t*>(walk.input.base),
+                                      3 * static_cast<ptrdiff_t>(walk.input.pitch),
+                                      reinterpret_cast<const int16_t*>(walk.shifted.base),
+                                      3 * static_cast<ptrdiff_t>(walk.shifted.pitch),
+                                      strip->top,
+                                      shifted,
+                                      walk.input.rows};
+            vertical_lpf_source_rows(reinterpret_cast<int16_t*>(place_row(&walk.output, i)),
+                                     3 * static_cast<ptrdiff_t>(walk.output.pitch), &source, i,
+                                     end, frame->h, 3 * width, chain->filter_rows);
+            finish(i, end);
             i = end;
         } else {
             shift_through(i);
-            std::memcpy(rect_row(frame->pixels, strip, i), ring[i % vertical_lpf_ring_rows],
+            std::memcpy(place_row(&walk.output, i), place_row(&walk.shifted, i),
                         width * sizeof(PIXEL_YC));
+            finish(i, i + 1);
             ++i;
         }
     }
@@ -187,6 +240,20 @@ static void run_chain(const EffectFrame* frame, const FilterRect* strip, const C
 static int32_t colour_standard(const EffectSettings* settings)
 {
     return settings->standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
+}
+
+// The decoder's walk for the frame, over the rectangle; false where the
+// frame is not decoded.
+static bool start_decoding(DecodeWalk* walk, EffectState* state, const EffectSettings* settings,
+                           const EffectFrame* frame, const SubcarrierTables* carrier,
+                           const FilterRect* rect)
+{
+    if (carrier == nullptr || settings->decode.mode == DECODE_OFF || rect_is_empty(rect))
+        return false;
+    const PalSequence sequence = pal_sequence(settings, frame->number);
+    return start_decode_walk(walk, &state->decoder, &settings->decode, colour_standard(settings),
+                             settings->freq, carrier, carrier_flags(settings, frame->number),
+                             &sequence, frame->partner, rect) != 0;
 }
 
 // The decoder over the rectangle once the chain is done (it reads the rows
@@ -200,23 +267,16 @@ static bool decode_rect(EffectState* state, const EffectSettings* settings,
         return false;
     if (frame->composite != nullptr)
         copy_rect(frame->composite, frame->pixels, rect);
-    if (colour_standard(settings) == STANDARD_PAL) {
-        const PalSequence sequence = pal_sequence(settings, frame->number);
-        return decode_pal_composite(&state->decoder, &settings->decode, carrier, &sequence,
-                                    frame->pixels, frame->partner, rect) != 0;
-    }
-    return decode_composite(&state->decoder, &settings->decode, settings->freq, carrier,
-                            carrier_flags(settings, frame->number), frame->pixels,
-                            frame->partner, rect) != 0;
+    DecodeWalk walk;
+    if (!start_decoding(&walk, state, settings, frame, carrier, rect))
+        return false;
+    const RowPlace rows = {rect_row(frame->pixels, rect, 0), rect->pitch, 0};
+    decode_walk_rows(&walk, &rows, rect->bottom);
+    return true;
 }
 
-void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
+static Chain frame_chain(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
 {
-    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
-    if (settings->show_range) {
-        show_range(frame->pixels, &rect);
-        return;
-    }
     Chain chain;
     chain.standard = colour_standard(settings);
     chain.carrier = settings->composite &&
@@ -229,15 +289,32 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
     chain.pal = pal_sequence(settings, frame->number);
     chain.shift = field_shift(state, settings->shift, moved_field(settings, frame->number));
     chain.filter_rows = settings->lpf ? dispatched(&vertical_lpf_rows_kernel) : nullptr;
+    return chain;
+}
+
+void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
+{
+    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
+    if (settings->show_range) {
+        show_range(frame->pixels, &rect);
+        return;
+    }
+    const Chain chain = frame_chain(state, settings, frame);
 
     // "C/Y", the field shift and "LPF" together, strip by strip of columns.
+    alignas(32) PIXEL_YC ring[vertical_lpf_ring_rows][strip_pixels];
     const int width = rect.right - rect.left;
     const int strips = (width + strip_pixels - 1) / strip_pixels;
     for (int k = 0; k < strips; ++k) {
         FilterRect strip = rect;
         strip.left = rect.left + static_cast<int>(static_cast<long long>(width) * k / strips);
         strip.right = rect.left + static_cast<int>(static_cast<long long>(width) * (k + 1) / strips);
-        run_chain(frame, &strip, &chain);
+        const RowPlace in_frame = {rect_row(frame->pixels, &strip, 0), strip.pitch, 0};
+        Walk walk = {};
+        walk.input = walk.output = in_frame;
+        walk.staged = {rect_row(frame->scratch, &strip, 0), strip.pitch, 0};
+        walk.shifted = {&ring[0][0], strip_pixels, vertical_lpf_ring_rows};
+        run_chain(frame, &strip, &chain, walk);
     }
 
     const bool decoded = decode_rect(state, settings, frame, chain.carrier, &rect);
@@ -245,6 +322,115 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
     // A monochrome set: no colour, whether it was never encoded or decoded again.
     if (settings->mono && (!settings->composite || decoded))
         strip_chroma(frame->pixels, &rect);
+}
+
+// What becomes of a host's finished rows: kept as the composite signal,
+// decoded, "MONO", and handed back, in order.
+struct RowSink {
+    const FrameRows* host;
+    const EffectFrame* frame;
+    FilterRect rect;
+    RowPlace output;
+    DecodeWalk* decoder;  // null: not decoded
+    bool mono;
+    int handed;  // rows top .. handed - 1 are back with the host
+};
+
+static void hand_back(RowSink* sink, int end)
+{
+    RegionRowFn* strip_row_chroma = dispatched(&strip_chroma_row_kernel);
+    const int width = sink->rect.right - sink->rect.left;
+    for (; sink->handed < end; ++sink->handed) {
+        PIXEL_YC* row = place_row(&sink->output, sink->handed);
+        if (sink->mono)
+            strip_row_chroma(row, width);
+        sink->host->write(sink->host->host, sink->handed, row);
+    }
+}
+
+static void row_finished(void* context, int row)
+{
+    auto* sink = static_cast<RowSink*>(context);
+    const int width = sink->rect.right - sink->rect.left;
+    if (sink->frame->composite != nullptr)
+        std::memcpy(rect_row(sink->frame->composite, &sink->rect, row),
+                    place_row(&sink->output, row), width * sizeof(PIXEL_YC));
+    if (sink->decoder == nullptr) {
+        hand_back(sink, row + 1);
+        return;
+    }
+    // A row is decoded once the rows its combs reach below it are there.
+    const int last = row + 1 == sink->rect.bottom;
+    decode_walk_rows(sink->decoder, &sink->output,
+                     last ? row + 1 : row + 1 - decode_walk_reach(sink->decoder));
+    hand_back(sink, sink->decoder->decoded);
+}
+
+// Every row of the rectangle read, changed by `change` and handed back.
+static void rows_through(const FrameRows* host, const FilterRect* rect, PIXEL_YC* row,
+                         RegionRowFn* change)
+{
+    for (int r = rect->top; r < rect->bottom; ++r) {
+        host->read(host->host, r, rect->left, rect->right, row);
+        change(row, rect->right - rect->left);
+        host->write(host->host, r, row);
+    }
+}
+
+static bool reserve_walk_rows(EffectState* state, size_t count)
+{
+    if (count <= state->walk_capacity)
+        return true;
+    std::free(state->walk_rows);
+    state->walk_rows = static_cast<PIXEL_YC*>(std::malloc(count * sizeof(PIXEL_YC)));
+    state->walk_capacity = state->walk_rows != nullptr ? count : 0;
+    return state->walk_rows != nullptr;
+}
+
+int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
+                          const EffectFrame* frame, const FrameRows* host)
+{
+    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
+    if (rect_is_empty(&rect))
+        return 1;
+    const int width = rect.right - rect.left;
+    const Chain chain = frame_chain(state, settings, frame);
+    const long long staged_rows = std::min<long long>(frame->h, 2 * shift_field_reach(&chain.shift) + 2);
+    const size_t rows = static_cast<size_t>(staged_rows) + vertical_lpf_ring_rows + host_input_rows +
+                        host_output_rows;
+    if (!reserve_walk_rows(state, rows * width))
+        return 0;
+    PIXEL_YC* next = state->walk_rows;
+    auto ring_of = [&](int count) {
+        const RowPlace place = {next, width, count};
+        next += static_cast<size_t>(count) * width;
+        return place;
+    };
+    if (settings->show_range) {
+        rows_through(host, &rect, next, dispatched(&show_range_row_kernel));
+        return 1;
+    }
+    if (settings->mono && !settings->composite && !settings->lpf && settings->shift == 0) {
+        rows_through(host, &rect, next, dispatched(&strip_chroma_row_kernel));
+        return 1;
+    }
+
+    Walk walk = {};
+    walk.host = host;
+    walk.staged = ring_of(static_cast<int>(staged_rows));
+    walk.shifted = ring_of(vertical_lpf_ring_rows);
+    walk.input = ring_of(host_input_rows);
+    walk.output = ring_of(host_output_rows);
+    DecodeWalk decoder;
+    const bool decoding = start_decoding(&decoder, state, settings, frame, chain.carrier, &rect);
+    if (!decoding && chain.carrier != nullptr && settings->decode.mode != DECODE_OFF)
+        return 0;  // the decoder's rows cannot be had
+    RowSink sink = {host, frame, rect, walk.output, decoding ? &decoder : nullptr,
+                    settings->mono && (!settings->composite || decoding), rect.top};
+    walk.finished = row_finished;
+    walk.sink = &sink;
+    run_chain(frame, &rect, &chain, walk);
+    return 1;
 }
 
 int decode_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
@@ -265,4 +451,7 @@ void release_effect_state(EffectState* state)
 {
     release_subcarrier_tables(&state->subcarrier_tables);
     release_decoder_state(&state->decoder);
+    std::free(state->walk_rows);
+    state->walk_rows = nullptr;
+    state->walk_capacity = 0;
 }

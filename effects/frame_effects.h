@@ -3,6 +3,7 @@
 // caller owns. Two records may be used at once on different threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "effects/composite_chroma.h"
@@ -38,6 +39,8 @@ struct EffectState {
     ShiftKernel shift_kernel = {};
     int32_t kernel_key = 0;  // the shift value shift_kernel was built for; 0: none
     DecoderState decoder;
+    PIXEL_YC* walk_rows = nullptr;  // apply_effects_by_rows' rings of rows
+    size_t walk_capacity = 0;       // pixels in walk_rows
 };
 
 // One frame: `pixels` is input and output; `scratch` has the same geometry
@@ -65,6 +68,27 @@ struct EffectFrame {
 // cut to the picture.
 // Touches nothing but the frame, its scratch frame and `state`.
 void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
+
+// A frame in a host's own pixel format, handed to the chain a row at a
+// time so that no frame of PIXEL_YC is ever made. read() converts columns
+// [left, right) of frame row `row` into `out`; the chain asks only for
+// pixels of effect_input_window, for each row before that row or any row
+// below it is written, and for the rows below the rectangle before its
+// last eight rows are written. write() takes back the rectangle's columns
+// of a finished row, rows top to bottom; the pixels are the chain's again
+// once write returns.
+struct FrameRows {
+    void* host;
+    void (*read)(void* host, int row, int left, int right, PIXEL_YC* out);
+    void (*write)(void* host, int row, const PIXEL_YC* pixels);
+};
+
+// apply_effects over such a frame: frame->pixels and frame->scratch are
+// not used (partner and composite are), and the rows in use are kept in
+// the state, in cache. FALSE when memory cannot be had; nothing has been
+// written then.
+int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
+                          const EffectFrame* frame, const FrameRows* rows);
 
 // The decoder alone, as apply_effects runs it after "C/Y", then "MONO": for a
 // host whose frame holds the composite signal another filter encoded with

@@ -48,7 +48,7 @@ static const int16_t* source_row(const LpfSource* src, int r)
 {
     if (r >= src->ring_top && r < src->ring_bottom)
         return src->ring + (r % vertical_lpf_ring_rows) * src->ring_pitch;
-    return src->frame + r * src->pitch;
+    return src->frame + (src->frame_rows > 0 ? r % src->frame_rows : r) * src->pitch;
 }
 
 void vertical_lpf_source_rows(int16_t* out, ptrdiff_t out_pitch, const LpfSource* src, int first,
@@ -61,7 +61,7 @@ void vertical_lpf_source_rows(int16_t* out, ptrdiff_t out_pitch, const LpfSource
         const int rows = end - n >= vertical_lpf_group_rows ? vertical_lpf_group_rows : 1;
         for (int m = 0; m < rows + 10; ++m)
             tap[m] = source_row(src, std::max(1, std::min(h - 2, n - 5 + m)));
-        filter_rows(out + n * out_pitch, out_pitch, tap, rows, count);
+        filter_rows(out + (n - first) * out_pitch, out_pitch, tap, rows, count);
         n += rows;
     }
 }
@@ -75,8 +75,8 @@ void vertical_lpf_window_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, const F
         return;
     const ptrdiff_t pitch = 3 * static_cast<ptrdiff_t>(window->pitch);
     const ptrdiff_t left = 3 * static_cast<ptrdiff_t>(window->left);
-    const LpfSource source = {reinterpret_cast<const int16_t*>(src) + left, pitch, nullptr, 0, 0, 0};
-    vertical_lpf_source_rows(reinterpret_cast<int16_t*>(dst) + left, pitch, &source, first, end, h,
+    const LpfSource source = {reinterpret_cast<const int16_t*>(src) + left, pitch, nullptr, 0, 0, 0, 0};
+    vertical_lpf_source_rows(reinterpret_cast<int16_t*>(dst) + left + first * pitch, pitch, &source, first, end, h,
                              3 * (window->right - window->left), filter_rows);
 }
 

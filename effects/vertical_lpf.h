@@ -39,7 +39,8 @@ typedef void VerticalLpfRowsFn(int16_t* out, ptrdiff_t pitch, const int16_t* con
 // "sse2" and "avx2".
 extern DispatchedKernel<VerticalLpfRowsFn> vertical_lpf_rows_kernel;
 
-// Where the filter finds source row r: at frame + r * pitch, except rows
+// Where the filter finds source row r: at frame + r * pitch (with
+// frame_rows > 0, at frame + (r % frame_rows) * pitch), except rows
 // ring_top .. ring_bottom - 1, which a caller producing them row by row
 // keeps in a ring, row r at ring + (r % vertical_lpf_ring_rows) *
 // ring_pitch. Pointers are at the first component filtered.
@@ -50,6 +51,7 @@ struct LpfSource {
     ptrdiff_t ring_pitch;
     int ring_top;
     int ring_bottom;
+    int frame_rows;
 };
 
 // Enough ring rows for the taps of one group of output rows.
@@ -57,7 +59,7 @@ constexpr int vertical_lpf_ring_rows = 16;
 static_assert(vertical_lpf_ring_rows >= vertical_lpf_group_rows + 10, "a group's taps fit the ring");
 
 // Output rows first .. end - 1 (within 1 .. h - 2), components 0 .. count-1,
-// row n at out + n * out_pitch, in groups of vertical_lpf_group_rows.
+// row n at out + (n - first) * out_pitch, in groups of vertical_lpf_group_rows.
 void vertical_lpf_source_rows(int16_t* out, ptrdiff_t out_pitch, const LpfSource* src, int first,
                               int end, int h, int count, VerticalLpfRowsFn* filter_rows);
 
