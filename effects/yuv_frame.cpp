@@ -5,15 +5,11 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
-// Rows converted at once through the planar chunk: a multiple of every
-// chroma block height, small enough to stay in cache at 4K.
-constexpr int chunk_rows = 32;
+// Rows narrowed to the depth at once: the tallest chroma block's.
+constexpr int chunk_rows = 4;
 
 int bytes_per_sample(const YuvPicture* picture)
 {
@@ -96,84 +92,10 @@ size_t chunk_bytes(const YuvPicture* picture, int columns)
     return static_cast<size_t>(chunk_rows) * (columns + 2 * cw) * bytes_per_sample(picture);
 }
 
-// Packed offsets of Y0 and Cb within a two-pixel group; Y1 and Cr follow 2
-// bytes after each.
-int luma_offset(const YuvPicture* picture)
+// Pixel x (even) of row `row` of a packed picture.
+uint8_t* packed_row(const YuvPicture* picture, int x, int row)
 {
-    return picture->packing == YUV_UYVY ? 1 : 0;
-}
-int chroma_offset(const YuvPicture* picture)
-{
-    return picture->packing == YUV_UYVY ? 0 : 1;
-}
-
-// Frame rows [r0, r0 + count) of columns [x, x + columns) into the chunk's
-// planes, or back out of them; with SSE2 sixteen pixels at a time.
-void packed_rows_in(const YuvPicture* picture, int x, int r0, int count, int columns, const YuvPlanes& chunk)
-{
-    const int yo = luma_offset(picture), co = chroma_offset(picture);
-    const int cw = chroma_columns(columns, 1);
-    for (int r = 0; r < count; ++r) {
-        const uint8_t* in = picture->data[0] + static_cast<ptrdiff_t>(r0 + r) * picture->linesize[0] + x * 2;
-        uint8_t* y = chunk.data[0] + r * chunk.linesize[0];
-        uint8_t* cb = chunk.data[1] + r * chunk.linesize[1];
-        uint8_t* cr = chunk.data[2] + r * chunk.linesize[2];
-        int i = 0;
-#if defined(__SSE2__)
-        const __m128i low_bytes = _mm_set1_epi16(0x00FF);
-        // Luma in the low bytes of each 16-bit lane for YUYV, the high for UYVY.
-        auto low = [&](__m128i v) { return _mm_and_si128(v, low_bytes); };
-        auto high = [](__m128i v) { return _mm_srli_epi16(v, 8); };
-        for (; i + 16 <= columns; i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
-            const __m128i luma = yo == 0 ? _mm_packus_epi16(low(a), low(b)) : _mm_packus_epi16(high(a), high(b));
-            const __m128i chroma = co == 0 ? _mm_packus_epi16(low(a), low(b)) : _mm_packus_epi16(high(a), high(b));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), luma);
-            // chroma: cb cr pairs; cb in the low bytes.
-            const __m128i cbs = _mm_packus_epi16(low(chroma), _mm_setzero_si128());
-            const __m128i crs = _mm_packus_epi16(high(chroma), _mm_setzero_si128());
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + i / 2), cbs);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + i / 2), crs);
-        }
-#endif
-        for (int j = i; j < columns; ++j)
-            y[j] = in[2 * j + yo];
-        for (int j = i / 2; j < cw; ++j) {
-            cb[j] = in[4 * j + co];
-            cr[j] = in[4 * j + co + 2];
-        }
-    }
-}
-
-void packed_rows_out(const YuvPicture* picture, int x, int r0, int count, int columns, const YuvPlanes& chunk)
-{
-    const int yo = luma_offset(picture), co = chroma_offset(picture);
-    const int cw = chroma_columns(columns, 1);
-    for (int r = 0; r < count; ++r) {
-        uint8_t* out = picture->data[0] + static_cast<ptrdiff_t>(r0 + r) * picture->linesize[0] + x * 2;
-        const uint8_t* y = chunk.data[0] + r * chunk.linesize[0];
-        const uint8_t* cb = chunk.data[1] + r * chunk.linesize[1];
-        const uint8_t* cr = chunk.data[2] + r * chunk.linesize[2];
-        int i = 0;
-#if defined(__SSE2__)
-        for (; i + 16 <= columns; i += 16) {
-            const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
-            const __m128i chroma = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i / 2)),
-                                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i / 2)));
-            const __m128i first = yo == 0 ? _mm_unpacklo_epi8(luma, chroma) : _mm_unpacklo_epi8(chroma, luma);
-            const __m128i second = yo == 0 ? _mm_unpackhi_epi8(luma, chroma) : _mm_unpackhi_epi8(chroma, luma);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), first);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), second);
-        }
-#endif
-        for (int j = i; j < columns; ++j)
-            out[2 * j + yo] = y[j];
-        for (int j = i / 2; j < cw; ++j) {
-            out[4 * j + co] = cb[j];
-            out[4 * j + co + 2] = cr[j];
-        }
-    }
+    return picture->data[0] + static_cast<ptrdiff_t>(row) * picture->linesize[0] + 2 * x;
 }
 
 // The same for planar samples with bits below the depth.
@@ -201,38 +123,110 @@ void shifted_rows(const YuvPicture* picture, int x, int r0, int count, int colum
     }
 }
 
-// Columns [x, x + columns) of rows [top, bottom) to YC or back.
-template <bool In>
-void convert(YuvEffects* effects, const YuvPicture* picture, int x, int top, int bottom, int columns)
+// Columns [x, x + columns) of row `row` to YC, x on a block edge.
+void row_to_yc(YuvEffects* effects, const YuvPicture* picture, int x, int row, int columns, PIXEL_YC* yc)
 {
-    const int w = picture->width;
     if (!is_packed(picture) && picture->sample_shift == 0) {
-        const YuvPlanes planes = planes_at(picture, x, top);
-        PIXEL_YC* yc = effects->pixels + static_cast<size_t>(top) * w + x;
-        if (In)
-            yuv_to_yc(picture->layout, planes, columns, bottom - top, yc, w);
-        else
-            yc_to_yuv(picture->layout, yc, w, columns, bottom - top, planes);
+        yuv_to_yc(picture->layout, planes_at(picture, x, row), columns, 1, yc, columns);
+        return;
+    }
+    if (is_packed(picture)) {
+        const YuvRowMaps maps = yuv_row_maps(picture->layout);
+        dispatched(&packed_to_yc_row_kernel)(yc, packed_row(picture, x, row), columns,
+                                             picture->packing == YUV_YUYV, &maps);
         return;
     }
     const YuvPlanes chunk = chunk_planes(picture, effects->rows, columns);
-    for (int r0 = top; r0 < bottom; r0 += chunk_rows) {
-        const int count = std::min(chunk_rows, bottom - r0);
-        PIXEL_YC* yc = effects->pixels + static_cast<size_t>(r0) * w + x;
-        if (In) {
-            if (is_packed(picture))
-                packed_rows_in(picture, x, r0, count, columns, chunk);
-            else
-                shifted_rows<true>(picture, x, r0, count, columns, chunk);
-            yuv_to_yc(picture->layout, chunk, columns, count, yc, w);
-        } else {
-            yc_to_yuv(picture->layout, yc, w, columns, count, chunk);
-            if (is_packed(picture))
-                packed_rows_out(picture, x, r0, count, columns, chunk);
-            else
-                shifted_rows<false>(picture, x, r0, count, columns, chunk);
-        }
+    shifted_rows<true>(picture, x, row, 1, columns, chunk);
+    yuv_to_yc(picture->layout, chunk, columns, 1, yc, columns);
+}
+
+// The `count` rows of a block row, from `top` on, back from YC.
+void rows_from_yc(YuvEffects* effects, const YuvPicture* picture, const PIXEL_YC* yc, int x, int top,
+                  int count, int columns)
+{
+    if (!is_packed(picture) && picture->sample_shift == 0) {
+        yc_to_yuv(picture->layout, yc, columns, columns, count, planes_at(picture, x, top));
+        return;
     }
+    if (is_packed(picture)) {
+        const YuvRowMaps maps = yuv_row_maps(picture->layout);
+        for (int r = 0; r < count; ++r)
+            dispatched(&yc_to_packed_row_kernel)(packed_row(picture, x, top + r), yc + static_cast<size_t>(r) * columns,
+                                                 columns, picture->packing == YUV_YUYV, &maps);
+        return;
+    }
+    const YuvPlanes chunk = chunk_planes(picture, effects->rows, columns);
+    yc_to_yuv(picture->layout, yc, columns, columns, count, chunk);
+    shifted_rows<false>(picture, x, top, count, columns, chunk);
+}
+
+// The picture as the chain's rows: each row converted as the chain asks
+// for it, and each finished row kept until its chroma block is whole, then
+// written back widened to whole blocks (their pixels outside the rectangle
+// converted from the picture as it is).
+struct PictureRows {
+    YuvEffects* effects;
+    const YuvPicture* picture;
+    FilterRect rect;
+    FilterRect out;  // the rectangle widened to whole blocks
+    int block_w;
+    int block_h;
+    PIXEL_YC* block;  // rows block_top .. + block_h - 1 of out's columns
+    PIXEL_YC* edge;   // a block-aligned run converted for its pixels outside
+    int block_top;
+};
+
+void read_row(void* host, int row, int left, int right, PIXEL_YC* out)
+{
+    auto* rows = static_cast<PictureRows*>(host);
+    const int x = left - left % rows->block_w;
+    if (x == left) {
+        row_to_yc(rows->effects, rows->picture, x, row, right - left, out);
+        return;
+    }
+    row_to_yc(rows->effects, rows->picture, x, row, right - x, rows->edge);
+    std::memcpy(out, rows->edge + (left - x), static_cast<size_t>(right - left) * sizeof(PIXEL_YC));
+}
+
+// Row `row` of out's columns from the picture.
+void read_out_row(PictureRows* rows, int row, PIXEL_YC* yc)
+{
+    row_to_yc(rows->effects, rows->picture, rows->out.left, row, rows->out.right - rows->out.left, yc);
+}
+
+void write_row(void* host, int row, const PIXEL_YC* pixels)
+{
+    auto* rows = static_cast<PictureRows*>(host);
+    const FilterRect& rect = rows->rect;
+    const FilterRect& out = rows->out;
+    const int out_width = out.right - out.left;
+    const int top = row - row % rows->block_h;
+    auto block_row = [&](int r) { return rows->block + static_cast<size_t>(r - top) * out_width; };
+    // A block that starts above the rectangle: its rows there as they are.
+    if (top != rows->block_top) {
+        rows->block_top = top;
+        for (int r = top; r < row; ++r)
+            read_out_row(rows, r, block_row(r));
+    }
+    const bool whole = out.left == rect.left && out.right == rect.right;
+    if (rows->block_h == 1 && whole) {
+        rows_from_yc(rows->effects, rows->picture, pixels, out.left, row, 1, out_width);
+        return;
+    }
+    PIXEL_YC* line = block_row(row);
+    if (out.left < rect.left)
+        read_row(host, row, out.left, rect.left, line);
+    if (rect.right < out.right)
+        read_row(host, row, rect.right, out.right, line + (rect.right - out.left));
+    std::memcpy(line + (rect.left - out.left), pixels, static_cast<size_t>(rect.right - rect.left) * sizeof(PIXEL_YC));
+    const int end = std::min(top + rows->block_h, rows->picture->height);
+    if (row + 1 < end && row + 1 < rect.bottom)
+        return;
+    // The block's rows below the rectangle as they are, then the block back.
+    for (int r = row + 1; r < end; ++r)
+        read_out_row(rows, r, block_row(r));
+    rows_from_yc(rows->effects, rows->picture, rows->block, out.left, top, end - top, out_width);
 }
 
 }  // namespace
@@ -282,24 +276,30 @@ int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, co
     const FilterRect rect = effect_rect(settings, w, h, w);
     if (rect_is_empty(&rect))
         return 1;
-    const FilterRect window = widened_to_blocks(effect_input_window(settings, w, h, w), picture);
-    const FilterRect out = widened_to_blocks(rect, picture);
-    const size_t pixels = static_cast<size_t>(w) * h;
-    if (!grow(reinterpret_cast<void**>(&effects->pixels), &effects->capacity, pixels, sizeof(PIXEL_YC)) ||
-        !grow(reinterpret_cast<void**>(&effects->scratch), &effects->scratch_capacity, pixels, sizeof(PIXEL_YC)))
+    PictureRows rows = {};
+    rows.effects = effects;
+    rows.picture = picture;
+    rows.rect = rect;
+    rows.out = widened_to_blocks(rect, picture);
+    rows.block_w = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_x : 1;
+    rows.block_h = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_y : 1;
+    rows.block_top = -1;
+    // A block of rows of out's columns and a run for the pixels outside.
+    const size_t out_width = static_cast<size_t>(rows.out.right - rows.out.left);
+    if (!grow(reinterpret_cast<void**>(&effects->pixels), &effects->capacity,
+              (rows.block_h + 1) * out_width + rows.block_w, sizeof(PIXEL_YC)))
         return 0;
-    if ((is_packed(picture) || picture->sample_shift > 0) &&
-        !grow(reinterpret_cast<void**>(&effects->rows), &effects->rows_capacity,
-              chunk_bytes(picture, window.right - window.left), 1))
+    if (picture->sample_shift > 0 &&
+        !grow(reinterpret_cast<void**>(&effects->rows), &effects->rows_capacity, chunk_bytes(picture, w), 1))
         return 0;
+    rows.block = effects->pixels;
+    rows.edge = effects->pixels + rows.block_h * out_width;
 
-    convert<true>(effects, picture, window.left, window.top, window.bottom, window.right - window.left);
-    EffectFrame frame = {effects->pixels, effects->scratch, w, h, w, number};
+    const FrameRows frame_rows = {&rows, read_row, write_row};
+    EffectFrame frame = {nullptr, nullptr, w, h, w, number};
     frame.partner = partner;
     frame.composite = composite;
-    apply_effects(&effects->state, settings, &frame);
-    convert<false>(effects, picture, out.left, out.top, out.bottom, out.right - out.left);
-    return 1;
+    return apply_effects_by_rows(&effects->state, settings, &frame, &frame_rows);
 }
 
 void release_yuv_effects(YuvEffects* effects)
@@ -308,9 +308,8 @@ void release_yuv_effects(YuvEffects* effects)
         return;
     release_effect_state(&effects->state);
     std::free(effects->pixels);
-    std::free(effects->scratch);
     std::free(effects->rows);
-    effects->pixels = effects->scratch = nullptr;
+    effects->pixels = nullptr;
     effects->rows = nullptr;
-    effects->capacity = effects->scratch_capacity = effects->rows_capacity = 0;
+    effects->capacity = effects->rows_capacity = 0;
 }

@@ -1,9 +1,10 @@
 // The effect chain over a YUV picture in a host's own memory, for hosts that
-// hand over YUV (MLT, GStreamer). Only the pixels the chain reads are
-// converted to the YC scale (effect_input_window) and only the rectangle is
-// written back, both widened to whole chroma blocks so that every block
-// written is the mean of its own pixels, as a conversion of the whole frame
-// would give. Everything outside stays exactly as the host gave it.
+// hand over YUV (MLT, GStreamer, the command line). The chain takes the
+// picture's rows one at a time (apply_effects_by_rows): only the pixels it
+// reads are converted to the YC scale, as it reaches them, and only the
+// rectangle is written back, widened to whole chroma blocks so that every
+// block written is the mean of its own pixels, as a conversion of the whole
+// frame would give. Everything outside stays exactly as the host gave it.
 #pragma once
 
 #include <cstddef>
@@ -37,11 +38,9 @@ struct YuvPicture {
 // pictures need. Zero-initialised: empty.
 struct YuvEffects {
     EffectState state;
-    PIXEL_YC* pixels;
-    PIXEL_YC* scratch;
-    size_t capacity;  // pixels in `pixels`
-    size_t scratch_capacity;
-    uint8_t* rows;    // the chunk of rows in planar form, for packed and shifted pictures
+    PIXEL_YC* pixels;  // a chroma block's rows as the chain finishes them
+    size_t capacity;   // pixels in `pixels`
+    uint8_t* rows;     // rows narrowed to the depth, for shifted pictures
     size_t rows_capacity;
 };
 

@@ -141,42 +141,34 @@ inline int table_index(uint16_t code, int max_code)
     return std::min<int>(code, max_code);
 }
 
-// value = ((code - offset) · factor + bias) >> 17: the value table of an
-// 8-bit scale as arithmetic, for the vector path.
-struct LinearMap {
-    int offset;
-    int factor;
-    int bias;
-};
-constexpr int linear_map_shift = 17;
 
-// A LinearMap that gives every code of the table exactly its value, if a
+// A CodeMap that gives every code of the table exactly its value, if a
 // factor near 4096 / span has a bias that fits every code: each code bounds
 // the bias from both sides, and the bounds are intersected.
-std::optional<LinearMap> linear_map(const std::vector<short>& table, const SampleScale& scale)
+std::optional<CodeMap> linear_map(const std::vector<short>& table, const SampleScale& scale)
 {
-    const long long nominal = ((4096LL << linear_map_shift) + scale.span / 2) / scale.span;
+    const long long nominal = ((4096LL << code_map_shift) + scale.span / 2) / scale.span;
     for (long long factor = nominal - 2; factor <= nominal + 2; ++factor) {
         long long lowest = std::numeric_limits<long long>::min();
         long long highest = std::numeric_limits<long long>::max();
         for (int code = 0; code < static_cast<int>(table.size()); ++code) {
             const long long scaled = (code - scale.offset) * factor;
             // Values may be negative: scale by multiplying, not by shifting.
-            const long long value = static_cast<long long>(table[code]) * (1LL << linear_map_shift);
+            const long long value = static_cast<long long>(table[code]) * (1LL << code_map_shift);
             lowest = std::max(lowest, value - scaled);
-            highest = std::min(highest, value + (1LL << linear_map_shift) - 1 - scaled);
+            highest = std::min(highest, value + (1LL << code_map_shift) - 1 - scaled);
         }
         if (lowest <= highest)
-            return LinearMap{scale.offset, static_cast<int>(factor), static_cast<int>(lowest)};
+            return CodeMap{scale.offset, static_cast<int>(factor), static_cast<int>(lowest)};
     }
     return std::nullopt;
 }
 
 // Every code's value on one scale, and for 8-bit samples the same as a
-// LinearMap.
+// CodeMap.
 struct CodeValues {
     std::vector<short> table;
-    std::optional<LinearMap> linear;
+    std::optional<CodeMap> linear;
 };
 
 CodeValues code_values(const SampleScale& scale, int depth)
@@ -206,22 +198,23 @@ const CodeValues& cached_code_values(const SampleScale& scale, int depth, int sl
 }
 
 // Codes to values through the table; with SSE2 for 8-bit samples with a
-// LinearMap sixteen at a time, the code - offset pairs (d·128, d) times
+// CodeMap sixteen at a time, the code - offset pairs (d·128, d) times
 // (factor >> 7, factor & 127) giving d·factor in 32 bits.
 template <typename Sample>
-void codes_to_values(const Sample* codes, int count, const CodeValues& map, short* values)
+void codes_to_values(const Sample* codes, int count, const short* table, int max_code, const CodeMap* linear,
+                     short* values)
 {
     int i = 0;
 #if defined(__SSE2__)
     if constexpr (std::is_same_v<Sample, uint8_t>) {
-        if (map.linear) {
-            const __m128i offset = _mm_set1_epi16(static_cast<short>(map.linear->offset));
-            const __m128i factor = _mm_set1_epi32(((map.linear->factor & 127) << 16) | (map.linear->factor >> 7));
-            const __m128i bias = _mm_set1_epi32(map.linear->bias);
+        if (linear != nullptr) {
+            const __m128i offset = _mm_set1_epi16(static_cast<short>(linear->offset));
+            const __m128i factor = _mm_set1_epi32(((linear->factor & 127) << 16) | (linear->factor >> 7));
+            const __m128i bias = _mm_set1_epi32(linear->bias);
             auto eight_values = [&](__m128i differences) {
                 const __m128i high_part = _mm_slli_epi16(differences, 7);
                 auto products = [&](__m128i pairs) {
-                    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, factor), bias), linear_map_shift);
+                    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, factor), bias), code_map_shift);
                 };
                 return _mm_packs_epi32(products(_mm_unpacklo_epi16(high_part, differences)),
                                        products(_mm_unpackhi_epi16(high_part, differences)));
@@ -237,9 +230,15 @@ void codes_to_values(const Sample* codes, int count, const CodeValues& map, shor
         }
     }
 #endif
-    const int max_code = static_cast<int>(map.table.size()) - 1;
     for (; i < count; ++i)
-        values[i] = map.table[table_index(codes[i], max_code)];
+        values[i] = table[table_index(codes[i], max_code)];
+}
+
+template <typename Sample>
+void codes_to_values(const Sample* codes, int count, const CodeValues& map, short* values)
+{
+    codes_to_values(codes, count, map.table.data(), static_cast<int>(map.table.size()) - 1,
+                    map.linear ? &*map.linear : nullptr, values);
 }
 
 #if defined(__SSE2__)
@@ -307,10 +306,27 @@ template <typename Sample>
 void planes_to_yc_fast(const YuvLayout& layout, const YuvPlanes& planes, int width, int height,
                        PIXEL_YC* yc, int pitch)
 {
+    if constexpr (std::is_same_v<Sample, uint8_t>) {
+        if (layout.has_chroma) {
+            const YuvRowMaps maps = yuv_row_maps(layout);
+            PlanarToYcRowFn* row_to_yc = dispatched(&planar_to_yc_row_kernel);
+            for (int r = 0; r < height; ++r) {
+                const int chroma_row = r >> layout.chroma_shift_y;
+                row_to_yc(yc + static_cast<long long>(r) * pitch, plane_row<Sample>(planes, 0, r),
+                          plane_row<Sample>(planes, 1, chroma_row), plane_row<Sample>(planes, 2, chroma_row),
+                          width, layout.chroma_shift_x, &maps);
+            }
+            return;
+        }
+    }
     const CodeValues& luma = cached_code_values(luma_scale(layout), layout.depth, 0);
     const CodeValues& chroma = cached_code_values(chroma_scale(layout), layout.depth, 1);
     const int chroma_width = (width + (1 << layout.chroma_shift_x) - 1) >> layout.chroma_shift_x;
-    std::vector<short> y(width), cb(chroma_width, 0), cr(chroma_width, 0);
+    // Hosts convert a row at a time: the rows' values are kept for the thread.
+    thread_local std::vector<short> y, cb, cr;
+    y.resize(width);
+    cb.assign(chroma_width, 0);
+    cr.assign(chroma_width, 0);
     int converted_row = -1;
     for (int r = 0; r < height; ++r) {
         codes_to_values(plane_row<Sample>(planes, 0, r), width, luma, y.data());
@@ -514,7 +530,24 @@ void yc_to_planes_fast(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, i
     }
     const SampleScale chroma = chroma_scale(layout);
     const int block_h = 1 << layout.chroma_shift_y;
-    std::vector<int> sum_cb(width), sum_cr(width);
+    if constexpr (std::is_same_v<Sample, uint8_t>) {
+        if (block_h <= 2) {
+            const YuvRowMaps maps = yuv_row_maps(layout);
+            YcToPlanarRowsFn* rows_to_codes = dispatched(&yc_to_planar_rows_kernel);
+            for (int r0 = 0, cy = 0; r0 < height; r0 += block_h, ++cy) {
+                const int rows = std::min(height - r0, block_h);
+                rows_to_codes(plane_row_out<Sample>(planes, 0, r0),
+                              rows > 1 ? plane_row_out<Sample>(planes, 0, r0 + 1) : nullptr,
+                              plane_row_out<Sample>(planes, 1, cy), plane_row_out<Sample>(planes, 2, cy),
+                              yc + static_cast<long long>(r0) * pitch, pitch, rows, width,
+                              layout.chroma_shift_x, &maps);
+            }
+            return;
+        }
+    }
+    thread_local std::vector<int> sum_cb, sum_cr;
+    sum_cb.resize(width);
+    sum_cr.resize(width);
     // Each block row's luma and chroma together, while its rows are cached.
     for (int r0 = 0, cy = 0; r0 < height; r0 += block_h, ++cy) {
         const int rows = std::min(height - r0, block_h);
@@ -530,7 +563,158 @@ void yc_to_planes_fast(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, i
     }
 }
 
+// The conversions above as row kernels: what the variant table calls "sse2".
+void planar_to_yc_row_sse2(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int count,
+                           int shift_x, const YuvRowMaps* maps)
+{
+    const int chroma_width = (count + (1 << shift_x) - 1) >> shift_x;
+    thread_local std::vector<short> values;
+    values.resize(static_cast<size_t>(count) + 2 * chroma_width);
+    short* y_values = values.data();
+    short* cb_values = y_values + count;
+    short* cr_values = cb_values + chroma_width;
+    const CodeMap* luma_map = maps->linear ? &maps->luma_map : nullptr;
+    const CodeMap* chroma_map = maps->linear ? &maps->chroma_map : nullptr;
+    codes_to_values(y, count, maps->luma_values, 255, luma_map, y_values);
+    codes_to_values(cb, chroma_width, maps->chroma_values, 255, chroma_map, cb_values);
+    codes_to_values(cr, chroma_width, maps->chroma_values, 255, chroma_map, cr_values);
+    interleave_widened(y_values, cb_values, cr_values, count, shift_x, out);
+}
+
+void yc_to_planar_rows_sse2(uint8_t* y0, uint8_t* y1, uint8_t* cb, uint8_t* cr, const PIXEL_YC* in,
+                            ptrdiff_t pitch, int rows, int count, int shift_x, const YuvRowMaps* maps)
+{
+    yc_row_to_luma_fast(in, count, maps->luma, y0);
+    if (rows > 1)
+        yc_row_to_luma_fast(in + pitch, count, maps->luma, y1);
+    const int done = shift_x == 1 ? pair_blocks_to_codes(in, static_cast<int>(pitch), rows, count, maps->chroma, cb, cr) : 0;
+    const int rest = count - done;
+    thread_local std::vector<int> sums;
+    sums.resize(2 * static_cast<size_t>(rest));
+    sum_columns(in + done, static_cast<int>(pitch), rows, rest, sums.data(), sums.data() + rest);
+    sums_to_chroma(sums.data(), rest, rows, shift_x, maps->chroma, cb + (done >> shift_x));
+    sums_to_chroma(sums.data() + rest, rest, rows, shift_x, maps->chroma, cr + (done >> shift_x));
+}
+
 }  // namespace
+
+YuvRowMaps yuv_row_maps(const YuvLayout& layout)
+{
+    const CodeValues& luma = cached_code_values(luma_scale(layout), 8, 0);
+    const CodeValues& chroma = cached_code_values(chroma_scale(layout), 8, 1);
+    YuvRowMaps maps = {};
+    maps.luma_values = luma.table.data();
+    maps.chroma_values = chroma.table.data();
+    maps.linear = luma.linear && chroma.linear;
+    if (maps.linear) {
+        maps.luma_map = *luma.linear;
+        maps.chroma_map = *chroma.linear;
+    }
+    maps.luma = luma_scale(layout);
+    maps.chroma = chroma_scale(layout);
+    return maps;
+}
+
+void planar_to_yc_row_c(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int count,
+                        int shift_x, const YuvRowMaps* maps)
+{
+    for (int x = 0; x < count; ++x) {
+        out[x].y = maps->luma_values[y[x]];
+        out[x].cb = maps->chroma_values[cb[x >> shift_x]];
+        out[x].cr = maps->chroma_values[cr[x >> shift_x]];
+    }
+}
+
+void packed_to_yc_row_c(PIXEL_YC* out, const uint8_t* in, int count, int luma_first, const YuvRowMaps* maps)
+{
+    const int luma = luma_first ? 0 : 1, chroma = luma_first ? 1 : 0;
+    for (int x = 0; x < count; ++x) {
+        const uint8_t* pair = in + 4 * (x >> 1);
+        out[x].y = maps->luma_values[in[2 * x + luma]];
+        out[x].cb = maps->chroma_values[pair[chroma]];
+        out[x].cr = maps->chroma_values[pair[chroma + 2]];
+    }
+}
+
+// A block's chroma: the rounded mean of its pixels' values, as a code.
+static void block_codes(const PIXEL_YC* in, ptrdiff_t pitch, int rows, int x0, int x1, const SampleScale& scale,
+                        uint8_t* cb, uint8_t* cr)
+{
+    long long sum_cb = 0, sum_cr = 0;
+    for (int r = 0; r < rows; ++r) {
+        for (int x = x0; x < x1; ++x) {
+            sum_cb += in[r * pitch + x].cb;
+            sum_cr += in[r * pitch + x].cr;
+        }
+    }
+    const int pixels = rows * (x1 - x0);
+    *cb = static_cast<uint8_t>(yc_to_code(divide_rounded(sum_cb, pixels), scale));
+    *cr = static_cast<uint8_t>(yc_to_code(divide_rounded(sum_cr, pixels), scale));
+}
+
+void yc_to_planar_rows_c(uint8_t* y0, uint8_t* y1, uint8_t* cb, uint8_t* cr, const PIXEL_YC* in,
+                         ptrdiff_t pitch, int rows, int count, int shift_x, const YuvRowMaps* maps)
+{
+    for (int r = 0; r < rows; ++r) {
+        uint8_t* luma = r == 0 ? y0 : y1;
+        for (int x = 0; x < count; ++x)
+            luma[x] = static_cast<uint8_t>(yc_to_code(in[r * pitch + x].y, maps->luma));
+    }
+    const int block_w = 1 << shift_x;
+    for (int x0 = 0, cx = 0; x0 < count; x0 += block_w, ++cx)
+        block_codes(in, pitch, rows, x0, std::min(count, x0 + block_w), maps->chroma, cb + cx, cr + cx);
+}
+
+void yc_to_packed_row_c(uint8_t* out, const PIXEL_YC* in, int count, int luma_first, const YuvRowMaps* maps)
+{
+    const int luma = luma_first ? 0 : 1, chroma = luma_first ? 1 : 0;
+    for (int x = 0; x < count; ++x)
+        out[2 * x + luma] = static_cast<uint8_t>(yc_to_code(in[x].y, maps->luma));
+    for (int x0 = 0; x0 < count; x0 += 2) {
+        uint8_t* pair = out + 2 * x0;
+        block_codes(in, 0, 1, x0, std::min(count, x0 + 2), maps->chroma, pair + chroma, pair + chroma + 2);
+    }
+}
+
+static const KernelVariant<PlanarToYcRowFn> planar_to_yc_row_variants[] = {
+    {"c", 0, planar_to_yc_row_c},
+#if defined(__SSE2__)
+    {"sse2", CPU_FLAG_SSE2, planar_to_yc_row_sse2},
+#endif
+#if NOREL_X86
+    {"avx2", CPU_FLAG_AVX2, planar_to_yc_row_avx2},
+#endif
+};
+static const KernelVariant<PackedToYcRowFn> packed_to_yc_row_variants[] = {
+    {"c", 0, packed_to_yc_row_c},
+#if NOREL_X86
+    {"avx2", CPU_FLAG_AVX2, packed_to_yc_row_avx2},
+#endif
+};
+static const KernelVariant<YcToPlanarRowsFn> yc_to_planar_rows_variants[] = {
+    {"c", 0, yc_to_planar_rows_c},
+#if defined(__SSE2__)
+    {"sse2", CPU_FLAG_SSE2, yc_to_planar_rows_sse2},
+#endif
+#if NOREL_X86
+    {"avx2", CPU_FLAG_AVX2, yc_to_planar_rows_avx2},
+#endif
+};
+static const KernelVariant<YcToPackedRowFn> yc_to_packed_row_variants[] = {
+    {"c", 0, yc_to_packed_row_c},
+#if NOREL_X86
+    {"avx2", CPU_FLAG_AVX2, yc_to_packed_row_avx2},
+#endif
+};
+
+DispatchedKernel<PlanarToYcRowFn> planar_to_yc_row_kernel = {planar_to_yc_row_variants,
+                                                             std::size(planar_to_yc_row_variants)};
+DispatchedKernel<PackedToYcRowFn> packed_to_yc_row_kernel = {packed_to_yc_row_variants,
+                                                             std::size(packed_to_yc_row_variants)};
+DispatchedKernel<YcToPlanarRowsFn> yc_to_planar_rows_kernel = {yc_to_planar_rows_variants,
+                                                               std::size(yc_to_planar_rows_variants)};
+DispatchedKernel<YcToPackedRowFn> yc_to_packed_row_kernel = {yc_to_packed_row_variants,
+                                                             std::size(yc_to_packed_row_variants)};
 
 SampleScale luma_scale(const YuvLayout& layout)
 {

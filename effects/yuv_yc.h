@@ -18,8 +18,10 @@
 // filter left alone comes back exactly as it was.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "effects/cpu.h"
 #include "host/pixel_yc.h"
 
 struct YuvLayout {
@@ -71,3 +73,70 @@ void yuv_to_yc_reference(const YuvLayout& layout, const YuvPlanes& planes, int w
                          PIXEL_YC* yc, int pitch);
 void yc_to_yuv_reference(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, int width, int height,
                          const YuvPlanes& planes);
+
+// Row kernels of the 8-bit conversions, chosen at run time (effects/cpu.h),
+// each giving exactly what code_to_yc and yc_to_code give (for chroma
+// blocks, their rounded means).
+//
+// value = ((code - offset) · factor + bias) >> 17, where that gives every
+// code its value: the vector variants' form of a scale's table.
+struct CodeMap {
+    int offset;
+    int factor;
+    int bias;
+};
+constexpr int code_map_shift = 17;
+
+struct YuvRowMaps {
+    const short* luma_values;  // every code's value
+    const short* chroma_values;
+    bool linear;  // luma_map and chroma_map give every code its value
+    CodeMap luma_map;
+    CodeMap chroma_map;
+    SampleScale luma;
+    SampleScale chroma;
+};
+
+// The maps of an 8-bit layout. The tables are the thread's own, kept until
+// it converts with another layout.
+YuvRowMaps yuv_row_maps(const YuvLayout& layout);
+
+// `count` pixels of a row from luma and from chroma 2^shift_x times
+// narrower (shift_x 0..2).
+typedef void PlanarToYcRowFn(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                             int count, int shift_x, const YuvRowMaps* maps);
+// `count` pixels of a packed 4:2:2 row, luma first (YUYV, luma_first 1) or
+// chroma first (UYVY, 0).
+typedef void PackedToYcRowFn(PIXEL_YC* out, const uint8_t* in, int count, int luma_first,
+                             const YuvRowMaps* maps);
+// `rows` (1 or 2) rows of `count` pixels, `pitch` apart, to luma rows y0
+// (and y1) and one row of chroma blocks 2^shift_x wide (shift_x 0..2).
+typedef void YcToPlanarRowsFn(uint8_t* y0, uint8_t* y1, uint8_t* cb, uint8_t* cr, const PIXEL_YC* in,
+                              ptrdiff_t pitch, int rows, int count, int shift_x,
+                              const YuvRowMaps* maps);
+typedef void YcToPackedRowFn(uint8_t* out, const PIXEL_YC* in, int count, int luma_first,
+                             const YuvRowMaps* maps);
+
+// The plain references.
+void planar_to_yc_row_c(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int count,
+                        int shift_x, const YuvRowMaps* maps);
+void packed_to_yc_row_c(PIXEL_YC* out, const uint8_t* in, int count, int luma_first, const YuvRowMaps* maps);
+void yc_to_planar_rows_c(uint8_t* y0, uint8_t* y1, uint8_t* cb, uint8_t* cr, const PIXEL_YC* in,
+                         ptrdiff_t pitch, int rows, int count, int shift_x, const YuvRowMaps* maps);
+void yc_to_packed_row_c(uint8_t* out, const PIXEL_YC* in, int count, int luma_first, const YuvRowMaps* maps);
+
+extern DispatchedKernel<PlanarToYcRowFn> planar_to_yc_row_kernel;
+extern DispatchedKernel<PackedToYcRowFn> packed_to_yc_row_kernel;
+extern DispatchedKernel<YcToPlanarRowsFn> yc_to_planar_rows_kernel;
+extern DispatchedKernel<YcToPackedRowFn> yc_to_packed_row_kernel;
+
+#if NOREL_X86
+void planar_to_yc_row_avx2(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int count,
+                           int shift_x, const YuvRowMaps* maps);
+void packed_to_yc_row_avx2(PIXEL_YC* out, const uint8_t* in, int count, int luma_first,
+                           const YuvRowMaps* maps);
+void yc_to_planar_rows_avx2(uint8_t* y0, uint8_t* y1, uint8_t* cb, uint8_t* cr, const PIXEL_YC* in,
+                            ptrdiff_t pitch, int rows, int count, int shift_x, const YuvRowMaps* maps);
+void yc_to_packed_row_avx2(uint8_t* out, const PIXEL_YC* in, int count, int luma_first,
+                           const YuvRowMaps* maps);
+#endif
