@@ -160,8 +160,7 @@ static void run_chain(const EffectFrame* frame, const FilterRect* strip, const C
     int shifted = strip->top;  // rows shifted - ring rows .. shifted - 1 are in the ring
     const FrameRows* host = walk.host;
 
-    auto stage_row = [&](int r) {
-        PIXEL_YC* out = place_row(&walk.staged, r);
+    auto stage_row = [&](int r, PIXEL_YC* out) {
         const PIXEL_YC* in = out;
         if (host != nullptr) {
             host->read(host->host, r, strip->left, strip->right, out);
@@ -177,10 +176,16 @@ static void run_chain(const EffectFrame* frame, const FilterRect* strip, const C
         else if (out != in)
             std::memcpy(out, in, width * sizeof(PIXEL_YC));
     };
+    // A shift of nothing leaves every row as it is staged: straight into the ring.
+    const bool still = chain->shift.v == 0;
     auto shift_through = [&](int last) {
         for (; shifted <= std::min(last, strip->bottom - 1); ++shifted) {
+            if (still) {
+                stage_row(shifted, place_row(&walk.shifted, shifted));
+                continue;
+            }
             for (; staged <= std::min<long long>(shifted + reach, strip->bottom - 1); ++staged)
-                stage_row(staged);
+                stage_row(staged, place_row(&walk.staged, staged));
             // The shift moves rows alone: its columns count from the staged rows' first.
             const FilterRect staged_rect = {strip->top, strip->bottom, 0, width,
                                             static_cast<int>(walk.staged.pitch)};

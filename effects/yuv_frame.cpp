@@ -123,44 +123,6 @@ void shifted_rows(const YuvPicture* picture, int x, int r0, int count, int colum
     }
 }
 
-// Columns [x, x + columns) of row `row` to YC, x on a block edge.
-void row_to_yc(YuvEffects* effects, const YuvPicture* picture, int x, int row, int columns, PIXEL_YC* yc)
-{
-    if (!is_packed(picture) && picture->sample_shift == 0) {
-        yuv_to_yc(picture->layout, planes_at(picture, x, row), columns, 1, yc, columns);
-        return;
-    }
-    if (is_packed(picture)) {
-        const YuvRowMaps maps = yuv_row_maps(picture->layout);
-        dispatched(&packed_to_yc_row_kernel)(yc, packed_row(picture, x, row), columns,
-                                             picture->packing == YUV_YUYV, &maps);
-        return;
-    }
-    const YuvPlanes chunk = chunk_planes(picture, effects->rows, columns);
-    shifted_rows<true>(picture, x, row, 1, columns, chunk);
-    yuv_to_yc(picture->layout, chunk, columns, 1, yc, columns);
-}
-
-// The `count` rows of a block row, from `top` on, back from YC.
-void rows_from_yc(YuvEffects* effects, const YuvPicture* picture, const PIXEL_YC* yc, int x, int top,
-                  int count, int columns)
-{
-    if (!is_packed(picture) && picture->sample_shift == 0) {
-        yc_to_yuv(picture->layout, yc, columns, columns, count, planes_at(picture, x, top));
-        return;
-    }
-    if (is_packed(picture)) {
-        const YuvRowMaps maps = yuv_row_maps(picture->layout);
-        for (int r = 0; r < count; ++r)
-            dispatched(&yc_to_packed_row_kernel)(packed_row(picture, x, top + r), yc + static_cast<size_t>(r) * columns,
-                                                 columns, picture->packing == YUV_YUYV, &maps);
-        return;
-    }
-    const YuvPlanes chunk = chunk_planes(picture, effects->rows, columns);
-    yc_to_yuv(picture->layout, yc, columns, columns, count, chunk);
-    shifted_rows<false>(picture, x, top, count, columns, chunk);
-}
-
 // The picture as the chain's rows: each row converted as the chain asks
 // for it, and each finished row kept until its chroma block is whole, then
 // written back widened to whole blocks (their pixels outside the rectangle
@@ -175,24 +137,69 @@ struct PictureRows {
     PIXEL_YC* block;  // rows block_top .. + block_h - 1 of out's columns
     PIXEL_YC* edge;   // a block-aligned run converted for its pixels outside
     int block_top;
+    // 8-bit pictures with chroma go through the row kernels with these.
+    bool row_kernels;
+    YuvRowMaps maps;
 };
+
+// Columns [x, x + columns) of row `row` to YC, x on a block edge.
+void row_to_yc(const PictureRows* rows, int x, int row, int columns, PIXEL_YC* yc)
+{
+    const YuvPicture* picture = rows->picture;
+    if (is_packed(picture)) {
+        dispatched(&packed_to_yc_row_kernel)(yc, packed_row(picture, x, row), columns,
+                                             picture->packing == YUV_YUYV, &rows->maps);
+    } else if (rows->row_kernels) {
+        const YuvPlanes planes = planes_at(picture, x, row);
+        dispatched(&planar_to_yc_row_kernel)(yc, planes.data[0], planes.data[1], planes.data[2], columns,
+                                             picture->layout.chroma_shift_x, &rows->maps);
+    } else if (picture->sample_shift == 0) {
+        yuv_to_yc(picture->layout, planes_at(picture, x, row), columns, 1, yc, columns);
+    } else {
+        const YuvPlanes chunk = chunk_planes(picture, rows->effects->rows, columns);
+        shifted_rows<true>(picture, x, row, 1, columns, chunk);
+        yuv_to_yc(picture->layout, chunk, columns, 1, yc, columns);
+    }
+}
+
+// The `count` rows of a block row, from `top` on, back from YC.
+void rows_from_yc(const PictureRows* rows, const PIXEL_YC* yc, int x, int top, int count, int columns)
+{
+    const YuvPicture* picture = rows->picture;
+    if (is_packed(picture)) {
+        for (int r = 0; r < count; ++r)
+            dispatched(&yc_to_packed_row_kernel)(packed_row(picture, x, top + r), yc + static_cast<size_t>(r) * columns,
+                                                 columns, picture->packing == YUV_YUYV, &rows->maps);
+    } else if (rows->row_kernels && count <= 2) {
+        const YuvPlanes planes = planes_at(picture, x, top);
+        dispatched(&yc_to_planar_rows_kernel)(planes.data[0], count > 1 ? planes.data[0] + planes.linesize[0] : nullptr,
+                                              planes.data[1], planes.data[2], yc, columns, count, columns,
+                                              picture->layout.chroma_shift_x, &rows->maps);
+    } else if (picture->sample_shift == 0) {
+        yc_to_yuv(picture->layout, yc, columns, columns, count, planes_at(picture, x, top));
+    } else {
+        const YuvPlanes chunk = chunk_planes(picture, rows->effects->rows, columns);
+        yc_to_yuv(picture->layout, yc, columns, columns, count, chunk);
+        shifted_rows<false>(picture, x, top, count, columns, chunk);
+    }
+}
 
 void read_row(void* host, int row, int left, int right, PIXEL_YC* out)
 {
     auto* rows = static_cast<PictureRows*>(host);
     const int x = left - left % rows->block_w;
     if (x == left) {
-        row_to_yc(rows->effects, rows->picture, x, row, right - left, out);
+        row_to_yc(rows, x, row, right - left, out);
         return;
     }
-    row_to_yc(rows->effects, rows->picture, x, row, right - x, rows->edge);
+    row_to_yc(rows, x, row, right - x, rows->edge);
     std::memcpy(out, rows->edge + (left - x), static_cast<size_t>(right - left) * sizeof(PIXEL_YC));
 }
 
 // Row `row` of out's columns from the picture.
 void read_out_row(PictureRows* rows, int row, PIXEL_YC* yc)
 {
-    row_to_yc(rows->effects, rows->picture, rows->out.left, row, rows->out.right - rows->out.left, yc);
+    row_to_yc(rows, rows->out.left, row, rows->out.right - rows->out.left, yc);
 }
 
 void write_row(void* host, int row, const PIXEL_YC* pixels)
@@ -211,7 +218,7 @@ void write_row(void* host, int row, const PIXEL_YC* pixels)
     }
     const bool whole = out.left == rect.left && out.right == rect.right;
     if (rows->block_h == 1 && whole) {
-        rows_from_yc(rows->effects, rows->picture, pixels, out.left, row, 1, out_width);
+        rows_from_yc(rows, pixels, out.left, row, 1, out_width);
         return;
     }
     PIXEL_YC* line = block_row(row);
@@ -226,7 +233,7 @@ void write_row(void* host, int row, const PIXEL_YC* pixels)
     // The block's rows below the rectangle as they are, then the block back.
     for (int r = row + 1; r < end; ++r)
         read_out_row(rows, r, block_row(r));
-    rows_from_yc(rows->effects, rows->picture, rows->block, out.left, top, end - top, out_width);
+    rows_from_yc(rows, rows->block, out.left, top, end - top, out_width);
 }
 
 }  // namespace
@@ -292,6 +299,9 @@ int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, co
     if (picture->sample_shift > 0 &&
         !grow(reinterpret_cast<void**>(&effects->rows), &effects->rows_capacity, chunk_bytes(picture, w), 1))
         return 0;
+    rows.row_kernels = picture->layout.depth == 8 && picture->layout.has_chroma;
+    if (rows.row_kernels || is_packed(picture))
+        rows.maps = yuv_row_maps(picture->layout);
     rows.block = effects->pixels;
     rows.edge = effects->pixels + rows.block_h * out_width;
 
