@@ -103,6 +103,20 @@ YuvPlanes planes_of(const AVFrame* picture)
     return planes;
 }
 
+YuvPicture yuv_picture_of(const AVFrame* picture)
+{
+    YuvPicture yuv = {};
+    yuv.layout = yuv_layout_of(picture);
+    yuv.packing = YUV_PLANAR;
+    for (int i = 0; i < 3; ++i) {
+        yuv.data[i] = picture->data[i];
+        yuv.linesize[i] = picture->linesize[i];
+    }
+    yuv.width = picture->width;
+    yuv.height = picture->height;
+    return yuv;
+}
+
 void picture_to_yc(const AVFrame* picture, std::vector<PIXEL_YC>& yc)
 {
     yc.resize(static_cast<size_t>(picture->width) * picture->height);

@@ -16,6 +16,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "effects/yuv_frame.h"
 #include "effects/yuv_yc.h"
 
 // A failure reported to the user as one line, "norel: <what>".
@@ -79,6 +80,8 @@ YuvLayout yuv_layout_of(const AVFrame* picture);
 
 // The planes of a picture in a working format.
 YuvPlanes planes_of(const AVFrame* picture);
+// A picture in a working format as the engine's YUV hosts hand it over.
+YuvPicture yuv_picture_of(const AVFrame* picture);
 
 // A picture in a working format as PIXEL_YC, rows `width` pixels apart.
 void picture_to_yc(const AVFrame* picture, std::vector<PIXEL_YC>& yc);

@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "cli/av.h"
 #include "plugin/driver.h"
 #include "plugin/field_pairing.h"
 
@@ -99,6 +100,7 @@ FrameFilter::FrameFilter(const EffectSettings& settings, int width, int height, 
 FrameFilter::~FrameFilter()
 {
     release_effect_state(&state_);
+    release_yuv_effects(&yuv_);
 }
 
 void FrameFilter::weave(int number, PIXEL_YC* frame, const PIXEL_YC* partner) const
@@ -151,6 +153,37 @@ bool FrameFilter::finish(int number, PIXEL_YC* frame)
             return false;
     }
     apply_effects(&state_, &settings_, &effect_frame);
+    if (partner_number >= 0)
+        signals_->drop(partner_number);
+    return true;
+}
+
+void FrameFilter::chain_picture(int number, const AVFrame* source)
+{
+    if (!frame_comb_)
+        return;
+    std::vector<PIXEL_YC> signal = signals_->spare();
+    signal.resize(static_cast<size_t>(width_) * height_);
+    const YuvPicture picture = yuv_picture_of(source);
+    if (!apply_effects_from_yuv(&yuv_, &chain_settings_, &picture, nullptr, number, nullptr, signal.data()))
+        throw std::bad_alloc();
+    signals_->put(number, std::move(signal));
+}
+
+bool FrameFilter::filter_picture(int number, const AVFrame* source, AVFrame* result)
+{
+    const int partner_number = frame_comb_ ? comb_partner_frame(&settings_, number) : -1;
+    const PIXEL_YC* partner = nullptr;
+    if (partner_number >= 0) {
+        partner = signals_->wait(partner_number);
+        if (partner == nullptr)
+            return false;
+    }
+    const YuvPicture from = yuv_picture_of(source);
+    YuvPicture to = yuv_picture_of(result);
+    to.layout = from.layout;  // the source's range, whatever the result's tags say
+    if (!apply_effects_from_yuv(&yuv_, &settings_, &from, &to, number, partner, nullptr))
+        throw std::bad_alloc();
     if (partner_number >= 0)
         signals_->drop(partner_number);
     return true;

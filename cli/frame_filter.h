@@ -10,7 +10,12 @@
 #include <mutex>
 #include <vector>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "effects/frame_effects.h"
+#include "effects/yuv_frame.h"
 #include "host/pixel_yc.h"
 
 // The composite signals that frames leave for a later frame's frame comb
@@ -66,6 +71,15 @@ public:
     // signal is there; false when the run was cancelled meanwhile.
     bool finish(int number, PIXEL_YC* frame);
 
+    // The same steps without weaving on the decoder's own pictures, whose
+    // rows go into the chain one at a time: chain_picture() leaves the
+    // frame's composite signal where the frame comb reads it, and
+    // filter_picture() filters `source` into `result`, a picture of the same
+    // format, once the partner's signal is there; false when the run was
+    // cancelled meanwhile.
+    void chain_picture(int number, const AVFrame* source);
+    bool filter_picture(int number, const AVFrame* source, AVFrame* result);
+
 private:
     EffectSettings settings_;
     EffectSettings chain_settings_;  // the chain up to the decoder
@@ -75,6 +89,7 @@ private:
     CompositeSignals* signals_;
     EffectState state_;
     std::unique_ptr<PIXEL_YC[]> scratch_;
+    YuvEffects yuv_ = {};
 };
 
 // True where frames 2k and 2k + 1 are the fields of one frame: each is

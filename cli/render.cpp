@@ -134,14 +134,21 @@ private:
     AVBufferPool* pool_ = nullptr;
 };
 
-// The filter's output for a frame, in the source's format and colour tags,
-// in a picture of `pool` where there is one.
-FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source, PicturePool* pool = nullptr)
+// A picture for the filter's output for a frame, in the source's format and
+// colour tags, of `pool` where there is one.
+FramePtr output_picture(const AVFrame* source, PicturePool* pool = nullptr)
 {
     FramePtr result = pool != nullptr && pool->fits(source) ? pool->take()
                                       : make_picture(static_cast<AVPixelFormat>(source->format), source->width,
                                                      source->height);
     av_frame_copy_props(result.get(), source);
+    return result;
+}
+
+// The filter's output for a frame from its YC pixels.
+FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source, PicturePool* pool = nullptr)
+{
+    FramePtr result = output_picture(source, pool);
     yc_to_yuv(yuv_layout_of(source), yc, source->width, source->width, source->height, planes_of(result.get()));
     return result;
 }
@@ -463,33 +470,44 @@ struct Written {
     bool to_still;
 };
 
-// The frames of a job filtered and converted back on a worker thread; false
-// when the run was cancelled meanwhile.
+// The frames of a job filtered on a worker thread; false when the run was
+// cancelled meanwhile. Frames go through the chain row by row from the
+// decoder's pictures into the output's, except where fields are paired:
+// the moved field is woven in from the partner frame, in PIXEL_YC.
 bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], const Run& run,
                 PicturePool& pictures, std::vector<Written>& written)
 {
     const bool pairs = pairs_fields(filter.settings());
-    for (int i = 0; i < job.count; ++i) {
-        if (job.chained[i] || pairs)
-            picture_to_yc(job.pictures[i].get(), yc[i]);
-    }
     if (pairs) {
+        for (int i = 0; i < job.count; ++i)
+            picture_to_yc(job.pictures[i].get(), yc[i]);
         // The last frame of an odd clip is paired with itself.
         filter.weave(job.first, yc[0].data(), yc[job.count - 1].data());
         if (job.count == 2)
             filter.weave(job.first + 1, yc[1].data(), yc[0].data());
     }
     for (int i = 0; i < job.count; ++i) {
-        if (job.chained[i])
+        if (!job.chained[i])
+            continue;
+        if (pairs)
             filter.chain(job.first + i, yc[i].data());
+        else
+            filter.chain_picture(job.first + i, job.pictures[i].get());
     }
     for (int i = 0; i < job.count; ++i) {
         if (!job.written[i])
             continue;
-        if (!filter.finish(job.first + i, yc[i].data()))
-            return false;
         const AVFrame* source = job.pictures[i].get();
-        FramePtr picture = result_picture(yc[i].data(), source, &pictures);
+        FramePtr picture;
+        if (pairs) {
+            if (!filter.finish(job.first + i, yc[i].data()))
+                return false;
+            picture = result_picture(yc[i].data(), source, &pictures);
+        } else {
+            picture = output_picture(source, &pictures);
+            if (!filter.filter_picture(job.first + i, source, picture.get()))
+                return false;
+        }
         if (run.options.compare)
             picture = side_by_side(source, picture.get());
         written.push_back(

@@ -129,7 +129,8 @@ void shifted_rows(const YuvPicture* picture, int x, int r0, int count, int colum
 // converted from the picture as it is).
 struct PictureRows {
     YuvEffects* effects;
-    const YuvPicture* picture;
+    const YuvPicture* picture;  // read; where results go unless `result` is another
+    const YuvPicture* result;   // null: nothing is written back
     FilterRect rect;
     FilterRect out;  // the rectangle widened to whole blocks
     int block_w;
@@ -165,7 +166,7 @@ void row_to_yc(const PictureRows* rows, int x, int row, int columns, PIXEL_YC* y
 // The `count` rows of a block row, from `top` on, back from YC.
 void rows_from_yc(const PictureRows* rows, const PIXEL_YC* yc, int x, int top, int count, int columns)
 {
-    const YuvPicture* picture = rows->picture;
+    const YuvPicture* picture = rows->result;
     if (is_packed(picture)) {
         for (int r = 0; r < count; ++r)
             dispatched(&yc_to_packed_row_kernel)(packed_row(picture, x, top + r), yc + static_cast<size_t>(r) * columns,
@@ -205,6 +206,8 @@ void read_out_row(PictureRows* rows, int row, PIXEL_YC* yc)
 void write_row(void* host, int row, const PIXEL_YC* pixels)
 {
     auto* rows = static_cast<PictureRows*>(host);
+    if (rows->result == nullptr)
+        return;
     const FilterRect& rect = rows->rect;
     const FilterRect& out = rows->out;
     const int out_width = out.right - out.left;
@@ -234,6 +237,41 @@ void write_row(void* host, int row, const PIXEL_YC* pixels)
     for (int r = row + 1; r < end; ++r)
         read_out_row(rows, r, block_row(r));
     rows_from_yc(rows, rows->block, out.left, top, end - top, out_width);
+}
+
+// Everything of `source` outside `out` (on block edges) into `result`.
+void copy_outside(const YuvPicture* source, const YuvPicture* result, const FilterRect& out)
+{
+    const int bytes = is_packed(source) ? 2 : bytes_per_sample(source);
+    const int planes = is_packed(source) ? 1 : source->layout.has_chroma ? 3 : 1;
+    for (int p = 0; p < planes; ++p) {
+        const bool chroma = p > 0;
+        const int sx = chroma ? source->layout.chroma_shift_x : 0;
+        const int sy = chroma ? source->layout.chroma_shift_y : 0;
+        const int columns = is_packed(source) ? 2 * chroma_columns(source->width, 1) : chroma_columns(source->width, sx);
+        const int rows = chroma_columns(source->height, sy);
+        const int left = out.left >> sx, right = std::min(columns, chroma_columns(out.right, sx));
+        const int top = out.top >> sy, bottom = chroma_columns(out.bottom, sy);
+        for (int r = 0; r < rows; ++r) {
+            const uint8_t* in = source->data[p] + static_cast<ptrdiff_t>(r) * source->linesize[p];
+            uint8_t* to = result->data[p] + static_cast<ptrdiff_t>(r) * result->linesize[p];
+            if (r < top || r >= bottom || left >= right) {
+                std::memcpy(to, in, static_cast<size_t>(columns) * bytes);
+                continue;
+            }
+            std::memcpy(to, in, static_cast<size_t>(left) * bytes);
+            std::memcpy(to + static_cast<size_t>(right) * bytes, in + static_cast<size_t>(right) * bytes,
+                        static_cast<size_t>(columns - right) * bytes);
+        }
+    }
+}
+
+bool same_geometry(const YuvPicture* a, const YuvPicture* b)
+{
+    return a->width == b->width && a->height == b->height && a->packing == b->packing &&
+           a->sample_shift == b->sample_shift && a->layout.depth == b->layout.depth &&
+           a->layout.has_chroma == b->layout.has_chroma && a->layout.chroma_shift_x == b->layout.chroma_shift_x &&
+           a->layout.chroma_shift_y == b->layout.chroma_shift_y && a->layout.full_range == b->layout.full_range;
 }
 
 }  // namespace
@@ -277,17 +315,30 @@ int yuv_picture_is_usable(const YuvPicture* picture)
 int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
                          int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite)
 {
+    return apply_effects_from_yuv(effects, settings, picture, picture, number, partner, composite);
+}
+
+int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
+                           const YuvPicture* result, int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite)
+{
     if (effects == nullptr || settings == nullptr || !yuv_picture_is_usable(picture))
+        return 0;
+    if (result != nullptr && result != picture && (!yuv_picture_is_usable(result) || !same_geometry(picture, result)))
         return 0;
     const int w = picture->width, h = picture->height;
     const FilterRect rect = effect_rect(settings, w, h, w);
-    if (rect_is_empty(&rect))
-        return 1;
     PictureRows rows = {};
     rows.effects = effects;
     rows.picture = picture;
+    rows.result = result;
     rows.rect = rect;
     rows.out = widened_to_blocks(rect, picture);
+    const bool copies = result != nullptr && result != picture;
+    if (rect_is_empty(&rect)) {
+        if (copies)
+            copy_outside(picture, result, FilterRect{0, 0, 0, 0, w});
+        return 1;
+    }
     rows.block_w = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_x : 1;
     rows.block_h = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_y : 1;
     rows.block_top = -1;
@@ -309,7 +360,12 @@ int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, co
     EffectFrame frame = {nullptr, nullptr, w, h, w, number};
     frame.partner = partner;
     frame.composite = composite;
-    return apply_effects_by_rows(&effects->state, settings, &frame, &frame_rows);
+    if (!apply_effects_by_rows(&effects->state, settings, &frame, &frame_rows))
+        return 0;
+    // The rest of the picture: no row of it was written.
+    if (copies)
+        copy_outside(picture, result, rows.out);
+    return 1;
 }
 
 void release_yuv_effects(YuvEffects* effects)

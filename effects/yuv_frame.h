@@ -60,5 +60,14 @@ int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings,
                          const YuvPicture* picture, int32_t number, const PIXEL_YC* partner,
                          PIXEL_YC* composite);
 
+// The same from `picture` into `result`, a usable picture of the same
+// geometry and layout that does not overlap it: result's pixels outside the
+// rectangle's blocks become picture's. A null result writes nothing back,
+// for a host that wants only the composite signal. FALSE as above, or when
+// result does not fit picture; result is then unchanged.
+int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
+                           const YuvPicture* result, int32_t number, const PIXEL_YC* partner,
+                           PIXEL_YC* composite);
+
 // Frees what the record holds; it can be used again afterwards.
 void release_yuv_effects(YuvEffects* effects);
