@@ -92,6 +92,12 @@ size_t chunk_bytes(const YuvPicture* picture, int columns)
     return static_cast<size_t>(chunk_rows) * (columns + 2 * cw) * bytes_per_sample(picture);
 }
 
+// Where a packed pixel's luma lies in its two bytes.
+int luma_byte(const YuvPicture* picture)
+{
+    return picture->packing == YUV_UYVY ? 1 : 0;
+}
+
 // Pixel x (even) of row `row` of a packed picture.
 uint8_t* packed_row(const YuvPicture* picture, int x, int row)
 {
@@ -240,18 +246,22 @@ void write_row(void* host, int row, const PIXEL_YC* pixels)
 }
 
 // Everything of `source` outside `out` (on block edges) into `result`.
+// Packed rows count in pixel pairs: a pair of an odd width's last pixel
+// also holds the luma byte of a pixel that is not there, which no
+// conversion writes.
 void copy_outside(const YuvPicture* source, const YuvPicture* result, const FilterRect& out)
 {
-    const int bytes = is_packed(source) ? 2 : bytes_per_sample(source);
-    const int planes = is_packed(source) ? 1 : source->layout.has_chroma ? 3 : 1;
+    const bool packed = is_packed(source);
+    const int bytes = packed ? 4 : bytes_per_sample(source);
+    const int planes = packed ? 1 : source->layout.has_chroma ? 3 : 1;
     for (int p = 0; p < planes; ++p) {
-        const bool chroma = p > 0;
-        const int sx = chroma ? source->layout.chroma_shift_x : 0;
-        const int sy = chroma ? source->layout.chroma_shift_y : 0;
-        const int columns = is_packed(source) ? 2 * chroma_columns(source->width, 1) : chroma_columns(source->width, sx);
+        const int sx = packed ? 1 : p > 0 ? source->layout.chroma_shift_x : 0;
+        const int sy = p > 0 ? source->layout.chroma_shift_y : 0;
+        const int columns = chroma_columns(source->width, sx);
         const int rows = chroma_columns(source->height, sy);
         const int left = out.left >> sx, right = std::min(columns, chroma_columns(out.right, sx));
         const int top = out.top >> sy, bottom = chroma_columns(out.bottom, sy);
+        const bool lone_pixel = packed && (out.right & 1) != 0;
         for (int r = 0; r < rows; ++r) {
             const uint8_t* in = source->data[p] + static_cast<ptrdiff_t>(r) * source->linesize[p];
             uint8_t* to = result->data[p] + static_cast<ptrdiff_t>(r) * result->linesize[p];
@@ -262,6 +272,10 @@ void copy_outside(const YuvPicture* source, const YuvPicture* result, const Filt
             std::memcpy(to, in, static_cast<size_t>(left) * bytes);
             std::memcpy(to + static_cast<size_t>(right) * bytes, in + static_cast<size_t>(right) * bytes,
                         static_cast<size_t>(columns - right) * bytes);
+            if (lone_pixel) {
+                const int missing = 2 * out.right + luma_byte(source);
+                to[missing] = in[missing];
+            }
         }
     }
 }

@@ -5,6 +5,7 @@
 // past it. Every input checks that
 //  - nothing but the rectangle, widened to whole chroma blocks, is written,
 //    and no row's padding;
+//  - filtering it into another picture gives the same samples there;
 //  - the result equals converting the whole picture with the reference
 //    conversion, running the chain and converting all of it back, which is
 //    what the command line does (packed pictures: their planar twin's
@@ -222,6 +223,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         compare(picture, original, original, "an unusable picture changed");
         return 0;
     }
+
+    // From the original into another picture: the same samples, and not a
+    // byte of that picture's padding written.
+    Picture into(shape, padding), blank(shape, padding);
+    for (int p = 0; p < 3; ++p) {
+        if (into.planes[p].size() > 0) {
+            std::memset(into.planes[p].bytes.get(), 0xA5, into.planes[p].size());
+            std::memset(blank.planes[p].bytes.get(), 0xA5, blank.planes[p].size());
+        }
+    }
+    YuvEffects other = {};
+    const int moved = apply_effects_from_yuv(&other, &settings, &original.picture, &into.picture, number, nullptr,
+                                             nullptr);
+    release_yuv_effects(&other);
+    if (!moved)
+        fail("a usable picture was not filtered into another");
+    compare(into, picture, blank, "into another picture");
 
     if (shape.packing == YUV_PLANAR && shape.sample_shift == 0) {
         Picture expected(shape, padding);
