@@ -32,11 +32,32 @@ struct Instance {
     int h = 0;
     double values[FREI0R_PARAM_COUNT];
     EffectState state;
-    std::vector<PIXEL_YC> pixels;
-    std::vector<PIXEL_YC> scratch;
 
     ~Instance() { release_effect_state(&state); }
 };
+
+// The frame's rows as the chain reads and writes them: RGBA converted a row
+// at a time, alpha kept from the input.
+struct RgbaRows {
+    const RgbaPixel* in;
+    RgbaPixel* out;
+    int w;
+    int left;   // the rectangle's columns, which written rows hold
+    int width;
+};
+
+void read_rgba_row(void* host, int row, int left, int right, PIXEL_YC* pixels)
+{
+    const auto* rows = static_cast<const RgbaRows*>(host);
+    dispatched(&rgba_to_yc_row_kernel)(pixels, rows->in + static_cast<size_t>(row) * rows->w + left, right - left);
+}
+
+void write_rgba_row(void* host, int row, const PIXEL_YC* pixels)
+{
+    const auto* rows = static_cast<const RgbaRows*>(host);
+    const size_t at = static_cast<size_t>(row) * rows->w + rows->left;
+    dispatched(&yc_to_rgba_row_kernel)(rows->out + at, pixels, rows->in + at, rows->width);
+}
 
 // The frame's number in its clip, from the host's clock: hosts seek, render
 // out of order and render a frame twice, so no count of calls would do.
@@ -107,13 +128,6 @@ NOREL_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int heigh
     auto* instance = new (std::nothrow) Instance;
     if (instance == nullptr)
         return nullptr;
-    try {
-        instance->pixels.resize(pixels);
-        instance->scratch.resize(pixels);
-    } catch (const std::bad_alloc&) {
-        delete instance;
-        return nullptr;
-    }
     instance->w = static_cast<int>(width);
     instance->h = static_cast<int>(height);
     for (int i = 0; i < FREI0R_PARAM_COUNT; ++i)
@@ -172,20 +186,13 @@ NOREL_EXPORT void f0r_update(f0r_instance_t handle, double time, const uint32_t*
         copy_pixels(out, in, static_cast<size_t>(w) * h);
         return;
     }
-    // Only what the effects read is converted.
-    const FilterRect window = effect_input_window(&settings, w, h, w);
-    const size_t window_start = static_cast<size_t>(window.top) * w + window.left;
-    rgba_to_yc(instance->pixels.data() + window_start, w, in + window_start,
-               static_cast<ptrdiff_t>(w) * 4, window.right - window.left, window.bottom - window.top);
-    const EffectFrame frame = {instance->pixels.data(), instance->scratch.data(), w, h, w,
-                               frame_number(time, frei0r_frame_rate(instance->values))};
-    apply_effects(&instance->state, &settings, &frame);
-
     // Only the rectangle changes: the rest is the input itself, which the
-    // round trip through YC would give back exactly anyway.
+    // round trip through YC would give back exactly anyway. The chain reads
+    // each row before it writes it, so `in` may be `out`.
     copy_pixels(out, in, static_cast<size_t>(w) * h);
-    const size_t corner = static_cast<size_t>(rect.top) * w + rect.left;
-    yc_to_rgba(out + corner, static_cast<ptrdiff_t>(w) * 4, instance->pixels.data() + corner, w,
-               in + corner, static_cast<ptrdiff_t>(w) * 4, rect.right - rect.left,
-               rect.bottom - rect.top);
+    // Without memory for the rows in use, the frame stays as it came.
+    RgbaRows rows = {in, out, w, rect.left, rect.right - rect.left};
+    const FrameRows frame_rows = {&rows, read_rgba_row, write_rgba_row};
+    const EffectFrame frame = {nullptr, nullptr, w, h, w, frame_number(time, frei0r_frame_rate(instance->values))};
+    apply_effects_by_rows(&instance->state, &settings, &frame, &frame_rows);
 }

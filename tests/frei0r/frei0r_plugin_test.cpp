@@ -158,6 +158,10 @@ TEST(Frei0rPlugin, EqualsTheDirectComputationAndChangesOnlyTheRectangle)
         p.values(instance, values);
         ASSERT_TRUE(out == direct(in, int(w), int(h), frei0r_settings(values), round))
             << "round " << round;
+        // In place, as a host may call it, the same.
+        std::vector<uint32_t> same = in;
+        p.update(instance, round * 1001.0 / 30000.0, same.data(), same.data());
+        ASSERT_TRUE(same == out) << "in place, round " << round;
 
         const int left = int(std::nearbyint(p.value(instance, LEFT) * 10000));
         const int top = int(std::nearbyint(p.value(instance, TOP) * 10000));
