@@ -297,40 +297,8 @@ static Chain frame_chain(EffectState* state, const EffectSettings* settings, con
     return chain;
 }
 
-void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
-{
-    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
-    if (settings->show_range) {
-        show_range(frame->pixels, &rect);
-        return;
-    }
-    const Chain chain = frame_chain(state, settings, frame);
-
-    // "C/Y", the field shift and "LPF" together, strip by strip of columns.
-    alignas(32) PIXEL_YC ring[vertical_lpf_ring_rows][strip_pixels];
-    const int width = rect.right - rect.left;
-    const int strips = (width + strip_pixels - 1) / strip_pixels;
-    for (int k = 0; k < strips; ++k) {
-        FilterRect strip = rect;
-        strip.left = rect.left + static_cast<int>(static_cast<long long>(width) * k / strips);
-        strip.right = rect.left + static_cast<int>(static_cast<long long>(width) * (k + 1) / strips);
-        const RowPlace in_frame = {rect_row(frame->pixels, &strip, 0), strip.pitch, 0};
-        Walk walk = {};
-        walk.input = walk.output = in_frame;
-        walk.staged = {rect_row(frame->scratch, &strip, 0), strip.pitch, 0};
-        walk.shifted = {&ring[0][0], strip_pixels, vertical_lpf_ring_rows};
-        run_chain(frame, &strip, &chain, walk);
-    }
-
-    const bool decoded = decode_rect(state, settings, frame, chain.carrier, &rect);
-
-    // A monochrome set: no colour, whether it was never encoded or decoded again.
-    if (settings->mono && (!settings->composite || decoded))
-        strip_chroma(frame->pixels, &rect);
-}
-
-// What becomes of a host's finished rows: kept as the composite signal,
-// decoded, "MONO", and handed back, in order.
+// What becomes of finished rows: kept as the composite signal, decoded,
+// "MONO", and handed back to the host where there is one, in order.
 struct RowSink {
     const FrameRows* host;
     const EffectFrame* frame;
@@ -349,7 +317,8 @@ static void hand_back(RowSink* sink, int end)
         PIXEL_YC* row = place_row(&sink->output, sink->handed);
         if (sink->mono)
             strip_row_chroma(row, width);
-        sink->host->write(sink->host->host, sink->handed, row);
+        if (sink->host != nullptr)
+            sink->host->write(sink->host->host, sink->handed, row);
     }
 }
 
@@ -392,15 +361,16 @@ static bool reserve_walk_rows(EffectState* state, size_t count)
     return state->walk_rows != nullptr;
 }
 
-int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
-                          const EffectFrame* frame, const FrameRows* host)
+// The chain over the whole rectangle's width in one walk, rows decoded as
+// they are finished: over the host's rows, or with no host over the
+// frame's own pixels in place. FALSE when memory cannot be had; nothing has
+// been written then.
+static int walk_whole_rows(EffectState* state, const EffectSettings* settings,
+                           const EffectFrame* frame, const Chain* chain, const FilterRect* rect,
+                           const FrameRows* host)
 {
-    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
-    if (rect_is_empty(&rect))
-        return 1;
-    const int width = rect.right - rect.left;
-    const Chain chain = frame_chain(state, settings, frame);
-    const long long staged_rows = std::min<long long>(frame->h, 2 * shift_field_reach(&chain.shift) + 2);
+    const int width = rect->right - rect->left;
+    const long long staged_rows = std::min<long long>(frame->h, 2 * shift_field_reach(&chain->shift) + 2);
     const size_t rows = static_cast<size_t>(staged_rows) + vertical_lpf_ring_rows + host_input_rows +
                         host_output_rows;
     if (!reserve_walk_rows(state, rows * width))
@@ -411,31 +381,78 @@ int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
         next += static_cast<size_t>(count) * width;
         return place;
     };
-    if (settings->show_range) {
-        rows_through(host, &rect, next, dispatched(&show_range_row_kernel));
-        return 1;
-    }
-    if (settings->mono && !settings->composite && !settings->lpf && settings->shift == 0) {
-        rows_through(host, &rect, next, dispatched(&strip_chroma_row_kernel));
-        return 1;
-    }
-
     Walk walk = {};
     walk.host = host;
     walk.staged = ring_of(static_cast<int>(staged_rows));
     walk.shifted = ring_of(vertical_lpf_ring_rows);
     walk.input = ring_of(host_input_rows);
     walk.output = ring_of(host_output_rows);
+    if (host == nullptr)
+        walk.input = walk.output = {rect_row(frame->pixels, rect, 0), rect->pitch, 0};
     DecodeWalk decoder;
-    const bool decoding = start_decoding(&decoder, state, settings, frame, chain.carrier, &rect);
-    if (!decoding && chain.carrier != nullptr && settings->decode.mode != DECODE_OFF)
+    const bool decoding = start_decoding(&decoder, state, settings, frame, chain->carrier, rect);
+    if (!decoding && chain->carrier != nullptr && settings->decode.mode != DECODE_OFF)
         return 0;  // the decoder's rows cannot be had
-    RowSink sink = {host, frame, rect, walk.output, decoding ? &decoder : nullptr,
-                    settings->mono && (!settings->composite || decoding), rect.top};
+    RowSink sink = {host, frame, *rect, walk.output, decoding ? &decoder : nullptr,
+                    settings->mono && (!settings->composite || decoding), rect->top};
     walk.finished = row_finished;
     walk.sink = &sink;
-    run_chain(frame, &rect, &chain, walk);
+    run_chain(frame, rect, chain, walk);
     return 1;
+}
+
+void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
+{
+    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
+    if (settings->show_range) {
+        show_range(frame->pixels, &rect);
+        return;
+    }
+    const Chain chain = frame_chain(state, settings, frame);
+    // Decoded, the rows are walked over the rectangle's whole width, so that
+    // the decoder takes each row while it is still in cache.
+    if (chain.carrier != nullptr && settings->decode.mode != DECODE_OFF && !rect_is_empty(&rect) &&
+        walk_whole_rows(state, settings, frame, &chain, &rect, nullptr))
+        return;
+
+    // "C/Y", the field shift and "LPF" together, strip by strip of columns.
+    alignas(32) PIXEL_YC ring[vertical_lpf_ring_rows][strip_pixels];
+    const int width = rect.right - rect.left;
+    const int strips = (width + strip_pixels - 1) / strip_pixels;
+    for (int k = 0; k < strips; ++k) {
+        FilterRect strip = rect;
+        strip.left = rect.left + static_cast<int>(static_cast<long long>(width) * k / strips);
+        strip.right = rect.left + static_cast<int>(static_cast<long long>(width) * (k + 1) / strips);
+        const RowPlace in_frame = {rect_row(frame->pixels, &strip, 0), strip.pitch, 0};
+        Walk walk = {};
+        walk.input = walk.output = in_frame;
+        walk.staged = {rect_row(frame->scratch, &strip, 0), strip.pitch, 0};
+        walk.shifted = {&ring[0][0], strip_pixels, vertical_lpf_ring_rows};
+        run_chain(frame, &strip, &chain, walk);
+    }
+
+    const bool decoded = decode_rect(state, settings, frame, chain.carrier, &rect);
+
+    // A monochrome set: no colour, whether it was never encoded or decoded again.
+    if (settings->mono && (!settings->composite || decoded))
+        strip_chroma(frame->pixels, &rect);
+}
+
+int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
+                          const EffectFrame* frame, const FrameRows* host)
+{
+    const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
+    if (rect_is_empty(&rect))
+        return 1;
+    if (settings->show_range || (settings->mono && !settings->composite && !settings->lpf && settings->shift == 0)) {
+        if (!reserve_walk_rows(state, static_cast<size_t>(rect.right - rect.left)))
+            return 0;
+        rows_through(host, &rect, state->walk_rows,
+                     dispatched(settings->show_range ? &show_range_row_kernel : &strip_chroma_row_kernel));
+        return 1;
+    }
+    const Chain chain = frame_chain(state, settings, frame);
+    return walk_whole_rows(state, settings, frame, &chain, &rect, host);
 }
 
 int decode_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
