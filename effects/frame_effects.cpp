@@ -395,7 +395,9 @@ static int walk_whole_rows(EffectState* state, const EffectSettings* settings,
         return 0;  // the decoder's rows cannot be had
     RowSink sink = {host, frame, *rect, walk.output, decoding ? &decoder : nullptr,
                     settings->mono && (!settings->composite || decoding), rect->top};
-    walk.finished = row_finished;
+    // Over the frame itself, rows that are only finished need nothing more.
+    const bool needs_rows = host != nullptr || decoding || sink.mono || frame->composite != nullptr;
+    walk.finished = needs_rows ? row_finished : nullptr;
     walk.sink = &sink;
     run_chain(frame, rect, chain, walk);
     return 1;
@@ -410,8 +412,13 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
     }
     const Chain chain = frame_chain(state, settings, frame);
     // Decoded, the rows are walked over the rectangle's whole width, so that
-    // the decoder takes each row while it is still in cache.
-    if (chain.carrier != nullptr && settings->decode.mode != DECODE_OFF && !rect_is_empty(&rect) &&
+    // the decoder takes each row while it is still in cache; so are wide
+    // rectangles, whose rows in use stay in the second-level cache, which
+    // serves them faster than walking strips (narrow rectangles the other
+    // way round).
+    const bool decodes = chain.carrier != nullptr && settings->decode.mode != DECODE_OFF;
+    const bool wide = rect.right - rect.left > 2 * strip_pixels;
+    if ((decodes || wide) && !rect_is_empty(&rect) &&
         walk_whole_rows(state, settings, frame, &chain, &rect, nullptr))
         return;
 

@@ -164,18 +164,46 @@ std::optional<CodeMap> linear_map(const std::vector<short>& table, const SampleS
     return std::nullopt;
 }
 
+// A RoundingMap that gives every code of the table exactly its value: a
+// shift that keeps (code - offset) << shift within 16 bits, and a factor
+// near 4096 / span · 2^(15 - shift).
+std::optional<RoundingMap> rounding_map(const std::vector<short>& table, const SampleScale& scale)
+{
+    const int reach = std::max(scale.offset, static_cast<int>(table.size()) - 1 - scale.offset);
+    for (int shift = 7; shift >= 0; --shift) {
+        if ((reach << shift) > 32767)
+            continue;
+        const long long nominal = ((4096LL << (15 - shift)) + scale.span / 2) / scale.span;
+        for (long long factor = nominal - 2; factor <= nominal + 2; ++factor) {
+            if (factor > 32767)
+                continue;
+            bool exact = true;
+            for (int code = 0; exact && code < static_cast<int>(table.size()); ++code) {
+                const long long product = static_cast<long long>((code - scale.offset) * (1 << shift)) * factor;
+                exact = ((product + (1 << 14)) >> 15) == table[code];
+            }
+            if (exact)
+                return RoundingMap{scale.offset, shift, static_cast<int>(factor)};
+        }
+    }
+    return std::nullopt;
+}
+
 // Every code's value on one scale, and for 8-bit samples the same as a
-// CodeMap.
+// CodeMap and a RoundingMap, where there are such.
 struct CodeValues {
     std::vector<short> table;
     std::optional<CodeMap> linear;
+    std::optional<RoundingMap> rounding;
 };
 
 CodeValues code_values(const SampleScale& scale, int depth)
 {
-    CodeValues values{value_table(scale), std::nullopt};
-    if (depth == 8)
+    CodeValues values{value_table(scale), std::nullopt, std::nullopt};
+    if (depth == 8) {
         values.linear = linear_map(values.table, scale);
+        values.rounding = rounding_map(values.table, scale);
+    }
     return values;
 }
 
@@ -609,6 +637,11 @@ YuvRowMaps yuv_row_maps(const YuvLayout& layout)
     if (maps.linear) {
         maps.luma_map = *luma.linear;
         maps.chroma_map = *chroma.linear;
+    }
+    maps.rounding = luma.rounding && chroma.rounding;
+    if (maps.rounding) {
+        maps.luma_rounding = *luma.rounding;
+        maps.chroma_rounding = *chroma.rounding;
     }
     maps.luma = luma_scale(layout);
     maps.chroma = chroma_scale(layout);

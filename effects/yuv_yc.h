@@ -87,12 +87,23 @@ struct CodeMap {
 };
 constexpr int code_map_shift = 17;
 
+// value = (((code - offset) << shift) · factor + 2^14) >> 15, the vector
+// multiply-high with rounding, where that gives every code its value.
+struct RoundingMap {
+    int offset;
+    int shift;
+    int factor;
+};
+
 struct YuvRowMaps {
     const short* luma_values;  // every code's value
     const short* chroma_values;
     bool linear;  // luma_map and chroma_map give every code its value
     CodeMap luma_map;
     CodeMap chroma_map;
+    bool rounding;  // so do luma_rounding and chroma_rounding
+    RoundingMap luma_rounding;
+    RoundingMap chroma_rounding;
     SampleScale luma;
     SampleScale chroma;
 };

@@ -65,19 +65,26 @@ void load_pixels(const PIXEL_YC* in, V& y, V& cb, V& cr, const Interleave& order
                              order.cr_back);
 }
 
-// Sixteen codes (in words) to values: the pairs (d·128, d) of d = code -
-// offset times (factor >> 7, factor & 127) give d·factor in 32 bits.
+// Sixteen codes (in words) to values: with a RoundingMap, one multiply-high
+// with rounding of d << shift (d = code - offset); otherwise the pairs
+// (d·128, d) times (factor >> 7, factor & 127) of the CodeMap give d·factor
+// in 32 bits.
 struct ValueMap {
-    V offset, factor, bias;
-    explicit ValueMap(const CodeMap& map)
-        : offset(_mm256_set1_epi16(static_cast<short>(map.offset))),
+    bool rounding;
+    V offset, factor, bias, rounding_factor;
+    __m128i shift;
+    ValueMap(const CodeMap& map, const RoundingMap& round, bool exact)
+        : rounding(exact), offset(_mm256_set1_epi16(static_cast<short>(exact ? round.offset : map.offset))),
           factor(_mm256_set1_epi32(((map.factor & 127) << 16) | (map.factor >> 7))),
-          bias(_mm256_set1_epi32(map.bias))
+          bias(_mm256_set1_epi32(map.bias)), rounding_factor(_mm256_set1_epi16(static_cast<short>(round.factor))),
+          shift(_mm_cvtsi32_si128(round.shift))
     {
     }
     V values(V codes) const
     {
         const V d = _mm256_sub_epi16(codes, offset);
+        if (rounding)
+            return _mm256_mulhrs_epi16(_mm256_sll_epi16(d, shift), rounding_factor);
         const V high = _mm256_slli_epi16(d, 7);
         auto products = [&](V pairs) {
             return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(pairs, factor), bias), code_map_shift);
@@ -86,21 +93,25 @@ struct ValueMap {
     }
 };
 
-// Sixteen values (in words) to codes before clamping: each pair (value, 1)
-// times (span, 2048) gives value·span + 2048.
+ValueMap luma_values(const YuvRowMaps* maps)
+{
+    return ValueMap(maps->luma_map, maps->luma_rounding, maps->rounding);
+}
+ValueMap chroma_values(const YuvRowMaps* maps)
+{
+    return ValueMap(maps->chroma_map, maps->chroma_rounding, maps->rounding);
+}
+
+// Sixteen values (in words) to codes before clamping: (value·span + 2048)
+// >> 12 is (value · 8·span + 2^14) >> 15, a multiply-high with rounding.
 struct CodeScale {
-    V span_and_half, one, offset;
+    V span, offset;
     explicit CodeScale(const SampleScale& scale)
-        : span_and_half(_mm256_set1_epi32((2048 << 16) | scale.span)), one(_mm256_set1_epi16(1)),
+        : span(_mm256_set1_epi16(static_cast<short>(8 * scale.span))),
           offset(_mm256_set1_epi16(static_cast<short>(scale.offset)))
     {
     }
-    V codes(V values) const
-    {
-        const V low = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(values, one), span_and_half), 12);
-        const V high = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(values, one), span_and_half), 12);
-        return _mm256_add_epi16(_mm256_packs_epi32(low, high), offset);
-    }
+    V codes(V values) const { return _mm256_add_epi16(_mm256_mulhrs_epi16(values, span), offset); }
 };
 
 // Sixteen words to bytes in order, clamped to 0..255, in the low 128 bits.
@@ -133,9 +144,9 @@ void planar_to_yc_row_avx2(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, c
                            int shift_x, const YuvRowMaps* maps)
 {
     int x = 0;
-    if (maps->linear && shift_x <= 1) {
+    if ((maps->linear || maps->rounding) && shift_x <= 1) {
         const Interleave order;
-        const ValueMap luma(maps->luma_map), chroma(maps->chroma_map);
+        const ValueMap luma = luma_values(maps), chroma = chroma_values(maps);
         auto chroma_codes = [&](const uint8_t* plane) {
             if (shift_x == 0)
                 return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + x)));
@@ -154,9 +165,9 @@ void planar_to_yc_row_avx2(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, c
 void packed_to_yc_row_avx2(PIXEL_YC* out, const uint8_t* in, int count, int luma_first, const YuvRowMaps* maps)
 {
     int x = 0;
-    if (maps->linear) {
+    if (maps->linear || maps->rounding) {
         const Interleave order;
-        const ValueMap luma(maps->luma_map), chroma(maps->chroma_map);
+        const ValueMap luma = luma_values(maps), chroma = chroma_values(maps);
         const V low_bytes = _mm256_set1_epi16(0x00FF);
         for (; x + 16 <= count; x += 16) {
             const V bytes = _mm256_loadu_si256(reinterpret_cast<const V*>(in + 2 * x));
