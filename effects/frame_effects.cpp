@@ -149,13 +149,18 @@ constexpr int host_output_rows = 32;
 // input's rows of the strip are read before they are written. The staged
 // rows keep only the encoded rows that a shifted row still reads, row r in
 // its row r % staged_rows, so that they too stay in cache.
+// Rows shifted - reach .. staged - 1 are in use, at most 2 reach + 1.
+static int staged_row_count(const EffectFrame* frame, const Chain* chain)
+{
+    return static_cast<int>(std::min<long long>(frame->h, 2LL * shift_field_reach(&chain->shift) + 2));
+}
+
 static void run_chain(const EffectFrame* frame, const FilterRect* strip, const Chain* chain,
                       Walk walk)
 {
     const int width = strip->right - strip->left;
     const long long reach = shift_field_reach(&chain->shift);
-    // Rows shifted - reach .. staged - 1 are in use, at most 2 reach + 1.
-    walk.staged.rows = static_cast<int>(std::min<long long>(frame->h, 2 * reach + 2));
+    walk.staged.rows = staged_row_count(frame, chain);
     int staged = strip->top;   // rows top .. staged - 1 have been staged
     int shifted = strip->top;  // rows shifted - ring rows .. shifted - 1 are in the ring
     const FrameRows* host = walk.host;
@@ -370,9 +375,10 @@ static int walk_whole_rows(EffectState* state, const EffectSettings* settings,
                            const FrameRows* host)
 {
     const int width = rect->right - rect->left;
-    const long long staged_rows = std::min<long long>(frame->h, 2 * shift_field_reach(&chain->shift) + 2);
-    const size_t rows = static_cast<size_t>(staged_rows) + vertical_lpf_ring_rows + host_input_rows +
-                        host_output_rows;
+    const int staged_rows = staged_row_count(frame, chain);
+    // Over the frame itself, its own rows are the input and the output.
+    const size_t rows = static_cast<size_t>(staged_rows) + vertical_lpf_ring_rows +
+                        (host != nullptr ? host_input_rows + host_output_rows : 0);
     if (!reserve_walk_rows(state, rows * width))
         return 0;
     PIXEL_YC* next = state->walk_rows;
@@ -383,12 +389,14 @@ static int walk_whole_rows(EffectState* state, const EffectSettings* settings,
     };
     Walk walk = {};
     walk.host = host;
-    walk.staged = ring_of(static_cast<int>(staged_rows));
+    walk.staged = ring_of(staged_rows);
     walk.shifted = ring_of(vertical_lpf_ring_rows);
-    walk.input = ring_of(host_input_rows);
-    walk.output = ring_of(host_output_rows);
-    if (host == nullptr)
+    if (host != nullptr) {
+        walk.input = ring_of(host_input_rows);
+        walk.output = ring_of(host_output_rows);
+    } else {
         walk.input = walk.output = {rect_row(frame->pixels, rect, 0), rect->pitch, 0};
+    }
     DecodeWalk decoder;
     const bool decoding = start_decoding(&decoder, state, settings, frame, chain->carrier, rect);
     if (!decoding && chain->carrier != nullptr && settings->decode.mode != DECODE_OFF)
@@ -451,11 +459,10 @@ int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (rect_is_empty(&rect))
         return 1;
-    if (settings->show_range || (settings->mono && !settings->composite && !settings->lpf && settings->shift == 0)) {
+    if (settings->show_range) {
         if (!reserve_walk_rows(state, static_cast<size_t>(rect.right - rect.left)))
             return 0;
-        rows_through(host, &rect, state->walk_rows,
-                     dispatched(settings->show_range ? &show_range_row_kernel : &strip_chroma_row_kernel));
+        rows_through(host, &rect, state->walk_rows, dispatched(&show_range_row_kernel));
         return 1;
     }
     const Chain chain = frame_chain(state, settings, frame);
