@@ -37,22 +37,28 @@ readme=$unpacked/readme.txt
 [ "$(head -c 3 "$readme" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "readme.txt has no BOM"
 iconv -f UTF-8 -t UTF-8 "$readme" >/dev/null || fail "readme.txt is not valid UTF-8"
 ! grep -qv $'\r$' "$readme" || fail "readme.txt has lines without CRLF"
-# The labels as the zip's DLLs hand them to the editor, in code page 932.
-for dll in norel.auf:14 norel_decode.auf:4; do
-    labels=$(wine "$win32/tests/norel_host.exe" "$unpacked/${dll%:*}" --describe | tr -d '\r' |
-             iconv -f CP932 -t UTF-8 | sed -n 's/^\(track\|check\) [0-9]*: \([^ ]*\)  .*/\2/p')
-    [ "$(echo "$labels" | wc -l)" -eq "${dll#*:}" ] ||
-        fail "${dll%:*} lists no ${dll#*:} labels: $labels"
-    while read -r label; do
-        grep -qF "・$label（" "$readme" || fail "readme.txt does not describe \"$label\""
-    done <<<"$labels"
-done
 sed -n '/■ 更新履歴/,/■/p' "$readme" | grep -qx "$version"$'\r' ||
     fail "readme.txt's change history has no $version"
-for dll in norel.auf norel_decode.auf; do
-    cmake -DREADER="$win32/tests/version_info.exe" -DPLUGIN="$unpacked/$dll" \
-          -DVERSION="$version" -P tests/check_version_resource.cmake
-done
+# The labels as the zip's DLLs hand them to the editor, in code page 932,
+# and their version resources, read by 32-bit Windows programs: left out
+# where the machine cannot run them (NOREL_WIN32_UNAVAILABLE says why).
+if [ -n "${NOREL_WIN32_UNAVAILABLE:-}" ]; then
+    echo "release test: not reading the DLLs' labels and version resources: $NOREL_WIN32_UNAVAILABLE"
+else
+    for dll in norel.auf:14 norel_decode.auf:4; do
+        labels=$(wine "$win32/tests/norel_host.exe" "$unpacked/${dll%:*}" --describe | tr -d '\r' |
+                 iconv -f CP932 -t UTF-8 | sed -n 's/^\(track\|check\) [0-9]*: \([^ ]*\)  .*/\2/p')
+        [ "$(echo "$labels" | wc -l)" -eq "${dll#*:}" ] ||
+            fail "${dll%:*} lists no ${dll#*:} labels: $labels"
+        while read -r label; do
+            grep -qF "・$label（" "$readme" || fail "readme.txt does not describe \"$label\""
+        done <<<"$labels"
+    done
+    for dll in norel.auf norel_decode.auf; do
+        cmake -DREADER="$win32/tests/version_info.exe" -DPLUGIN="$unpacked/$dll" \
+              -DVERSION="$version" -P tests/check_version_resource.cmake
+    done
+fi
 
 lintian --fail-on error "$deb"
 
