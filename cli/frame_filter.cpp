@@ -4,8 +4,7 @@
 #include <utility>
 
 #include "cli/av.h"
-#include "plugin/driver.h"
-#include "plugin/field_pairing.h"
+#include "effects/clip_frames.h"
 
 void CompositeSignals::put(int frame, std::vector<PIXEL_YC> signal)
 {
@@ -49,15 +48,12 @@ void CompositeSignals::cancel()
     arrived_.notify_all();
 }
 
-EffectSettings filter_settings(const std::vector<int>& track, const std::vector<int>& check, bool preview,
-                               const DecodeSettings& decode, int32_t standard)
+EffectSettings filter_settings(const EffectSettings& settings, bool preview)
 {
-    EffectSettings settings = editor_settings(track.data(), check.data());
-    // As filter_proc: "範囲表示" shows the rectangle only while previewing.
-    settings.show_range = settings.show_range && preview;
-    settings.decode = clamp_decode_settings(decode);
-    settings.standard = standard;
-    return settings;
+    EffectSettings run = settings;
+    // As the editor: "範囲表示" shows the rectangle only while previewing.
+    run.show_range = settings.show_range && preview;
+    return run;
 }
 
 bool pairs_fields(const EffectSettings& settings)
@@ -72,15 +68,10 @@ bool uses_frame_comb(const EffectSettings& settings)
 
 namespace {
 
-// The editor's field pairing needs the editor's records: these hand it the
-// partner frame through the filtering cache, as the editor would.
-struct PartnerField {
-    const PIXEL_YC* frame;
-};
-
-PIXEL_YC* partner_field(FILTER*, void* editp, int, int*, int*)
+// The partner frame ("60FPS") as it enters the filter.
+const PIXEL_YC* partner_frame(void* host, int32_t)
 {
-    return const_cast<PIXEL_YC*>(static_cast<PartnerField*>(editp)->frame);
+    return static_cast<const PIXEL_YC*>(host);
 }
 
 }  // namespace
@@ -107,22 +98,9 @@ void FrameFilter::weave(int number, PIXEL_YC* frame, const PIXEL_YC* partner) co
 {
     if (partner == frame)
         return;  // the last frame of an odd clip, paired with itself
-    PartnerField answer{partner};
-    EXFUNC services{};
-    services.get_ycp_filtering_cache_ex = partner_field;
-    int checks[CHECK_COUNT] = {};
-    checks[CHECK_TFF] = settings_.top_field_first;
-    FILTER filter{};
-    filter.check = checks;
-    filter.exfunc = &services;
-    FILTER_PROC_INFO info{};
-    info.ycp_edit = frame;
-    info.frame = number;
-    info.w = width_;
-    info.h = height_;
-    info.max_w = width_;
-    info.editp = &answer;
-    weave_partner_field(&filter, &info);
+    const EffectFrame effect_frame = {frame, scratch_.get(), width_, height_, width_, number};
+    const ClipFrames clip = {const_cast<PIXEL_YC*>(partner), partner_frame};
+    weave_paired_field(&settings_, &effect_frame, &clip);
 }
 
 void FrameFilter::chain(int number, PIXEL_YC* frame)

@@ -98,8 +98,5 @@ bool pairs_fields(const EffectSettings& settings);
 // True where the decoder's frame comb reads an earlier frame's signal.
 bool uses_frame_comb(const EffectSettings& settings);
 
-// The settings norel's filter runs with: the editor's track and check values
-// as filter_proc reads them, "範囲表示" only while previewing, the decoder and
-// the colour standard.
-EffectSettings filter_settings(const std::vector<int>& track, const std::vector<int>& check, bool preview,
-                               const DecodeSettings& decode, int32_t standard);
+// The settings norel's filter runs with: "範囲表示" only while previewing.
+EffectSettings filter_settings(const EffectSettings& settings, bool preview);

@@ -47,11 +47,10 @@ int main(int argc, char** argv)
     sigemptyset(&stop.sa_mask);
     for (int signal_number : ending_signals)
         sigaction(signal_number, &stop, nullptr);
-    const FILTER_DLL* filter = GetFilterTable();
     try {
-        const Options options = parse_options(argc, argv, filter);
+        const Options options = parse_options(argc, argv);
         if (options.mode == Options::Mode::Help) {
-            std::fputs(help_text(filter).c_str(), stdout);
+            std::fputs(help_text().c_str(), stdout);
             return 0;
         }
         if (options.mode == Options::Mode::Version) {

@@ -17,45 +17,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "plugin/driver.h"
 
 namespace {
-
-struct TrackOption {
-    const char* name;
-    TrackIndex index;
-    const char* meaning;
-};
-
-const TrackOption track_options[] = {
-    {"left", TRACK_LEFT, "left edge of the rectangle, in pixels"},
-    {"width", TRACK_WIDTH, "width of the rectangle, in pixels"},
-    {"top", TRACK_TOP, "top edge of the rectangle, in rows"},
-    {"height", TRACK_HEIGHT, "height of the rectangle, in rows"},
-    {"shift", TRACK_SHIFT, "field shift, in sixteenths of a field line"},
-    {"freq", TRACK_FREQ, "subcarrier frequency scale; 704 is 3.579545 MHz"},
-    {"phase", TRACK_PHASE, "subcarrier phase offset, in degrees"},
-};
-
-// A check box option sets its box to `value`: most turn a box on, --bff
-// and --no-lpf turn one off.
-struct CheckOption {
-    const char* name;
-    CheckIndex index;
-    int value;
-    const char* meaning;
-};
-
-const CheckOption check_options[] = {
-    {"compose", CHECK_COMPOSE, 1, "paste into the first half the rectangle of the frame half a clip later"},
-    {"60fps", CHECK_60FPS, 1, "frames 0 and 1, 2 and 3, ... are the fields of one interlaced frame"},
-    {"tff", CHECK_TFF, 1, "top field first, whatever the input says"},
-    {"bff", CHECK_TFF, 0, "bottom field first, whatever the input says"},
-    {"show-range", CHECK_SHOW_RANGE, 1, "show the rectangle inverted, seen with --preview only"},
-    {"mono", CHECK_MONO, 1, "drop the colour inside the rectangle"},
-    {"cy", CHECK_CY, 1, "fold the colour onto a subcarrier in the luma"},
-    {"no-lpf", CHECK_LPF, 0, "no vertical low-pass filter"},
-};
 
 // Options that turn something on. Those of the filter and the input do
 // not apply to --synthesize.
@@ -111,52 +74,38 @@ int parse_in_range(const std::string& option, const std::string& text, int minim
     return value;
 }
 
-// The television after "C/Y": the command line's own settings, not the
-// editor's. Each takes a value.
-struct DecoderOption {
-    const char* name;
-    const char* value;  // what --help shows for the value
-    const char* meaning;
-};
-
-const DecoderOption decoder_options[] = {
-    {"decode", "MODE", "show the colour again: notch, 2line, 3line or 3d; default off"},
-    {"chroma-bandwidth", "B", "wide (about 1.3 MHz) or narrow (0.5 MHz) chroma; default wide"},
-    {"saturation", "N", "colour in percent, 0 to 200; default 100"},
-    {"hue", "N", "tint in degrees, -180 to 180; default 0"},
-    {"standard", "S", "colour standard of --cy and the decoder: ntsc or pal; default ntsc"},
-};
-
-// Sets the decoder option `name` to `value`; false for a name that is none.
-bool set_decoder_option(const std::string& name, const std::string& value, Options& options)
+// The names of a setting's choices, as a list: "a, b or c".
+std::string choice_list(const SettingInfo& setting, const char* last_joint = " or ")
 {
-    if (name == "decode") {
-        const int32_t mode = decode_mode_from_name(value.c_str());
-        if (mode < 0)
-            throw UsageError("--decode: '" + value + "' is not a decoder; choose notch, 2line, 3line, 3d or off");
-        options.decode.mode = mode;
-    } else if (name == "chroma-bandwidth") {
-        const int32_t bandwidth = chroma_bandwidth_from_name(value.c_str());
-        if (bandwidth < 0)
-            throw UsageError("--chroma-bandwidth: '" + value + "' is neither wide nor narrow");
-        options.decode.bandwidth = bandwidth;
-    } else if (name == "saturation") {
-        options.decode.saturation = parse_in_range(name, value, saturation_min, saturation_max);
-    } else if (name == "hue") {
-        options.decode.hue = parse_in_range(name, value, hue_min, hue_max);
-    } else if (name == "standard") {
-        const int32_t standard = colour_standard_from_name(value.c_str());
-        if (standard < 0)
-            throw UsageError("--standard: '" + value + "' is neither ntsc nor pal");
-        options.standard = standard;
-    } else if (name == "delay-line") {
-        if (value != "on" && value != "off")
-            throw UsageError("delay-line is on or off, not '" + value + "'");
-        options.decode.delay_line = value == "on";
+    std::string names;
+    for (int i = 0; i < setting.choice_count; ++i)
+        names += std::string(i == 0 ? "" : i + 1 == setting.choice_count ? last_joint : ", ") +
+                 setting.choices[i].name;
+    return names;
+}
+
+// Sets a number or a choice of the table from its text; `where` starts
+// the message of a refusal.
+void set_setting(const SettingInfo& setting, const std::string& where, const std::string& text,
+                 Options& options)
+{
+    const SettingId id = static_cast<SettingId>(&setting - setting_table);
+    int32_t value = 0;
+    if (setting.kind == SETTING_NUMBER) {
+        value = parse_in_range(setting.key, text, setting.minimum, setting.maximum);
+    } else if (setting.kind == SETTING_CHOICE) {
+        value = setting_choice_value(&setting, text.c_str());
+        if (value < 0)
+            throw UsageError(where + "'" + text + "' is " +
+                             (setting.choice_count == 2 ? "neither " + choice_list(setting, " nor ")
+                                                        : "not " + choice_list(setting)));
     } else {
-        return false;
+        if (text != "on" && text != "off")
+            throw UsageError(where + "'" + text + "' is neither on nor off");
+        value = text == "on";
     }
-    return true;
+    set_setting_value(&options.settings, id, value);
+    options.given[id] = true;
 }
 
 void parse_size(const std::string& text, Options& options)
@@ -206,23 +155,10 @@ const std::pair<const char*, const char*> named_presets[] = {
     {"clean", "shift 0\nlpf off\n"},
 };
 
-// The check boxes in a preset, by their own names.
-const std::pair<const char*, CheckIndex> preset_boxes[] = {
-    {"compose", CHECK_COMPOSE}, {"60fps", CHECK_60FPS}, {"tff", CHECK_TFF}, {"show-range", CHECK_SHOW_RANGE},
-    {"mono", CHECK_MONO},       {"cy", CHECK_CY},       {"lpf", CHECK_LPF}};
-
-int parse_track(const TrackOption& track, const std::string& value, const FILTER_DLL* filter)
-{
-    const bool rectangle = track.index <= TRACK_HEIGHT;
-    return parse_in_range(track.name, value, filter->track_s[track.index],
-                          rectangle ? largest_rectangle : filter->track_e[track.index]);
-}
-
 // Applies a preset: one setting a line, "NAME VALUE" with the long option's
 // name, numbers for the tracks and on or off for the boxes; # starts a
 // comment.
-void apply_preset(const std::string& text, const std::string& origin, Options& options,
-                  const FILTER_DLL* filter)
+void apply_preset(const std::string& text, const std::string& origin, Options& options)
 {
     std::istringstream lines(text);
     std::string line;
@@ -235,34 +171,18 @@ void apply_preset(const std::string& text, const std::string& origin, Options& o
         const std::string where = origin + ":" + std::to_string(number) + ": ";
         if (!(words >> value) || (words >> extra))
             throw UsageError(where + "expected a setting and its value, such as 'shift 8'");
-        bool known = false;
-        for (const TrackOption& track : track_options) {
-            if (name == track.name) {
-                options.track[track.index] = parse_track(track, value, filter);
-                options.track_given[track.index] = true;
-                known = true;
-            }
-        }
-        for (const auto& [box, index] : preset_boxes) {
-            if (name == box) {
-                if (value != "on" && value != "off")
-                    throw UsageError(where + name + " is on or off, not '" + value + "'");
-                options.check[index] = value == "on";
-                options.field_order_given = options.field_order_given || index == CHECK_TFF;
-                known = true;
-            }
-        }
-        known = known || set_decoder_option(name, value, options);
-        if (!known)
+        const SettingInfo* setting = setting_by_key(name.c_str());
+        if (setting == nullptr)
             throw UsageError(where + "unknown setting '" + name + "'");
+        set_setting(*setting, where + name + ": ", value, options);
     }
 }
 
-void load_preset(const std::string& name, Options& options, const FILTER_DLL* filter)
+void load_preset(const std::string& name, Options& options)
 {
     for (const auto& [preset, text] : named_presets) {
         if (name == preset)
-            return apply_preset(text, "--preset " + name, options, filter);
+            return apply_preset(text, "--preset " + name, options);
     }
     std::ifstream file(name);
     if (!file) {
@@ -273,7 +193,7 @@ void load_preset(const std::string& name, Options& options, const FILTER_DLL* fi
     }
     std::ostringstream text;
     text << file.rdbuf();
-    apply_preset(text.str(), name, options, filter);
+    apply_preset(text.str(), name, options);
 }
 
 }  // namespace
@@ -296,12 +216,9 @@ std::string label_as_utf8(const char* cp932)
     return output;
 }
 
-Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filter)
+Options parse_options(int argc, const char* const* argv)
 {
     Options options;
-    options.track.assign(filter->track_default, filter->track_default + filter->track_n);
-    options.check.assign(filter->check_default, filter->check_default + filter->check_n);
-    options.track_given.assign(filter->track_n, false);
 
     // A preset is applied first, wherever it stands: the options given
     // beside it override it.
@@ -314,7 +231,7 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
             preset = argument.substr(9);
     }
     if (!preset.empty())
-        load_preset(preset, options, filter);
+        load_preset(preset, options);
 
     std::vector<std::string> positional;
     std::vector<std::string> filter_options_seen, synthesis_options_seen, input_options_seen;
@@ -359,22 +276,18 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
         };
 
         bool known = false;
-        for (const TrackOption& track : track_options) {
-            if (name == track.name) {
-                options.track[track.index] = parse_track(track, value(), filter);
-                options.track_given[track.index] = true;
-                filter_options_seen.push_back(name);
-                known = true;
-            }
-        }
-        for (const CheckOption& check : check_options) {
-            if (name == check.name) {
+        for (const SettingInfo& setting : setting_table) {
+            const bool off = setting.off_option != nullptr && name == setting.off_option;
+            if (name != setting.key && !off)
+                continue;
+            if (setting.kind == SETTING_SWITCH) {
                 no_value();
-                options.check[check.index] = check.value;
-                options.field_order_given = options.field_order_given || check.index == CHECK_TFF;
-                filter_options_seen.push_back(name);
-                known = true;
+                set_setting(setting, "", off ? "off" : "on", options);
+            } else {
+                set_setting(setting, "--" + name + ": ", value(), options);
             }
+            filter_options_seen.push_back(name);
+            known = true;
         }
         for (const FlagOption& flag : flag_options) {
             if (name == flag.name) {
@@ -384,20 +297,6 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
                     filter_options_seen.push_back(name);
                 else if (flag.group == FlagOption::Input)
                     input_options_seen.push_back(name);
-                known = true;
-            }
-        }
-        // PAL's delay line, on unless --no-delay-line.
-        if (name == "delay-line" || name == "no-delay-line") {
-            no_value();
-            options.decode.delay_line = name == "delay-line";
-            filter_options_seen.push_back(name);
-            known = true;
-        }
-        for (const DecoderOption& decoder : decoder_options) {
-            if (name == decoder.name) {
-                set_decoder_option(name, value(), options);
-                filter_options_seen.push_back(name);
                 known = true;
             }
         }
@@ -487,7 +386,7 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
     }
     if (!synthesis_options_seen.empty())
         throw UsageError("--" + synthesis_options_seen.front() + " applies to --synthesize only");
-    if (options.decode.mode != DECODE_OFF && !options.check[CHECK_CY])
+    if (options.settings.decode.mode != DECODE_OFF && !options.settings.composite)
         throw UsageError("--decode decodes the composite signal that --cy makes; give --cy too");
     if (positional.empty() && !options.save_preset.empty())
         return options;  // only the preset is written
@@ -504,26 +403,60 @@ Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filte
 
 std::string preset_text(const Options& options)
 {
-    std::string text = "# norel preset: one setting a line; tracks are numbers, boxes on or off\n";
-    // The rectangle and the field order belong to the clip unless chosen.
-    for (const TrackOption& track : track_options) {
-        if (track.index > TRACK_HEIGHT || options.track_given[track.index])
-            text += std::string(track.name) + " " + std::to_string(options.track[track.index]) + "\n";
+    std::string text = "# norel preset: one setting a line; numbers, on or off, or a choice's name\n";
+    for (const SettingInfo& setting : setting_table) {
+        const SettingId id = static_cast<SettingId>(&setting - setting_table);
+        // The rectangle and the field order belong to the clip unless chosen.
+        if ((setting.to_picture_edge || setting.from_stream || id == SETTING_LEFT || id == SETTING_TOP) &&
+            !options.given[id])
+            continue;
+        const int32_t value = setting_value(&options.settings, id);
+        text += std::string(setting.key) + " " +
+                (setting.kind == SETTING_NUMBER   ? std::to_string(value)
+                 : setting.kind == SETTING_CHOICE ? std::string(setting_choice_name(&setting, value))
+                                                  : std::string(value ? "on" : "off")) +
+                "\n";
     }
-    for (const auto& [name, index] : preset_boxes) {
-        if (index != CHECK_TFF || options.field_order_given)
-            text += std::string(name) + (options.check[index] ? " on\n" : " off\n");
-    }
-    text += std::string("decode ") + decode_mode_name(options.decode.mode) + "\n";
-    text += std::string("chroma-bandwidth ") + chroma_bandwidth_name(options.decode.bandwidth) + "\n";
-    text += "saturation " + std::to_string(options.decode.saturation) + "\n";
-    text += "hue " + std::to_string(options.decode.hue) + "\n";
-    text += std::string("standard ") + colour_standard_name(options.standard) + "\n";
-    text += std::string("delay-line ") + (options.decode.delay_line ? "on" : "off") + "\n";
     return text;
 }
 
-std::string help_text(const FILTER_DLL* filter)
+namespace {
+
+// A setting's line of --help, or its off option's: the option padded to
+// `width`, the editor's label, the meaning, the range and the default.
+std::string help_line(const SettingInfo& setting, bool off, int width, int label_width)
+{
+    std::string option = "--" + std::string(off ? setting.off_option : setting.key);
+    if (setting.kind != SETTING_SWITCH)
+        option += std::string(" ") + setting.value_name;
+    const std::string label = "[" + std::string(setting.label) + "]";
+    std::string meaning = off ? setting.off_meaning : setting.meaning;
+    if (setting.unit != nullptr)
+        meaning += std::string(", in ") + setting.unit;
+    if (setting.kind == SETTING_SWITCH) {
+        if (setting.from_stream)
+            meaning += ", whatever the input says";
+        if (off)
+            meaning += ", " + std::string(setting.label) + " off";
+    }
+    std::string range;
+    if (setting.kind == SETTING_NUMBER)
+        range = std::to_string(setting.minimum) + " to " + std::to_string(setting.maximum) + "; ";
+    else if (setting.kind == SETTING_CHOICE)
+        range = choice_list(setting) + "; ";
+    const std::string fallback =
+        setting.to_picture_edge ? "the whole picture"
+        : setting.kind == SETTING_NUMBER ? std::to_string(setting.default_value)
+        : setting.kind == SETTING_CHOICE ? setting_choice_name(&setting, setting.default_value)
+                                         : setting.default_value ? "on" : "off";
+    const std::string defaults = setting.from_stream ? " (default: the input's, else " + std::string(setting.meaning) + ")"
+                                                     : " (" + range + "default " + fallback + ")";
+    return "  " + padded(option, width) + padded(label, label_width + 1) + meaning + defaults + "\n";
+}
+
+}  // namespace
+
+std::string help_text()
 {
     std::string text =
         "Usage: norel [options] INPUT OUTPUT\n"
@@ -531,46 +464,30 @@ std::string help_text(const FILTER_DLL* filter)
         "       norel [options] --save-preset FILE\n"
         "       norel --synthesize [--frames N] [--size WxH] [--rate R] [--pix-fmt F] OUTPUT\n"
         "\n"
-        "Runs the filter \"" + std::string(filter->name) + "\" over every frame of INPUT as the editor does\n"
+        "Runs the filter \"norel2\" over every frame of INPUT as the editor does\n"
         "while it saves a file, and writes the result to OUTPUT.\n"
         "\n"
-        "Filter settings (the editor's label in brackets; ranges and defaults are the filter's):\n";
+        "Filter settings (the editor's label in brackets):\n";
     int label_width = 0;
-    for (int i = 0; i < filter->track_n; ++i)
-        label_width = std::max(label_width, display_width(label_as_utf8(filter->track_name[i])));
-    for (int i = 0; i < filter->check_n; ++i)
-        label_width = std::max(label_width, display_width(label_as_utf8(filter->check_name[i])));
-    label_width += 2;
-
-    for (const TrackOption& track : track_options) {
-        const int i = track.index;
-        const bool rectangle = i <= TRACK_HEIGHT;
-        const std::string maximum = std::to_string(rectangle ? largest_rectangle : filter->track_e[i]);
-        const std::string fallback = !rectangle ? std::to_string(filter->track_default[i])
-                                     : i == TRACK_WIDTH || i == TRACK_HEIGHT ? "the whole picture"
-                                                                             : "0";
-        text += "  " + padded("--" + std::string(track.name) + " N", 14) +
-                padded("[" + label_as_utf8(filter->track_name[i]) + "]", label_width + 1) + track.meaning +
-                " (" + std::to_string(filter->track_s[i]) + " to " + maximum + "; default " + fallback + ")\n";
-    }
-    for (const CheckOption& check : check_options) {
-        const int i = check.index;
-        const std::string label = label_as_utf8(filter->check_name[i]);
-        text += "  " + padded("--" + std::string(check.name), 14) + padded("[" + label + "]", label_width + 1) +
-                check.meaning + (check.value ? "" : ", " + label + " off") +
-                (i == CHECK_TFF ? std::string(" (default: the input's, else top field first)\n")
-                                : std::string(" (default ") + (filter->check_default[i] ? "on" : "off") + ")\n");
+    for (const SettingInfo& setting : setting_table)
+        label_width = std::max(label_width, display_width(setting.label) + 2);
+    for (const SettingInfo& setting : setting_table) {
+        const bool television = &setting - setting_table >= SETTING_DECODE;
+        if (&setting - setting_table == SETTING_DECODE)
+            text += "\nTelevision (it decodes what --cy encodes):\n";
+        const int width = television ? 21 : 14;
+        // A switch that is on is listed by the option that turns it off.
+        const bool off_first = setting.off_option != nullptr && setting.default_value != 0 && !setting.from_stream;
+        if (!off_first)
+            text += help_line(setting, false, width, label_width);
+        if (setting.off_option != nullptr)
+            text += help_line(setting, true, width, label_width);
+        if (off_first)
+            text += help_line(setting, false, width, label_width);
     }
     std::string names;
     for (const auto& preset : named_presets)
         names += std::string(names.empty() ? "" : ", ") + preset.first;
-    text +=
-        "\n"
-        "Television (the command line's own: it decodes what --cy encodes):\n";
-    for (const DecoderOption& decoder : decoder_options)
-        text += "  " + padded("--" + std::string(decoder.name) + " " + decoder.value, 21) + decoder.meaning + "\n";
-    text += "  " + padded("--no-delay-line", 21) +
-            "PAL without its delay line (\"simple PAL\": hue errors show as Hanover bars); --delay-line: with it (default)\n";
     text +=
         "\n"
         "Looks:\n"

@@ -1,5 +1,5 @@
 // The command line of norel. The filter's options, their ranges, defaults
-// and labels are read from the filter's own descriptor.
+// and labels are read from the engine's settings table.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "cli/av.h"
-#include "effects/composite_decoder.h"
-#include "host/filter.h"
+#include "effects/settings_table.h"
 
 // A command line that cannot be carried out; the user is pointed at --help.
 struct UsageError : Failure {
@@ -29,16 +28,11 @@ struct Options {
     std::string input;   // Render: a file, a pattern such as frame%04d.png, or "-"
     std::string output;  // Render: empty when only a still is asked for; Synthesize: the clip
 
-    // The filter's settings, starting from the descriptor's defaults.
-    std::vector<int> track;
-    std::vector<int> check;
-    // Set for the rectangle's tracks the command line or a preset gave; the
-    // others cover the whole picture.
-    std::vector<bool> track_given;
-    bool field_order_given = false;  // --tff or --bff: the input's field order is not used
-    // The television after "C/Y": the command line's own, not the editor's.
-    DecodeSettings decode;
-    int32_t standard = STANDARD_NTSC;  // the colour standard of --cy and the decoder
+    // The filter's settings, starting from the table's defaults, and those
+    // the command line or a preset gave: the rectangle's and the field
+    // order's others come from the picture and the input.
+    EffectSettings settings;
+    bool given[SETTING_COUNT] = {};
 
     bool preview = false;  // the editor previews instead of saving: is_saving answers no
     bool compare = false;  // source and result side by side
@@ -65,16 +59,12 @@ struct Options {
 };
 
 // Reads argv[1..argc-1]; throws UsageError naming what is wrong.
-Options parse_options(int argc, const char* const* argv, const FILTER_DLL* filter);
+Options parse_options(int argc, const char* const* argv);
 
-std::string help_text(const FILTER_DLL* filter);
+std::string help_text();
 
 // The filter settings of `options` in the preset format that --preset reads.
 std::string preset_text(const Options& options);
-
-// The largest rectangle edge or size the command line takes: more than any
-// picture, since the filter cuts the rectangle to the picture.
-constexpr int largest_rectangle = 65536;
 
 // The most filter threads --threads takes.
 constexpr int most_threads = 256;

@@ -24,6 +24,7 @@ extern "C" {
 #include "cli/frame_filter.h"
 #include "cli/host_services.h"
 #include "cli/pipeline.h"
+#include "effects/settings_table.h"
 #include "plugin/driver.h"
 
 namespace {
@@ -311,22 +312,19 @@ private:
 
 // Unless given, the rectangle is the whole picture; one that misses the
 // picture is worth a warning, since the filter then changes nothing there.
-void cover_the_picture(const Options& options, const VideoInfo& info, std::vector<int>& track)
+void cover_the_picture(const Options& options, const VideoInfo& info, EffectSettings& settings)
 {
-    auto given = [&](int i) { return static_cast<size_t>(i) < options.track_given.size() && options.track_given[i]; };
-    if (!given(TRACK_LEFT))
-        track[TRACK_LEFT] = 0;
-    if (!given(TRACK_TOP))
-        track[TRACK_TOP] = 0;
-    if (!given(TRACK_WIDTH))
-        track[TRACK_WIDTH] = std::max(0, info.width - track[TRACK_LEFT]);
-    if (!given(TRACK_HEIGHT))
-        track[TRACK_HEIGHT] = std::max(0, info.height - track[TRACK_TOP]);
-    if (track[TRACK_LEFT] >= info.width || track[TRACK_TOP] >= info.height || track[TRACK_WIDTH] == 0 ||
-        track[TRACK_HEIGHT] == 0)
+    if (!options.given[SETTING_LEFT])
+        settings.left = 0;
+    if (!options.given[SETTING_TOP])
+        settings.top = 0;
+    if (!options.given[SETTING_WIDTH])
+        settings.width = std::max(0, info.width - settings.left);
+    if (!options.given[SETTING_HEIGHT])
+        settings.height = std::max(0, info.height - settings.top);
+    if (settings.left >= info.width || settings.top >= info.height || settings.width == 0 || settings.height == 0)
         std::fprintf(stderr, "norel: the rectangle (%d,%d %dx%d) misses the %dx%d picture: the effects change nothing\n",
-                     track[TRACK_LEFT], track[TRACK_TOP], track[TRACK_WIDTH], track[TRACK_HEIGHT], info.width,
-                     info.height);
+                     settings.left, settings.top, settings.width, settings.height, info.width, info.height);
 }
 
 // Says when the input's audio has no place in the output.
@@ -378,8 +376,7 @@ struct Run {
     const Options& options;
     const std::string& input_name;
     VideoDecoder& decoder;
-    const std::vector<int>& track;
-    const std::vector<int>& check;
+    const EffectSettings& settings;
     VideoWriter* clip_writer;
     VideoWriter* still_writer;
     ProgressLine& progress;
@@ -403,8 +400,11 @@ int filter_through_host(const Run& run, FILTER_DLL* (*get_table)(), const std::s
     if (composes)
         source = std::make_unique<SourceFrames>(path, run.input_name, options.span);
     PluginHost host(get_table, info.width, info.height, info.width);
-    std::copy(run.track.begin(), run.track.end(), host.track().begin());
-    std::copy(run.check.begin(), run.check.end(), host.check().begin());
+    // The editor's tracks and check boxes lead the settings table.
+    for (int i = 0; i < TRACK_COUNT; ++i)
+        host.track()[i] = setting_value(&run.settings, static_cast<SettingId>(SETTING_LEFT + i));
+    for (int i = 0; i < CHECK_COUNT; ++i)
+        host.check()[i] = setting_value(&run.settings, static_cast<SettingId>(SETTING_COMPOSE + i));
     host.services().saving = !options.preview;
     host.services().lend_copies = false;
     std::exception_ptr service_failure;
@@ -414,8 +414,8 @@ int filter_through_host(const Run& run, FILTER_DLL* (*get_table)(), const std::s
     // The filter works on the decoded frame's own buffer, which then goes to
     // the encoder; only where it pairs fields (60FPS) may it still ask for
     // this frame as decoded, so there it works on a copy.
-    const bool shows_range = run.check[CHECK_SHOW_RANGE] && options.preview;
-    const bool pairs_fields = run.check[CHECK_60FPS] && !run.check[CHECK_COMPOSE] && !shows_range;
+    const bool shows_range = run.settings.show_range && options.preview;
+    const bool pairs_fields = run.settings.paired_fields && !run.settings.compose && !shows_range;
     const size_t frame_pixels = static_cast<size_t>(info.width) * info.height;
     const int last_frame = run.clip_writer ? INT_MAX : options.still_frame;
     bool still_written = false;
@@ -630,8 +630,8 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     check_outputs(options, output_name, inputs);
 
     // Compose mode reads the input twice; a stream can be read once.
-    const bool shows_range = options.check[CHECK_SHOW_RANGE] && options.preview;
-    const bool composes = options.check[CHECK_COMPOSE] && !shows_range;
+    const bool shows_range = options.settings.show_range && options.preview;
+    const bool composes = options.settings.compose && !shows_range;
     std::unique_ptr<SpooledInput> spool;
     if (composes && is_stream(options.input))
         spool = std::make_unique<SpooledInput>(options.input, input_name);
@@ -639,14 +639,14 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
 
     VideoDecoder decoder(path, input_name, options.span, options.strict ? Truncation::Refuse : Truncation::Warn);
     const VideoInfo& info = decoder.info();
-    std::vector<int> track = options.track, check = options.check;
-    if (!options.field_order_given && info.field_order == AV_FIELD_BB)
-        check[CHECK_TFF] = 0;
+    EffectSettings chosen = options.settings;
+    if (!options.given[SETTING_TFF] && info.field_order == AV_FIELD_BB)
+        chosen.top_field_first = 0;
 
     EncodeSettings settings;
     settings.frame_rate = info.frame_rate;
     settings.sample_aspect = info.sample_aspect;
-    settings.field_order = check[CHECK_TFF] ? AV_FIELD_TT : AV_FIELD_BB;
+    settings.field_order = chosen.top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
     settings.crf = options.crf;
     settings.codec = options.codec;
     settings.pixel_format = options.pixel_format;
@@ -670,7 +670,7 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
         still_writer = open_writer(options.still_path, options.still_path, still);
     }
 
-    cover_the_picture(options, info, track);
+    cover_the_picture(options, info, chosen);
 
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
     // Only compose mode needs the clip's length before its first frame:
@@ -687,7 +687,7 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
                                : clip_writer    ? estimated_frames(decoder, options.span)
                                                 : options.still_frame + 1;
 
-    const Run run{options, input_name, decoder, track, check, clip_writer.get(), still_writer.get(), progress,
+    const Run run{options, input_name, decoder, chosen, clip_writer.get(), still_writer.get(), progress,
                   progress_total};
     int frames = 0;
     if (composes || get_table()->func_proc != filter_proc) {
@@ -695,7 +695,7 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
     } else {
         const int threads = options.threads > 0 ? options.threads
                                                 : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        frames = filter_on_every_core(run, filter_settings(track, check, options.preview, options.decode, options.standard), threads);
+        frames = filter_on_every_core(run, filter_settings(chosen, options.preview), threads);
     }
     if (clip_writer)
         clip_writer->finish();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "effects/field_shift.h"
+#include "effects/settings_table.h"
 #include "effects/region.h"
 #include "effects/vertical_lpf.h"
 
@@ -411,8 +412,10 @@ static int walk_whole_rows(EffectState* state, const EffectSettings* settings,
     return 1;
 }
 
-void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
+void apply_effects(EffectState* state, const EffectSettings* given, const EffectFrame* frame)
 {
+    const EffectSettings safe = normalised_settings(given);
+    const EffectSettings* settings = &safe;
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (settings->show_range) {
         show_range(frame->pixels, &rect);
@@ -453,9 +456,11 @@ void apply_effects(EffectState* state, const EffectSettings* settings, const Eff
         strip_chroma(frame->pixels, &rect);
 }
 
-int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
+int apply_effects_by_rows(EffectState* state, const EffectSettings* given,
                           const EffectFrame* frame, const FrameRows* host)
 {
+    const EffectSettings safe = normalised_settings(given);
+    const EffectSettings* settings = &safe;
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (rect_is_empty(&rect))
         return 1;
@@ -469,8 +474,10 @@ int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
     return walk_whole_rows(state, settings, frame, &chain, &rect, host);
 }
 
-int decode_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
+int decode_effects(EffectState* state, const EffectSettings* given, const EffectFrame* frame)
 {
+    const EffectSettings safe = normalised_settings(given);
+    const EffectSettings* settings = &safe;
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (settings->decode.mode == DECODE_OFF || rect_is_empty(&rect))
         return 1;

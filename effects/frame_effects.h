@@ -11,7 +11,9 @@
 #include "effects/filter_rect.h"
 #include "effects/shift_kernel.h"
 
-// The effect settings in the editor's units. Flags are 0 (off) or non-zero (on).
+// The effects' settings, every one an int32_t: what each means, its range
+// and default are in effects/settings_table.h. Flags are 0 (off) or
+// non-zero (on).
 struct EffectSettings {
     int32_t left = 0;     // the rectangle, before it is cut to the picture
     int32_t width = 320;
@@ -20,16 +22,19 @@ struct EffectSettings {
     int32_t shift = 0;    // field shift, in sixteenths of a field line
     int32_t freq = 704;   // subcarrier frequency scale, 704 = 3.579545 MHz
     int32_t phase = 0;    // subcarrier phase offset, in degrees
-    int top_field_first = 1;
-    int paired_fields = 0;  // "60FPS": frames 2k and 2k + 1 are the two fields of one frame
-    int show_range = 0;     // show the rectangle inverted instead of any effect
-    int mono = 0;
-    int composite = 0;      // "C/Y"
-    int lpf = 1;
+    int32_t top_field_first = 1;
+    int32_t paired_fields = 0;  // "60FPS": frames 2k and 2k + 1 are the two fields of one frame
+    int32_t show_range = 0;     // show the rectangle inverted instead of any effect
+    int32_t mono = 0;
+    int32_t composite = 0;      // "C/Y"
+    int32_t lpf = 1;
     int32_t standard = STANDARD_NTSC;  // the colour standard of "C/Y" and the decoder
     // The television after "C/Y": off unless decode.mode says otherwise, and
     // only where "C/Y" is on. "MONO" then drops the decoded colour.
     DecodeSettings decode;
+    // "合成モード": the clip's first half gets the source's second half in the
+    // rectangle (compose_second_half); no effect runs. Hosts run it.
+    int32_t compose = 0;
 };
 
 // What survives between frames: the subcarrier tables and the shift kernel,

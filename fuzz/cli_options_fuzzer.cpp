@@ -3,7 +3,7 @@
 // A command line must either be refused with a UsageError (any other
 // exception escapes and fails the run) or give options the program can
 // carry out as they stand:
-//  - every track value within the descriptor's range, every check 0 or 1;
+//  - every setting a value the settings table takes as it is;
 //  - something to write: a render that writes neither a clip nor a still
 //    would end "successfully" having done nothing (names the program cannot
 //    open are refused later, with a message);
@@ -15,8 +15,6 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
 
 namespace {
 
@@ -28,21 +26,15 @@ namespace {
     std::abort();
 }
 
-void check_options(const Options& options, const FILTER_DLL* filter,
+void check_options(const Options& options,
                    const std::vector<std::string>& arguments)
 {
-    if (options.track.size() != static_cast<size_t>(filter->track_n) ||
-        options.check.size() != static_cast<size_t>(filter->check_n))
-        fail("the settings do not match the descriptor", arguments);
-    // The rectangle may exceed the descriptor's range: the filter cuts it
-    // to the picture.
-    for (int i = 0; i < filter->track_n; ++i)
-        if (options.track[i] < filter->track_s[i] ||
-            options.track[i] > (i <= TRACK_HEIGHT ? largest_rectangle : filter->track_e[i]))
-            fail("a track value is outside its range", arguments);
-    for (int value : options.check)
-        if (value != 0 && value != 1)
-            fail("a check value is neither 0 nor 1", arguments);
+    for (int id = 0; id < SETTING_COUNT; ++id) {
+        const SettingInfo* setting = &setting_table[id];
+        const int32_t value = setting_value(&options.settings, static_cast<SettingId>(id));
+        if (value < setting->minimum || value > setting->maximum || normalised_value(setting, value) != value)
+            fail("a setting is outside the settings table's range", arguments);
+    }
     if (options.crf < 0 || options.crf > 51)
         fail("--crf is outside 0..51", arguments);
 
@@ -82,10 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::string& argument : arguments)
         argv.push_back(argument.c_str());
 
-    const FILTER_DLL* filter = GetFilterTable();
     try {
-        const Options options = parse_options(static_cast<int>(argv.size()), argv.data(), filter);
-        check_options(options, filter, arguments);
+        const Options options = parse_options(static_cast<int>(argv.size()), argv.data());
+        check_options(options, arguments);
     } catch (const UsageError&) {
         // Refused with a message: what a bad command line must get.
     }

@@ -6,10 +6,13 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <string>
 
+#include "effects/settings_table.h"
 #include "effects/yuv_frame.h"
 
 #ifndef NOREL_VERSION
@@ -38,7 +41,7 @@ struct GstNorel {
     EffectSettings settings;
     int32_t width_setting;  // -1: to the picture's right edge
     int32_t height_setting; // -1: to the picture's bottom edge
-    int tff;                // FieldOrderChoice
+    int32_t tff;            // FieldOrderChoice
     // Streaming thread only.
     YuvEffects effects;
     YuvPicture layout;      // the negotiated format; planes and sizes set per frame
@@ -50,31 +53,14 @@ struct GstNorelClass {
     GstVideoFilterClass parent_class;
 };
 
-enum {
-    PROP_0,
-    PROP_LEFT,
-    PROP_WIDTH,
-    PROP_TOP,
-    PROP_HEIGHT,
-    PROP_SHIFT,
-    PROP_FREQ,
-    PROP_PHASE,
-    PROP_TFF,
-    PROP_CY,
-    PROP_LPF,
-    PROP_MONO,
-    PROP_SHOW_RANGE,
-    PROP_DECODE,
-    PROP_CHROMA_BANDWIDTH,
-    PROP_SATURATION,
-    PROP_HUE,
-    PROP_STANDARD,
-    PROP_DELAY_LINE,
-};
-
-// The largest rectangle edge or size taken, as on the command line: more
-// than any picture, since the rectangle is cut to the picture.
-constexpr int largest_rectangle = 65536;
+// Properties are the settings table's, property id = setting id + 1, but
+// those that read other frames of the clip, which a stream does not hand
+// over ("60FPS", "合成モード"). The field order also takes the stream's own
+// ("auto"), the rectangle's size "to the picture's edge" (-1).
+guint property_id(SettingId id)
+{
+    return static_cast<guint>(id) + 1;
+}
 
 GType field_order_type()
 {
@@ -91,117 +77,40 @@ GType field_order_type()
     return type;
 }
 
-GType decode_type()
+// A choice's enumeration, "GstNorel" and its key in camel case
+// ("chroma-bandwidth": GstNorelChromaBandwidth), its values from the table.
+GType choice_type(const SettingInfo& setting)
 {
-    static GType type = 0;
-    if (g_once_init_enter(&type)) {
-        static const GEnumValue values[] = {
-            {DECODE_OFF, "No decoding: the composite signal itself is shown", "off"},
-            {DECODE_NOTCH, "A horizontal notch at the carrier", "notch"},
-            {DECODE_2LINE, "Comb over this field line and the one above", "2line"},
-            {DECODE_3LINE, "Comb over the field lines above and below", "3line"},
-            {DECODE_3D, "Motion-adaptive frame comb with the previous frame's (PAL: two frames back) composite signal; 3line where it was not seen, as on the first frame", "3d"},
-            {0, nullptr, nullptr},
-        };
-        g_once_init_leave(&type, g_enum_register_static("GstNorelDecode", values));
+    std::string name = "GstNorel";
+    for (const char* c = setting.key; *c != 0; ++c) {
+        if (*c == '-')
+            continue;
+        name += c == setting.key || c[-1] == '-' ? static_cast<char>(std::toupper(*c)) : *c;
     }
-    return type;
+    if (GType known = g_type_from_name(name.c_str()))
+        return known;
+    // Registered once, for the process's life, as GLib keeps them.
+    auto* values = new GEnumValue[setting.choice_count + 1]();
+    for (int i = 0; i < setting.choice_count; ++i)
+        values[i] = {setting.choices[i].value, setting.choices[i].text, setting.choices[i].name};
+    return g_enum_register_static(g_intern_string(name.c_str()), values);
 }
 
-GType standard_type()
+// The field a property is kept in: the rectangle's size and the field
+// order apart from the settings, for their own "unset" values.
+int32_t* setting_field(GstNorel* self, guint id)
 {
-    static GType type = 0;
-    if (g_once_init_enter(&type)) {
-        static const GEnumValue values[] = {
-            {STANDARD_NTSC, "NTSC: 3.579545 MHz, the carrier inverted every field line", "ntsc"},
-            {STANDARD_PAL, "PAL: 4.43361875 MHz with the V switch", "pal"},
-            {0, nullptr, nullptr},
-        };
-        g_once_init_leave(&type, g_enum_register_static("GstNorelStandard", values));
-    }
-    return type;
-}
-
-GType bandwidth_type()
-{
-    static GType type = 0;
-    if (g_once_init_enter(&type)) {
-        static const GEnumValue values[] = {
-            {CHROMA_WIDE, "About 1.3 MHz, a studio monitor", "wide"},
-            {CHROMA_NARROW, "About 0.5 MHz, a consumer set", "narrow"},
-            {0, nullptr, nullptr},
-        };
-        g_once_init_leave(&type, g_enum_register_static("GstNorelChromaBandwidth", values));
-    }
-    return type;
-}
-
-// Integer properties: one table, in the command line's units and ranges.
-struct IntProperty {
-    guint id;
-    const char* name;
-    const char* blurb;
-    int minimum, maximum, default_value;
-};
-
-const IntProperty int_properties[] = {
-    {PROP_LEFT, "left", "Left edge of the rectangle, in pixels", 0, largest_rectangle, 0},
-    {PROP_WIDTH, "width", "Width of the rectangle, in pixels; -1: to the picture's right edge", -1,
-     largest_rectangle, -1},
-    {PROP_TOP, "top", "Top edge of the rectangle, in rows", 0, largest_rectangle, 0},
-    {PROP_HEIGHT, "height", "Height of the rectangle, in rows; -1: to the picture's bottom edge", -1,
-     largest_rectangle, -1},
-    {PROP_SHIFT, "shift", "Field shift, in sixteenths of a field line", -256, 256, 0},
-    {PROP_FREQ, "freq", "Subcarrier frequency scale; 704 is 3.579545 MHz", 600, 750, 704},
-    {PROP_PHASE, "phase", "Subcarrier phase offset, in degrees", -180, 180, 0},
-    {PROP_SATURATION, "saturation", "Decoded colour saturation, in percent", saturation_min, saturation_max, 100},
-    {PROP_HUE, "hue", "Decoder's hue (tint), in degrees", hue_min, hue_max, 0},
-};
-
-struct BoolProperty {
-    guint id;
-    const char* name;
-    const char* blurb;
-    gboolean default_value;
-};
-
-const BoolProperty bool_properties[] = {
-    {PROP_CY, "cy", "C/Y: fold the colour onto a subcarrier in the luma", FALSE},
-    {PROP_LPF, "lpf", "Vertical 11-tap low-pass filter", TRUE},
-    {PROP_MONO, "mono", "Drop the colour inside the rectangle", FALSE},
-    {PROP_SHOW_RANGE, "show-range", "Show the rectangle inverted instead of any effect, to place it", FALSE},
-    {PROP_DELAY_LINE, "delay-line", "PAL decoder: average the colour over two field lines (off: simple PAL)", TRUE},
-};
-
-int32_t* int_setting(GstNorel* self, guint id)
-{
-    switch (id) {
-    case PROP_LEFT: return &self->settings.left;
-    case PROP_WIDTH: return &self->width_setting;
-    case PROP_TOP: return &self->settings.top;
-    case PROP_HEIGHT: return &self->height_setting;
-    case PROP_SHIFT: return &self->settings.shift;
-    case PROP_FREQ: return &self->settings.freq;
-    case PROP_PHASE: return &self->settings.phase;
-    case PROP_SATURATION: return &self->settings.decode.saturation;
-    case PROP_HUE: return &self->settings.decode.hue;
-    case PROP_DECODE: return &self->settings.decode.mode;
-    case PROP_CHROMA_BANDWIDTH: return &self->settings.decode.bandwidth;
-    case PROP_STANDARD: return &self->settings.standard;
-    default: return nullptr;
-    }
-}
-
-int* flag_setting(GstNorel* self, guint id)
-{
-    switch (id) {
-    case PROP_CY: return &self->settings.composite;
-    case PROP_LPF: return &self->settings.lpf;
-    case PROP_MONO: return &self->settings.mono;
-    case PROP_SHOW_RANGE: return &self->settings.show_range;
-    case PROP_DELAY_LINE: return &self->settings.decode.delay_line;
-    case PROP_TFF: return &self->tff;
-    default: return nullptr;
+    if (id == 0 || id > SETTING_COUNT)
+        return nullptr;
+    const SettingId setting = static_cast<SettingId>(id - 1);
+    if (setting_table[setting].needs_other_frames)
+        return nullptr;
+    switch (setting) {
+    case SETTING_WIDTH: return &self->width_setting;
+    case SETTING_HEIGHT: return &self->height_setting;
+    case SETTING_TFF: return &self->tff;
+    default:
+        return reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&self->settings) + setting_table[setting].offset);
     }
 }
 
@@ -213,14 +122,16 @@ void gst_norel_set_property(GObject* object, guint id, const GValue* value, GPar
 {
     GstNorel* self = GST_NOREL(object);
     GST_OBJECT_LOCK(self);
-    if (int32_t* setting = int_setting(self, id))
-        *setting = G_VALUE_HOLDS_ENUM(value) ? g_value_get_enum(value) : g_value_get_int(value);
-    else if (id == PROP_TFF)
-        self->tff = g_value_get_enum(value);
-    else if (int* flag = flag_setting(self, id))
-        *flag = g_value_get_boolean(value) ? 1 : 0;
-    else
+    if (int32_t* setting = setting_field(self, id)) {
+        if (G_VALUE_HOLDS_ENUM(value))
+            *setting = g_value_get_enum(value);
+        else if (G_VALUE_HOLDS_BOOLEAN(value))
+            *setting = g_value_get_boolean(value) ? 1 : 0;
+        else
+            *setting = g_value_get_int(value);
+    } else {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    }
     GST_OBJECT_UNLOCK(self);
 }
 
@@ -228,15 +139,13 @@ void gst_norel_get_property(GObject* object, guint id, GValue* value, GParamSpec
 {
     GstNorel* self = GST_NOREL(object);
     GST_OBJECT_LOCK(self);
-    if (int32_t* setting = int_setting(self, id)) {
+    if (int32_t* setting = setting_field(self, id)) {
         if (G_VALUE_HOLDS_ENUM(value))
             g_value_set_enum(value, *setting);
+        else if (G_VALUE_HOLDS_BOOLEAN(value))
+            g_value_set_boolean(value, *setting != 0);
         else
             g_value_set_int(value, *setting);
-    } else if (id == PROP_TFF) {
-        g_value_set_enum(value, self->tff);
-    } else if (int* flag = flag_setting(self, id)) {
-        g_value_set_boolean(value, *flag != 0);
     } else {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
@@ -361,7 +270,6 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
     settings.width = width >= 0 ? width : std::max(0, picture.width - settings.left);
     settings.height = height >= 0 ? height : std::max(0, picture.height - settings.top);
     settings.top_field_first = tff == FIELD_ORDER_AUTO ? stream_top_field_first(info, frame->buffer) : tff;
-    settings.decode = clamp_decode_settings(settings.decode);
     const int32_t number = frame_number(GST_BASE_TRANSFORM(filter), info, frame->buffer);
     if (picture.width == 0 || picture.height == 0)
         return GST_FLOW_OK;
@@ -425,28 +333,32 @@ void gst_norel_class_init(GstNorelClass* klass)
     object_class->finalize = gst_norel_finalize;
 
     const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_CONTROLLABLE);
-    for (const IntProperty& p : int_properties)
-        g_object_class_install_property(object_class, p.id,
-                                        g_param_spec_int(p.name, p.name, p.blurb, p.minimum, p.maximum, p.default_value, flags));
-    for (const BoolProperty& p : bool_properties)
-        g_object_class_install_property(object_class, p.id,
-                                        g_param_spec_boolean(p.name, p.name, p.blurb, p.default_value, flags));
-    g_object_class_install_property(
-        object_class, PROP_TFF,
-        g_param_spec_enum("tff", "tff", "Field order: top field first (on), bottom field first (off), or the stream's",
-                          field_order_type(), FIELD_ORDER_AUTO, flags));
-    g_object_class_install_property(
-        object_class, PROP_DECODE,
-        g_param_spec_enum("decode", "decode", "The television after C/Y: how luma and chroma are separated",
-                          decode_type(), DECODE_OFF, flags));
-    g_object_class_install_property(
-        object_class, PROP_STANDARD,
-        g_param_spec_enum("standard", "standard", "The colour standard of C/Y and the decoder",
-                          standard_type(), STANDARD_NTSC, flags));
-    g_object_class_install_property(
-        object_class, PROP_CHROMA_BANDWIDTH,
-        g_param_spec_enum("chroma-bandwidth", "chroma-bandwidth", "The decoder's chroma low-pass",
-                          bandwidth_type(), CHROMA_WIDE, flags));
+    for (int id = 0; id < SETTING_COUNT; ++id) {
+        const SettingInfo& setting = setting_table[id];
+        if (setting.needs_other_frames)
+            continue;
+        // Blurbs as the table's meaning, begun with a capital.
+        std::string text = setting.meaning;
+        text[0] = static_cast<char>(std::toupper(text[0]));
+        if (setting.unit != nullptr)
+            text += std::string(", in ") + setting.unit;
+        if (setting.to_picture_edge)
+            text += std::string("; -1: to the picture's ") + (id == SETTING_WIDTH ? "right" : "bottom") + " edge";
+        const char* blurb = g_intern_string(text.c_str());
+        GParamSpec* spec;
+        if (setting.from_stream)
+            spec = g_param_spec_enum(setting.key, setting.key, blurb, field_order_type(), FIELD_ORDER_AUTO, flags);
+        else if (setting.kind == SETTING_SWITCH)
+            spec = g_param_spec_boolean(setting.key, setting.key, blurb, setting.default_value != 0, flags);
+        else if (setting.kind == SETTING_CHOICE)
+            spec = g_param_spec_enum(setting.key, setting.key, blurb, choice_type(setting), setting.default_value, flags);
+        else if (setting.to_picture_edge)
+            spec = g_param_spec_int(setting.key, setting.key, blurb, -1, setting.maximum, -1, flags);
+        else
+            spec = g_param_spec_int(setting.key, setting.key, blurb, setting.minimum, setting.maximum,
+                                    setting.default_value, flags);
+        g_object_class_install_property(object_class, property_id(static_cast<SettingId>(id)), spec);
+    }
 
     gst_element_class_set_static_metadata(
         element_class, "norel", "Filter/Effect/Video",
@@ -463,9 +375,10 @@ void gst_norel_class_init(GstNorelClass* klass)
     filter_class->set_info = gst_norel_set_info;
     filter_class->transform_frame_ip = gst_norel_transform_frame_ip;
     gst_type_mark_as_plugin_api(field_order_type(), static_cast<GstPluginAPIFlags>(0));
-    gst_type_mark_as_plugin_api(decode_type(), static_cast<GstPluginAPIFlags>(0));
-    gst_type_mark_as_plugin_api(bandwidth_type(), static_cast<GstPluginAPIFlags>(0));
-    gst_type_mark_as_plugin_api(standard_type(), static_cast<GstPluginAPIFlags>(0));
+    for (const SettingInfo& setting : setting_table) {
+        if (setting.kind == SETTING_CHOICE)
+            gst_type_mark_as_plugin_api(choice_type(setting), static_cast<GstPluginAPIFlags>(0));
+    }
 }
 
 void gst_norel_init(GstNorel* self)

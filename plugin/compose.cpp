@@ -1,21 +1,28 @@
 #include "plugin/compose.h"
 
-#include <cstring>
+#include "effects/clip_frames.h"
 
-void compose_second_half(FILTER* fp, FILTER_PROC_INFO* fpip, const FilterRect* rect)
+namespace {
+
+struct SourceCache {
+    FILTER* fp;
+    void* editp;
+};
+
+// Unfiltered source frame n.
+const PIXEL_YC* source_frame(void* host, int32_t number)
 {
-    const int half = fpip->frame_n / 2;
-    if (fpip->frame > half)
-        return;
-    // The host's frame counts keep frame + half in range; a damaged negative
-    // count must not overflow, so the sum wraps as 32-bit arithmetic does.
-    const int source_frame =
-        static_cast<int>(static_cast<unsigned>(fpip->frame) + static_cast<unsigned>(half));
-    const auto* source = static_cast<const PIXEL_YC*>(
-        fp->exfunc->get_ycp_source_cache(fpip->editp, source_frame, 0));
-    if (source == nullptr || rect_is_empty(rect))
-        return;
-    const size_t bytes = static_cast<size_t>(rect->right - rect->left) * sizeof(PIXEL_YC);
-    for (int r = rect->top; r < rect->bottom; ++r)
-        std::memcpy(rect_row(fpip->ycp_edit, rect, r), rect_row(source, rect, r), bytes);
+    const auto* cache = static_cast<const SourceCache*>(host);
+    return static_cast<const PIXEL_YC*>(cache->fp->exfunc->get_ycp_source_cache(cache->editp, number, 0));
+}
+
+}  // namespace
+
+void compose_second_half(FILTER* fp, FILTER_PROC_INFO* fpip, const EffectSettings* settings)
+{
+    const EffectFrame frame = {fpip->ycp_edit, fpip->ycp_temp, fpip->w, fpip->h, fpip->max_w,
+                               fpip->frame};
+    SourceCache cache = {fp, fpip->editp};
+    const ClipFrames source = {&cache, source_frame};
+    paste_second_half(settings, &frame, fpip->frame_n, &source);
 }

@@ -2,7 +2,7 @@
 // into every frame of the clip's first half.
 #pragma once
 
-#include "effects/filter_rect.h"
+#include "effects/frame_effects.h"
 #include "host/filter.h"
 
-void compose_second_half(FILTER* fp, FILTER_PROC_INFO* fpip, const FilterRect* rect);
+void compose_second_half(FILTER* fp, FILTER_PROC_INFO* fpip, const EffectSettings* settings);

@@ -14,9 +14,8 @@ BOOL filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
     settings.show_range = settings.show_range && !fp->exfunc->is_saving(fpip->editp);
 
     if (!settings.show_range) {
-        if (fp->check[CHECK_COMPOSE]) {
-            const FilterRect rect = effect_rect(&settings, fpip->w, fpip->h, fpip->max_w);
-            compose_second_half(fp, fpip, &rect);
+        if (settings.compose) {
+            compose_second_half(fp, fpip, &settings);
             return TRUE;
         }
         if (settings.paired_fields) {

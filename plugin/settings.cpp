@@ -1,23 +1,19 @@
 #include "plugin/driver.h"
 
+#include "effects/settings_table.h"
+
 // Shared by norel2's driver and the decoder filter, which reads norel2's
-// record to follow its settings.
+// record to follow its settings. The descriptor's tracks and check boxes
+// are the table's first settings, in its order.
+static_assert(int(SETTING_COMPOSE) == int(TRACK_COUNT) && int(SETTING_LPF) + 1 == int(TRACK_COUNT) + int(CHECK_COUNT),
+              "norel2's tracks, then its check boxes, lead the settings table");
 
 EffectSettings editor_settings(const int* track, const int* check)
 {
     EffectSettings settings;
-    settings.left = track[TRACK_LEFT];
-    settings.width = track[TRACK_WIDTH];
-    settings.top = track[TRACK_TOP];
-    settings.height = track[TRACK_HEIGHT];
-    settings.shift = track[TRACK_SHIFT];
-    settings.freq = track[TRACK_FREQ];
-    settings.phase = track[TRACK_PHASE];
-    settings.top_field_first = check[CHECK_TFF];
-    settings.paired_fields = check[CHECK_60FPS];
-    settings.show_range = check[CHECK_SHOW_RANGE];
-    settings.mono = check[CHECK_MONO];
-    settings.composite = check[CHECK_CY];
-    settings.lpf = check[CHECK_LPF];
+    for (int i = 0; i < TRACK_COUNT; ++i)
+        set_setting_value(&settings, static_cast<SettingId>(SETTING_LEFT + i), track[i]);
+    for (int i = 0; i < CHECK_COUNT; ++i)
+        set_setting_value(&settings, static_cast<SettingId>(SETTING_COMPOSE + i), check[i]);
     return settings;
 }

@@ -11,121 +11,124 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "effects/frame_effects.h"
 #include "effects/rgba_yc.h"
+#include "effects/settings_table.h"
 #include "host/filter2.h"
 
 static_assert(sizeof(RgbaPixel) == sizeof(aviutl2_pixel_rgba), "the host's RGBA is RgbaPixel");
 
 namespace {
 
-enum TrackIndex { TRACK_LEFT, TRACK_WIDTH, TRACK_TOP, TRACK_HEIGHT, TRACK_SHIFT, TRACK_FREQ,
-                  TRACK_PHASE, TRACK_DECODE, TRACK_SATURATION, TRACK_HUE, TRACK_COUNT };
-enum CheckIndex { CHECK_TFF, CHECK_SHOW_RANGE, CHECK_MONO, CHECK_CY, CHECK_LPF, CHECK_NARROW,
-                  CHECK_PAL, CHECK_DELAY_LINE, CHECK_COUNT };
-
-struct TrackDefinition {
-    const wchar_t* label;
-    int32_t default_value, minimum, maximum;
+// Every setting of the table but those that read other frames: numbers and
+// choices of more than two as track bars, switches and choices of two
+// (on: the second) as check boxes, in the table's order, which keeps every
+// item's place in saved projects.
+struct Item {
+    SettingId id;
+    bool is_track;
+    std::wstring label;
+    union {
+        aviutl2_filter_item_track track;
+        aviutl2_filter_item_check check;
+    };
 };
 
-// Labels, defaults and ranges of the 32-bit plug-ins; labels as UTF-16
-// escapes, so that no editor or compiler can re-encode them.
-constexpr TrackDefinition track_definitions[TRACK_COUNT] = {
-    {L"\u5DE6", 0, 0, 2048},                // 左: rectangle left edge
-    {L"\u5E45", 320, 0, 2048},              // 幅: rectangle width
-    {L"\u4E0A", 0, 0, 2048},                // 上: rectangle top edge
-    {L"\u9AD8\u3055", 320, 0, 2048},        // 高さ: rectangle height
-    {L"\u79FB\u52D5\u91CF", 0, -256, 256},  // 移動量: field shift in 1/16 field line
-    {L"freq", 704, 600, 750},
-    {L"phase", 0, -180, 180},
-    // Y/C分離: the DecodeMode numbers, 0 (none) to 3 (3line).
-    {L"Y/C\u5206\u96E2", DECODE_OFF, DECODE_OFF, DECODE_3LINE},
-    {L"\u8272\u306E\u6FC3\u3055", 100, saturation_min, saturation_max},  // 色の濃さ: percent
-    {L"\u8272\u5408\u3044", 0, hue_min, hue_max},                         // 色合い: degrees
-};
-
-constexpr aviutl2_filter_item_track track_item(const TrackDefinition& definition)
+bool is_track(const SettingInfo& setting)
 {
-    return {filter2_item_type_track, definition.label, double(definition.default_value),
-            double(definition.minimum), double(definition.maximum), 1.0, nullptr, 1.0};
+    return setting.kind == SETTING_NUMBER || (setting.kind == SETTING_CHOICE && setting.choice_count > 2);
 }
 
-// The host writes the current values into these records before each call.
-aviutl2_filter_item_track track_items[TRACK_COUNT] = {
-    track_item(track_definitions[0]), track_item(track_definitions[1]), track_item(track_definitions[2]),
-    track_item(track_definitions[3]), track_item(track_definitions[4]), track_item(track_definitions[5]),
-    track_item(track_definitions[6]), track_item(track_definitions[7]), track_item(track_definitions[8]),
-    track_item(track_definitions[9]),
+// The labels are UTF-8 in the table, of the Basic Multilingual Plane.
+std::wstring utf16(const char* utf8)
+{
+    std::wstring text;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(utf8); *c != 0;) {
+        const int length = *c < 0x80 ? 1 : *c < 0xE0 ? 2 : 3;
+        wchar_t code = length == 1 ? *c : length == 2 ? (*c & 0x1F) : (*c & 0x0F);
+        for (int i = 1; i < length && c[i] != 0; ++i)
+            code = static_cast<wchar_t>((code << 6) | (c[i] & 0x3F));
+        text += code;
+        c += length;
+    }
+    return text;
+}
+
+// A track's ends: a choice's values up to the last one that needs no
+// other frame ("3d" reads the frame before).
+int32_t track_maximum(const SettingInfo& setting)
+{
+    if (setting.kind != SETTING_CHOICE)
+        return setting.maximum;
+    int32_t maximum = setting.minimum;
+    for (int i = 0; i < setting.choice_count; ++i) {
+        if (!setting.choices[i].needs_other_frames)
+            maximum = std::max(maximum, setting.choices[i].value);
+    }
+    return maximum;
+}
+
+struct Items {
+    std::vector<Item> items;
+    std::vector<void*> pointers;  // what the host walks, null-terminated
+
+    Items()
+    {
+        items.reserve(SETTING_COUNT);
+        for (int id = 0; id < SETTING_COUNT; ++id) {
+            const SettingInfo& setting = setting_table[id];
+            if (setting.needs_other_frames)
+                continue;
+            items.emplace_back();
+            Item& item = items.back();
+            item.id = static_cast<SettingId>(id);
+            item.is_track = is_track(setting);
+            item.label = utf16(setting.label);
+            if (item.is_track)
+                item.track = {filter2_item_type_track, item.label.c_str(), double(setting.default_value),
+                              double(setting_editor_minimum(&setting)), double(std::min(track_maximum(setting),
+                                                                                      setting_editor_maximum(&setting))),
+                              1.0, nullptr, 1.0};
+            else
+                item.check = {filter2_item_type_check, item.label.c_str(), setting.default_value != 0};
+        }
+        for (Item& item : items)
+            pointers.push_back(item.is_track ? static_cast<void*>(&item.track) : static_cast<void*>(&item.check));
+        pointers.push_back(nullptr);
+    }
 };
-aviutl2_filter_item_check check_items[CHECK_COUNT] = {
-    {filter2_item_type_check, L"TFF", true},
-    {filter2_item_type_check, L"\u7BC4\u56F2\u8868\u793A", false},  // 範囲表示: show the rectangle
-    {filter2_item_type_check, L"MONO", false},
-    {filter2_item_type_check, L"C/Y", false},
-    {filter2_item_type_check, L"LPF", true},
-    {filter2_item_type_check, L"\u72ED\u5E2F\u57DF", false},  // 狭帯域: the narrow chroma low-pass
-    {filter2_item_type_check, L"PAL", false},  // off: NTSC, as norel.auf
-    {filter2_item_type_check, L"\u9045\u5EF6\u7DDA", true},  // 遅延線: PAL's delay line
-};
-// The decoder's items, then PAL's, after norel2's: every earlier item keeps
-// its place in saved projects.
-void* items[] = {
-    &track_items[0], &track_items[1], &track_items[2], &track_items[3], &track_items[4],
-    &track_items[5], &track_items[6],
-    &check_items[0], &check_items[1], &check_items[2], &check_items[3], &check_items[4],
-    &track_items[7], &track_items[8], &track_items[9], &check_items[5],
-    &check_items[6], &check_items[7],
-    nullptr,
-};
+
+Items items;
 
 // A track value as the engine's integer: NaN gives the default, anything
 // else is held to the range and rounded to the nearest step.
-int32_t track_value(int index)
+int32_t track_value(const Item& item)
 {
-    const TrackDefinition& definition = track_definitions[index];
-    const double value = track_items[index].value;
+    const double value = item.track.value;
     if (std::isnan(value))
-        return definition.default_value;
-    return static_cast<int32_t>(
-        std::lround(std::clamp(value, double(definition.minimum), double(definition.maximum))));
+        return setting_table[item.id].default_value;
+    return static_cast<int32_t>(std::lround(std::clamp(value, item.track.s, item.track.e)));
 }
 
 // Read as a byte: a host may store any non-zero byte for "on".
-int check_value(int index)
+int32_t check_value(const Item& item)
 {
     unsigned char byte;
-    std::memcpy(&byte, &check_items[index].value, 1);
-    return byte != 0;
+    std::memcpy(&byte, &item.check.value, 1);
+    const SettingInfo& setting = setting_table[item.id];
+    return setting.kind == SETTING_CHOICE ? setting.choices[byte != 0].value : byte != 0;
 }
 
 EffectSettings settings_from_items()
 {
     EffectSettings settings;
-    settings.left = track_value(TRACK_LEFT);
-    settings.width = track_value(TRACK_WIDTH);
-    settings.top = track_value(TRACK_TOP);
-    settings.height = track_value(TRACK_HEIGHT);
-    settings.shift = track_value(TRACK_SHIFT);
-    settings.freq = track_value(TRACK_FREQ);
-    settings.phase = track_value(TRACK_PHASE);
-    settings.top_field_first = check_value(CHECK_TFF);
-    settings.paired_fields = 0;
+    for (const Item& item : items.items)
+        set_setting_value(&settings, item.id, item.is_track ? track_value(item) : check_value(item));
     // The video callback cannot tell preview from output: "範囲表示" shows
     // the rectangle in both.
-    settings.show_range = check_value(CHECK_SHOW_RANGE);
-    settings.mono = check_value(CHECK_MONO);
-    settings.composite = check_value(CHECK_CY);
-    settings.lpf = check_value(CHECK_LPF);
-    settings.standard = check_value(CHECK_PAL) ? STANDARD_PAL : STANDARD_NTSC;
-    DecodeSettings decode;
-    decode.mode = track_value(TRACK_DECODE);
-    decode.saturation = track_value(TRACK_SATURATION);
-    decode.hue = track_value(TRACK_HUE);
-    decode.bandwidth = check_value(CHECK_NARROW) ? CHROMA_NARROW : CHROMA_WIDE;
-    decode.delay_line = check_value(CHECK_DELAY_LINE);
-    settings.decode = clamp_decode_settings(decode);
     return settings;
 }
 
@@ -209,7 +212,7 @@ aviutl2_filter_plugin_table filter_table = {
     L"norel2",
     nullptr,  // the host's default category
     L"norel2 version " NOREL_VERSION L": analogue composite video imitation",
-    items,
+    nullptr,  // items: filled below
     filter_video,
     nullptr,  // no audio
     create_instance,
@@ -220,5 +223,6 @@ aviutl2_filter_plugin_table filter_table = {
 
 extern "C" aviutl2_filter_plugin_table* GetFilterPluginTable(void)
 {
+    filter_table.items = items.pointers.data();
     return &filter_table;
 }

@@ -3,25 +3,22 @@
 #include <cstring>
 
 #include "effects/frame_effects.h"
+#include "effects/settings_table.h"
 #include "plugin/driver.h"
 
 namespace {
 
-// Labels are code page 932 bytes written as escapes, as norel2's are.
-const char* track_names[DECODE_TRACK_COUNT] = {
-    "Y/C\x95\xAA\x97\xA3",                  // Y/C分離: 1 notch, 2 2line, 3 3line, 4 3d
-    "\x90\x46\x82\xCC\x94\x5A\x82\xB3",     // 色の濃さ: saturation in percent
-    "\x90\x46\x8D\x87\x82\xA2",             // 色合い: hue in degrees
-};
-// The separation's values are the engine's DecodeMode numbers.
-int track_defaults[DECODE_TRACK_COUNT] = {DECODE_NOTCH, 100, 0};
-int track_minimums[DECODE_TRACK_COUNT] = {DECODE_NOTCH, saturation_min, hue_min};
-int track_maximums[DECODE_TRACK_COUNT] = {DECODE_3D, saturation_max, hue_max};
+// The decoder's settings of the table, by track and check box. The filter
+// is the television itself: its separation starts at the first decoder.
+const SettingId track_settings[DECODE_TRACK_COUNT] = {SETTING_DECODE, SETTING_SATURATION, SETTING_HUE};
+const SettingId check_settings[DECODE_CHECK_COUNT] = {SETTING_CHROMA_BANDWIDTH};
 
-const char* check_names[DECODE_CHECK_COUNT] = {
-    "\x8B\xB7\x91\xD1\x88\xE6",  // 狭帯域: the narrow chroma low-pass
-};
-int check_defaults[DECODE_CHECK_COUNT] = {0};
+const char* track_names[DECODE_TRACK_COUNT];
+int track_defaults[DECODE_TRACK_COUNT];
+int track_minimums[DECODE_TRACK_COUNT];
+int track_maximums[DECODE_TRACK_COUNT];
+const char* check_names[DECODE_CHECK_COUNT];
+int check_defaults[DECODE_CHECK_COUNT];
 
 // The editor calls its filters from one thread, one frame at a time.
 EffectState decode_state;
@@ -64,15 +61,13 @@ bool encoder_settings(FILTER* fp, FILTER_PROC_INFO* fpip, EffectSettings* settin
     return true;
 }
 
-DecodeSettings own_settings(const FILTER* fp)
+// A damaged project may hold anything: the engine makes it safe.
+void own_settings(const FILTER* fp, EffectSettings* settings)
 {
-    DecodeSettings decode;
-    decode.mode = fp->track[DECODE_TRACK_MODE];
-    decode.saturation = fp->track[DECODE_TRACK_SATURATION];
-    decode.hue = fp->track[DECODE_TRACK_HUE];
-    decode.bandwidth = fp->check[DECODE_CHECK_NARROW] ? CHROMA_NARROW : CHROMA_WIDE;
-    // A damaged project may hold anything.
-    return clamp_decode_settings(decode);
+    for (int i = 0; i < DECODE_TRACK_COUNT; ++i)
+        set_setting_value(settings, track_settings[i], fp->track[i]);
+    for (int i = 0; i < DECODE_CHECK_COUNT; ++i)
+        set_setting_value(settings, check_settings[i], setting_table[check_settings[i]].choices[fp->check[i] != 0].value);
 }
 
 // The frame comb's partner as the filters before this one left it; null
@@ -95,7 +90,8 @@ BOOL decode_filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
     EffectSettings settings;
     if (!encoder_settings(fp, fpip, &settings))
         return TRUE;
-    settings.decode = own_settings(fp);
+    own_settings(fp, &settings);
+    settings = normalised_settings(&settings);
     const FilterRect rect = effect_rect(&settings, fpip->w, fpip->h, fpip->max_w);
     if (settings.decode.mode == DECODE_OFF || rect_is_empty(&rect))
         return TRUE;
@@ -115,6 +111,18 @@ BOOL decode_filter_exit(FILTER*)
 // its own fields.
 FILTER_DLL make_descriptor()
 {
+    for (int i = 0; i < DECODE_TRACK_COUNT; ++i) {
+        const SettingInfo& setting = setting_table[track_settings[i]];
+        const bool separation = track_settings[i] == SETTING_DECODE;
+        track_names[i] = setting.label_cp932;
+        track_defaults[i] = separation ? DECODE_NOTCH : setting.default_value;
+        track_minimums[i] = separation ? DECODE_NOTCH : setting.minimum;
+        track_maximums[i] = setting.maximum;
+    }
+    for (int i = 0; i < DECODE_CHECK_COUNT; ++i) {
+        check_names[i] = setting_table[check_settings[i]].label_cp932;
+        check_defaults[i] = setting_table[check_settings[i]].default_value != 0;
+    }
     FILTER_DLL filter = {};
     // After every other filter, norel2 among them.
     filter.flag = FILTER_FLAG_EX_INFORMATION | FILTER_FLAG_PRIORITY_LOWEST;

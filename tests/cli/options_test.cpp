@@ -16,7 +16,25 @@ Options parse(std::vector<std::string> arguments)
     std::vector<const char*> argv;
     for (const std::string& a : arguments)
         argv.push_back(a.c_str());
-    return parse_options(static_cast<int>(argv.size()), argv.data(), GetFilterTable());
+    return parse_options(static_cast<int>(argv.size()), argv.data());
+}
+
+// The settings as the editor's track and check values: its tracks and
+// check boxes lead the settings table.
+std::vector<int> tracks(const Options& options)
+{
+    std::vector<int> values;
+    for (int i = 0; i < TRACK_COUNT; ++i)
+        values.push_back(setting_value(&options.settings, static_cast<SettingId>(SETTING_LEFT + i)));
+    return values;
+}
+
+std::vector<int> checks(const Options& options)
+{
+    std::vector<int> values;
+    for (int i = 0; i < CHECK_COUNT; ++i)
+        values.push_back(setting_value(&options.settings, static_cast<SettingId>(SETTING_COMPOSE + i)));
+    return values;
 }
 
 // The message of the UsageError the arguments give, or "" when they parse.
@@ -43,8 +61,8 @@ TEST(Options, SettingsStartAtTheFiltersDefaults)
     EXPECT_EQ(options.mode, Options::Mode::Render);
     EXPECT_EQ(options.input, "in.mkv");
     EXPECT_EQ(options.output, "out.mkv");
-    EXPECT_EQ(options.track, std::vector<int>(filter->track_default, filter->track_default + 7));
-    EXPECT_EQ(options.check, std::vector<int>(filter->check_default, filter->check_default + 7));
+    EXPECT_EQ(tracks(options), std::vector<int>(filter->track_default, filter->track_default + 7));
+    EXPECT_EQ(checks(options), std::vector<int>(filter->check_default, filter->check_default + 7));
     EXPECT_FALSE(options.preview);
 }
 
@@ -54,9 +72,9 @@ TEST(Options, EachTrackOptionSetsItsTrackAcrossItsRange)
     for (const auto& [name, index] : track_options) {
         const std::string option = std::string("--") + name;
         const int low = filter->track_s[index];
-        const int high = index <= TRACK_HEIGHT ? largest_rectangle : filter->track_e[index];
-        EXPECT_EQ(parse({option, std::to_string(low), "a", "b"}).track[index], low) << name;
-        EXPECT_EQ(parse({option + "=" + std::to_string(high), "a", "b"}).track[index], high) << name;
+        const int high = index <= TRACK_HEIGHT ? 65536 : filter->track_e[index];
+        EXPECT_EQ(tracks(parse({option, std::to_string(low), "a", "b"}))[index], low) << name;
+        EXPECT_EQ(tracks(parse({option + "=" + std::to_string(high), "a", "b"}))[index], high) << name;
 
         const std::string range = "from " + std::to_string(low) + " to " + std::to_string(high);
         EXPECT_EQ(refusal({option, std::to_string(low - 1), "a", "b"}),
@@ -77,7 +95,7 @@ TEST(Options, CheckOptionsTurnTheirBoxOnOrOff)
         const FILTER_DLL* filter = GetFilterTable();
         std::vector<int> wanted(filter->check_default, filter->check_default + filter->check_n);
         wanted[expected.first] = expected.second;
-        EXPECT_EQ(options.check, wanted) << option;
+        EXPECT_EQ(checks(options), wanted) << option;
     }
 }
 
@@ -139,7 +157,7 @@ TEST(Options, LabelsAreShownInUtf8)
 
 TEST(Options, HelpListsEveryOptionBesideTheEditorsLabel)
 {
-    const std::string help = help_text(GetFilterTable());
+    const std::string help = help_text();
     const char* lines[] = {
         "--left N      [左]",        "--width N     [幅]",    "--top N       [上]",
         "--height N    [高さ]",      "--shift N     [移動量]", "--freq N      [freq]",
@@ -160,8 +178,8 @@ TEST(Options, HelpListsEveryOptionBesideTheEditorsLabel)
 TEST(Options, PresetsAreAStartThatExplicitOptionsOverride)
 {
     const Options composite = parse({"--preset", "composite", "--shift", "3", "a", "b"});
-    EXPECT_EQ(composite.check[CHECK_CY], 1);
-    EXPECT_EQ(composite.track[TRACK_SHIFT], 3);
+    EXPECT_EQ(checks(composite)[CHECK_CY], 1);
+    EXPECT_EQ(tracks(composite)[TRACK_SHIFT], 3);
     // What is saved reads back as the same settings.
     const Options chosen = parse({"--cy", "--bff", "--width", "5000", "--phase", "-7", "a", "b"});
     const std::string path = testing::TempDir() + "norel-preset-test.txt";
@@ -173,12 +191,11 @@ TEST(Options, PresetsAreAStartThatExplicitOptionsOverride)
     }
     const Options loaded = parse({"--preset=" + path, "a", "b"});
     std::remove(path.c_str());
-    EXPECT_EQ(loaded.track, chosen.track);
-    EXPECT_EQ(loaded.check, chosen.check);
+    EXPECT_EQ(tracks(loaded), tracks(chosen));
+    EXPECT_EQ(checks(loaded), checks(chosen));
     // The rectangle is saved only where it was chosen.
-    EXPECT_EQ(std::vector<bool>(loaded.track_given.begin(), loaded.track_given.begin() + 4),
-              (std::vector<bool>{false, true, false, false}));
-    EXPECT_TRUE(loaded.field_order_given);
+    EXPECT_EQ(std::vector<bool>(loaded.given, loaded.given + 4), (std::vector<bool>{false, true, false, false}));
+    EXPECT_TRUE(loaded.given[SETTING_TFF]);
     EXPECT_EQ(parse({"--version"}).mode, Options::Mode::Version);
     EXPECT_EQ(parse({"-h"}).mode, Options::Mode::Help);
     EXPECT_TRUE(parse({"-y", "a", "b"}).overwrite);
@@ -203,16 +220,16 @@ TEST(Options, DecoderOptionsSetTheTelevisionAndNeedCy)
     for (const auto& [arguments, expected] : cases) {
         std::vector<std::string> line = arguments;
         line.insert(line.end(), {"a", "b"});
-        const DecodeSettings decode = parse(line).decode;
+        const DecodeSettings decode = parse(line).settings.decode;
         EXPECT_EQ(decode.mode, expected.mode) << line[1];
         EXPECT_EQ(decode.bandwidth, expected.bandwidth) << line[1];
         EXPECT_EQ(decode.saturation, expected.saturation) << line[1];
         EXPECT_EQ(decode.hue, expected.hue) << line[1];
     }
-    EXPECT_EQ(parse({"--preset", "composite-signal", "a", "b"}).check[CHECK_CY], 1);
+    EXPECT_EQ(parse({"--preset", "composite-signal", "a", "b"}).settings.composite, 1);
     EXPECT_EQ(refusal({"--decode", "notch", "a", "b"}), "--decode decodes the composite signal that --cy makes; give --cy too");
     EXPECT_EQ(refusal({"--cy", "--decode", "pal", "a", "b"}),
-              "--decode: 'pal' is not a decoder; choose notch, 2line, 3line, 3d or off");
+              "--decode: 'pal' is not off, notch, 2line, 3line or 3d");
     EXPECT_EQ(refusal({"--cy", "--chroma-bandwidth", "vhs", "a", "b"}), "--chroma-bandwidth: 'vhs' is neither wide nor narrow");
     EXPECT_EQ(refusal({"--saturation", "201", "a", "b"}), "--saturation 201 is out of range: it must be from 0 to 200");
     EXPECT_EQ(refusal({"--hue", "-181", "a", "b"}), "--hue -181 is out of range: it must be from -180 to 180");
@@ -227,7 +244,7 @@ TEST(Options, DecoderOptionsSetTheTelevisionAndNeedCy)
         std::fputs(preset_text(chosen).c_str(), file);
         std::fclose(file);
     }
-    const DecodeSettings loaded = parse({"--preset", path, "a", "b"}).decode;
+    const DecodeSettings loaded = parse({"--preset", path, "a", "b"}).settings.decode;
     std::remove(path.c_str());
     EXPECT_EQ(loaded.mode, DECODE_3D);
     EXPECT_EQ(loaded.bandwidth, CHROMA_NARROW);
@@ -254,11 +271,11 @@ TEST(Options, StandardAndDelayLine)
         std::vector<std::string> line = c.arguments;
         line.insert(line.end(), {"a", "b"});
         const Options options = parse(line);
-        EXPECT_EQ(options.standard, c.standard) << line[0];
-        EXPECT_EQ(options.decode.delay_line, c.delay_line) << line[0];
-        EXPECT_EQ(options.decode.mode, c.mode) << line[0];
+        EXPECT_EQ(options.settings.standard, c.standard) << line[0];
+        EXPECT_EQ(options.settings.decode.delay_line, c.delay_line) << line[0];
+        EXPECT_EQ(options.settings.decode.mode, c.mode) << line[0];
     }
-    EXPECT_EQ(parse({"--preset", "pal", "a", "b"}).check[CHECK_CY], 1);
+    EXPECT_EQ(parse({"--preset", "pal", "a", "b"}).settings.composite, 1);
     EXPECT_EQ(refusal({"--standard", "secam", "a", "b"}), "--standard: 'secam' is neither ntsc nor pal");
     // A saved preset carries them.
     const std::string path = testing::TempDir() + "norel-standard-preset-test.txt";
@@ -270,6 +287,6 @@ TEST(Options, StandardAndDelayLine)
     }
     const Options loaded = parse({"--preset", path, "a", "b"});
     std::remove(path.c_str());
-    EXPECT_EQ(loaded.standard, STANDARD_PAL);
-    EXPECT_EQ(loaded.decode.delay_line, 0);
+    EXPECT_EQ(loaded.settings.standard, STANDARD_PAL);
+    EXPECT_EQ(loaded.settings.decode.delay_line, 0);
 }
