@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench/noise_frames.h"
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "plugin/driver.h"
 
 struct FilterProcBenchmark {

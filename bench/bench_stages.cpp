@@ -10,7 +10,7 @@
 
 #include "bench/bench_frames.h"
 #include "bench/bench_settings.h"
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "effects/composite_chroma.h"
 #include "effects/field_shift.h"
 #include "effects/shift_kernel.h"

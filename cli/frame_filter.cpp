@@ -56,14 +56,19 @@ EffectSettings filter_settings(const EffectSettings& settings, bool preview)
     return run;
 }
 
+bool composes(const EffectSettings& settings)
+{
+    return settings.compose && !settings.show_range;
+}
+
 bool pairs_fields(const EffectSettings& settings)
 {
-    return settings.paired_fields && !settings.show_range;
+    return settings.paired_fields && !settings.show_range && !settings.compose;
 }
 
 bool uses_frame_comb(const EffectSettings& settings)
 {
-    return settings.composite && !settings.show_range && settings.decode.mode == DECODE_3D;
+    return settings.composite && !settings.show_range && !settings.compose && settings.decode.mode == DECODE_3D;
 }
 
 namespace {

@@ -92,6 +92,8 @@ private:
     YuvEffects yuv_ = {};
 };
 
+// True where compose mode ("合成モード") runs instead of the effects.
+bool composes(const EffectSettings& settings);
 // True where frames 2k and 2k + 1 are the fields of one frame: each is
 // woven with the other's field.
 bool pairs_fields(const EffectSettings& settings);

@@ -15,7 +15,6 @@ extern "C" {
 #include "cli/options.h"
 #include "cli/render.h"
 #include "cli/synthesize.h"
-#include "plugin/descriptor.h"
 
 namespace {
 
@@ -65,7 +64,7 @@ int main(int argc, char** argv)
         if (options.mode == Options::Mode::Synthesize)
             synthesize(options);
         else
-            render(options, GetFilterTable);
+            render(options);
         return 0;
     } catch (const UsageError& error) {
         std::fprintf(stderr, "norel: %s\nTry 'norel --help' for the options.\n", error.what());

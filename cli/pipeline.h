@@ -1,9 +1,7 @@
 // The pieces the run is built from to decode, filter and encode on threads
 // of their own: a bounded queue between two threads, a queue that puts back
-// in order what several threads finish in any order, a pool of frame
-// buffers handed back by the thread that used them, a worker thread that
-// keeps its failure for the thread that waits on it, and a crew of threads
-// that stop together.
+// in order what several threads finish in any order, and a crew of
+// threads that stop together.
 #pragma once
 
 #include <condition_variable>
@@ -153,77 +151,6 @@ private:
     long taken_ = 0;
     bool closed_ = false;
     bool cancelled_ = false;
-};
-
-// PIXEL_YC frame buffers that one thread fills and another hands back, so
-// that a frame's buffer is allocated (and its pages touched) only once.
-class BufferPool {
-public:
-    std::vector<PIXEL_YC> take()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (free_.empty())
-            return {};
-        std::vector<PIXEL_YC> buffer = std::move(free_.back());
-        free_.pop_back();
-        return buffer;
-    }
-
-    void give_back(std::vector<PIXEL_YC> buffer)
-    {
-        if (buffer.empty())
-            return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        free_.push_back(std::move(buffer));
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::vector<PIXEL_YC>> free_;
-};
-
-// Runs `work` on a thread of its own. An exception it throws is kept and
-// raised by rethrow_failure() on the thread that asks, after it has seen
-// the work end (through the queue the work closes, or join()).
-class Worker {
-public:
-    Worker() = default;
-    ~Worker() { join(); }
-    Worker(const Worker&) = delete;
-    Worker& operator=(const Worker&) = delete;
-
-    // `done` runs on the worker thread after `work`, whether it finished or
-    // failed, after the failure has been kept: it closes the worker's queue.
-    void start(std::function<void()> work, std::function<void()> done)
-    {
-        thread_ = std::thread([this, work = std::move(work), done = std::move(done)] {
-            try {
-                work();
-            } catch (...) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                failure_ = std::current_exception();
-            }
-            done();
-        });
-    }
-
-    void join()
-    {
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-    void rethrow_failure()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (failure_)
-            std::rethrow_exception(failure_);
-    }
-
-private:
-    std::mutex mutex_;
-    std::exception_ptr failure_;
-    std::thread thread_;
 };
 
 // Threads that stop together: the first failure of any of them is kept, and

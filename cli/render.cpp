@@ -22,10 +22,9 @@ extern "C" {
 #include "cli/clip.h"
 #include "cli/encode.h"
 #include "cli/frame_filter.h"
-#include "cli/host_services.h"
 #include "cli/pipeline.h"
+#include "effects/clip_frames.h"
 #include "effects/settings_table.h"
-#include "plugin/driver.h"
 
 namespace {
 
@@ -224,92 +223,6 @@ void check_outputs(const Options& options, const std::string& output_name, const
     }
 }
 
-// Answers the filter's frame services from the clip: a frame asked for
-// outside the clip is clamped to its nearest frame. A failure inside a
-// service is kept in `failure` and raised after the filter has returned, so
-// that it never unwinds through the filter.
-void serve_frames(HostServices& services, ClipWindow& window, SourceFrames* source, std::exception_ptr& failure)
-{
-    services.filtering_frame = [&window](int n) -> const PIXEL_YC* {
-        return window.yc(std::clamp(n, 0, window.last_available()));
-    };
-    services.source_frame = [&window, source, &failure](int n) -> const PIXEL_YC* {
-        try {
-            return source != nullptr ? source->frame(std::clamp(n, 0, window.known_length() - 1)) : nullptr;
-        } catch (...) {
-            failure = std::current_exception();
-            return nullptr;
-        }
-    };
-}
-
-// Converts the filter's results back and encodes them on a thread of its
-// own, in the order they are handed over, a few frames behind the filter.
-class EncodeThread {
-public:
-    struct Result {
-        std::vector<PIXEL_YC> yc;  // the filter's output
-        FramePtr source;           // the frame as decoded, for its format, tags and --compare
-        bool to_clip;
-        bool to_still;
-    };
-
-    // Buffers of written results go back to `buffers`.
-    EncodeThread(VideoWriter* clip_writer, VideoWriter* still_writer, bool compare, BufferPool& buffers)
-        : clip_writer_(clip_writer), still_writer_(still_writer), compare_(compare), buffers_(buffers)
-    {
-        worker_.start([this] { encode_all(); }, [this] { results_.cancel(); });
-    }
-
-    ~EncodeThread()
-    {
-        results_.cancel();
-        worker_.join();
-    }
-    EncodeThread(const EncodeThread&) = delete;
-    EncodeThread& operator=(const EncodeThread&) = delete;
-
-    // Queues a result; raises the thread's failure if it has stopped.
-    void write(Result result)
-    {
-        if (!results_.push(std::move(result))) {
-            worker_.join();
-            worker_.rethrow_failure();
-        }
-    }
-
-    // Waits for every queued result to be written; raises a failure.
-    void finish()
-    {
-        results_.close();
-        worker_.join();
-        worker_.rethrow_failure();
-    }
-
-private:
-    void encode_all()
-    {
-        while (std::optional<Result> result = results_.pop()) {
-            const AVFrame* source = result->source.get();
-            FramePtr picture = result_picture(result->yc.data(), source);
-            if (compare_)
-                picture = side_by_side(source, picture.get());
-            if (result->to_clip)
-                clip_writer_->write(picture.get());
-            if (result->to_still)
-                still_writer_->write(picture.get());
-            buffers_.give_back(std::move(result->yc));
-        }
-    }
-
-    VideoWriter* clip_writer_;
-    VideoWriter* still_writer_;
-    bool compare_;
-    BufferPool& buffers_;
-    BoundedQueue<Result> results_{1};
-    Worker worker_;
-};
-
 // Unless given, the rectangle is the whole picture; one that misses the
 // picture is worth a warning, since the filter then changes nothing there.
 void cover_the_picture(const Options& options, const VideoInfo& info, EffectSettings& settings)
@@ -371,85 +284,32 @@ std::string past_the_end(const std::string& input_name, int frames, int still_fr
            " is past its end";
 }
 
-// What both ways of running the filter share.
+// What the run is made of.
 struct Run {
     const Options& options;
     const std::string& input_name;
     VideoDecoder& decoder;
-    const EffectSettings& settings;
     VideoWriter* clip_writer;
     VideoWriter* still_writer;
     ProgressLine& progress;
     int progress_total;
+    // Compose mode: the unfiltered source and the clip's length, counted
+    // beforehand; null and -1 otherwise.
+    SourceFrames* source;
+    int frame_count;
 };
 
-// Through the plug-in's own entry point, as the editor calls it: one frame
-// after another on this thread. Compose mode, which only pastes, and any
-// filter but ours run here. `frame_count` is the clip's length counted
-// beforehand, or -1. Returns the frames seen.
-int filter_through_host(const Run& run, FILTER_DLL* (*get_table)(), const std::string& path, bool composes,
-                        int frame_count)
-{
-    const Options& options = run.options;
-    const VideoInfo& info = run.decoder.info();
-    // PIXEL_YC frame buffers go round from the decode thread through the
-    // filter to the encode thread and back.
-    BufferPool frame_buffers;
-    ClipWindow window(run.decoder, frame_count, run.input_name, frame_buffers);
-    std::unique_ptr<SourceFrames> source;
-    if (composes)
-        source = std::make_unique<SourceFrames>(path, run.input_name, options.span);
-    PluginHost host(get_table, info.width, info.height, info.width);
-    // The editor's tracks and check boxes lead the settings table.
-    for (int i = 0; i < TRACK_COUNT; ++i)
-        host.track()[i] = setting_value(&run.settings, static_cast<SettingId>(SETTING_LEFT + i));
-    for (int i = 0; i < CHECK_COUNT; ++i)
-        host.check()[i] = setting_value(&run.settings, static_cast<SettingId>(SETTING_COMPOSE + i));
-    host.services().saving = !options.preview;
-    host.services().lend_copies = false;
-    std::exception_ptr service_failure;
-    serve_frames(host.services(), window, source.get(), service_failure);
+// Compose mode's source frame n, clamped to the clip, as the editor's
+// source cache answers.
+struct ComposeSource {
+    SourceFrames* frames;
+    int frame_count;
+};
 
-    EncodeThread encoder(run.clip_writer, run.still_writer, options.compare, frame_buffers);
-    // The filter works on the decoded frame's own buffer, which then goes to
-    // the encoder; only where it pairs fields (60FPS) may it still ask for
-    // this frame as decoded, so there it works on a copy.
-    const bool shows_range = run.settings.show_range && options.preview;
-    const bool pairs_fields = run.settings.paired_fields && !run.settings.compose && !shows_range;
-    const size_t frame_pixels = static_cast<size_t>(info.width) * info.height;
-    const int last_frame = run.clip_writer ? INT_MAX : options.still_frame;
-    bool still_written = false;
-    while (window.advance() && window.current() <= last_frame) {
-        stop_if_requested();
-        const int n = window.current();
-        if (run.clip_writer || n == options.still_frame) {
-            std::vector<PIXEL_YC> frame;
-            if (pairs_fields) {
-                frame = frame_buffers.take();
-                frame.assign(window.yc(n), window.yc(n) + frame_pixels);
-            } else {
-                frame = window.take_yc(n);
-            }
-            const BOOL good = host.process(n, window.known_length(), frame.data());
-            if (service_failure)
-                std::rethrow_exception(service_failure);
-            if (!good)
-                throw Failure(run.input_name + ": frame " + std::to_string(n) +
-                              ": the filter reported the frame as failed");
-            FramePtr source_picture(av_frame_clone(window.picture(n)));
-            if (!source_picture)
-                throw std::bad_alloc();
-            encoder.write({std::move(frame), std::move(source_picture), run.clip_writer != nullptr,
-                           n == options.still_frame});
-            still_written = still_written || n == options.still_frame;
-        }
-        run.progress.frames(n + 1, run.progress_total);
-    }
-    if (run.still_writer && !still_written)
-        throw Failure(past_the_end(run.input_name, window.known_length(), options.still_frame));
-    encoder.finish();
-    host.finish();
-    return window.current() + 1;
+const PIXEL_YC* compose_source_frame(void* host, int32_t n)
+{
+    const auto* source = static_cast<const ComposeSource*>(host);
+    return source->frames->frame(std::clamp(n, 0, source->frame_count - 1));
 }
 
 // A frame, or where fields are paired the two frames of a pair, with what
@@ -477,6 +337,21 @@ struct Written {
 bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], const Run& run,
                 PicturePool& pictures, std::vector<Written>& written)
 {
+    if (composes(filter.settings())) {
+        // No effect runs: the first half gets the source's second half.
+        ComposeSource source = {run.source, run.frame_count};
+        const ClipFrames clip = {&source, compose_source_frame};
+        const AVFrame* picture = job.pictures[0].get();
+        picture_to_yc(picture, yc[0]);
+        const EffectFrame frame = {yc[0].data(), nullptr, picture->width, picture->height, picture->width,
+                                   job.first};
+        paste_second_half(&filter.settings(), &frame, run.frame_count, &clip);
+        FramePtr result = result_picture(yc[0].data(), picture, &pictures);
+        if (run.options.compare)
+            result = side_by_side(picture, result.get());
+        written.push_back({std::move(result), run.clip_writer != nullptr, job.first == run.options.still_frame});
+        return true;
+    }
     const bool pairs = pairs_fields(filter.settings());
     if (pairs) {
         for (int i = 0; i < job.count; ++i)
@@ -516,7 +391,7 @@ bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], c
     return true;
 }
 
-// Our own filter on the engine directly, on `threads` threads at once:
+// The filter on the engine, on `threads` threads at once:
 // frames are decoded in order on one thread, converted, filtered and
 // converted back on the workers, a job each, and written in order on one
 // more. Returns the frames seen.
@@ -593,6 +468,9 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
         }
         if (job.count == 0)
             break;
+        // Compose mode's half was counted on a first reading.
+        if (run.frame_count >= 0 && next >= run.frame_count)
+            throw Failure(run.input_name + ": gave more frames on the second reading than on the first");
         bool filtered = false;
         for (int i = 0; i < job.count; ++i) {
             const int n = next + i;
@@ -615,6 +493,9 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
     decoded.cancel();
     jobs.close();
     crew.finish();
+    if (run.frame_count >= 0 && run.clip_writer && next != run.frame_count)
+        throw Failure(run.input_name + ": only " + std::to_string(next) + " of its " +
+                      std::to_string(run.frame_count) + " frames could be read");
     if (run.still_writer && !still_seen)
         throw Failure(past_the_end(run.input_name, next, still));
     return next;
@@ -622,7 +503,7 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
 
 }  // namespace
 
-void render(const Options& options, FILTER_DLL* (*get_table)())
+void render(const Options& options)
 {
     const std::string input_name = options.input == "-" ? "standard input" : options.input;
     const std::string output_name = options.output == "-" ? "standard output" : options.output;
@@ -687,16 +568,16 @@ void render(const Options& options, FILTER_DLL* (*get_table)())
                                : clip_writer    ? estimated_frames(decoder, options.span)
                                                 : options.still_frame + 1;
 
-    const Run run{options, input_name, decoder, chosen, clip_writer.get(), still_writer.get(), progress,
-                  progress_total};
-    int frames = 0;
-    if (composes || get_table()->func_proc != filter_proc) {
-        frames = filter_through_host(run, get_table, path, composes, frame_count);
-    } else {
-        const int threads = options.threads > 0 ? options.threads
-                                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        frames = filter_on_every_core(run, filter_settings(chosen, options.preview), threads);
-    }
+    std::unique_ptr<SourceFrames> source;
+    if (composes)
+        source = std::make_unique<SourceFrames>(path, input_name, options.span);
+    const Run run{options,  input_name,   decoder,      clip_writer.get(), still_writer.get(),
+                  progress, progress_total, source.get(), frame_count};
+    // Compose mode asks for its source frames in order: one thread.
+    const int threads = composes          ? 1
+                        : options.threads > 0 ? options.threads
+                                              : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int frames = filter_on_every_core(run, filter_settings(chosen, options.preview), threads);
     if (clip_writer)
         clip_writer->finish();
     if (still_writer)

@@ -1,16 +1,15 @@
-// The main job: plays the editor's part for one clip, running the filter
-// over its frames in order and writing what comes out.
+// The main job: decodes one clip, runs the filter over its frames on every
+// core and writes what comes out, in order.
 #pragma once
 
 #include <chrono>
 #include <string>
 
 #include "cli/options.h"
-#include "host/filter.h"
 
-// Decodes options.input, runs the filter that get_table describes over it
-// and writes options.output and the still. Throws Failure.
-void render(const Options& options, FILTER_DLL* (*get_table)());
+// Decodes options.input, runs the filter over it and writes options.output
+// and the still. Throws Failure.
+void render(const Options& options);
 
 // A progress line on stderr, redrawn a few times a second; disabled, it
 // prints nothing.

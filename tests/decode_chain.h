@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 
 // Prints "name digest" lines to out (the chained pictures and what the
 // decoder asked of the host). Returns the number of scenarios run, or 0

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "tests/expected_descriptor.h"
 #include "tests/scenario_support.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 
 // Checks the descriptor byte for byte against the expected one; returns the
 // first difference found, or an empty string.

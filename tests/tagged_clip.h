@@ -4,7 +4,7 @@
 // taken from.
 #pragma once
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 
 // The filtering cache (frame n as it enters the filter) and the unfiltered
 // source are tagged apart, so that a pixel taken from the wrong one shows.

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"
 #include "tests/tagged_clip.h"

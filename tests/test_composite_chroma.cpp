@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "effects/composite_chroma.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"

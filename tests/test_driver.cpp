@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"
 #include "effects/region.h"

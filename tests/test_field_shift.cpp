@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "effects/field_shift.h"
 #include "effects/shift_kernel.h"
 #include "plugin/descriptor.h"

@@ -6,7 +6,7 @@
 
 #include <climits>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "effects/vertical_lpf.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 
-#include "cli/render.h"
 #include "plugin/descriptor.h"
 #include "plugin/driver.h"
 #include "tests/cli/support.h"
@@ -168,42 +167,6 @@ TEST_F(Failures, EveryEndingSignalLeavesNothing)
                        128 + signal_number, interrupt);
         expect_left_alone();
     }
-}
-
-// A filter like ours whose frame 2 fails, as "60FPS" does when the host
-// cannot supply a partner frame.
-namespace {
-
-BOOL fail_frame_two(FILTER*, FILTER_PROC_INFO* fpip)
-{
-    return fpip->frame == 2 ? FALSE : TRUE;
-}
-
-FILTER_DLL* failing_filter()
-{
-    static FILTER_DLL filter = [] {
-        FILTER_DLL copy = *GetFilterTable();
-        copy.func_proc = fail_frame_two;
-        return copy;
-    }();
-    return &filter;
-}
-
-}  // namespace
-
-TEST_F(Failures, AFrameTheFilterFailsEndsTheRun)
-{
-    Options options;
-    options.input = clip;
-    options.output = out;
-    options.quiet = true;
-    try {
-        render(options, failing_filter);
-        ADD_FAILURE() << "the run went on past the failed frame";
-    } catch (const Failure& failure) {
-        EXPECT_EQ(std::string(failure.what()), clip + ": frame 2: the filter reported the frame as failed");
-    }
-    expect_left_alone();
 }
 
 TEST_F(Failures, NewcomersMistakesAreNamedInOneLine)

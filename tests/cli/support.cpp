@@ -18,7 +18,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 #include "plugin/descriptor.h"
 
 namespace fs = std::filesystem;

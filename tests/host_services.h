@@ -1,8 +1,8 @@
 // An in-memory stand-in for the editor that hosts the plug-in: it keeps the
 // parameter arrays and the service table, hands the plug-in its frame
 // buffers and answers the frame services from a clip supplied by callbacks.
-// The command-line host, the tests and the Windows test host all drive the
-// plug-in through it, exactly as the editor does.
+// The tests, the benchmarks and the Windows test host drive the plug-in
+// through it, exactly as the editor does.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "cli/host_services.h"
+#include "tests/host_services.h"
 
 #include <algorithm>
 #include <cstring>
