@@ -1,7 +1,7 @@
-// norel's own filter run on the engine directly, as filter_proc runs it for
-// the editor (the same settings, the same field pairing), with one record of
-// state for each thread, so that frames are filtered on every core; and the
-// television the command line adds after "C/Y", the decoder.
+// The filter on the engine, as the editor's driver runs it (the same
+// settings, the same field pairing), with one record of state for each
+// thread, so that frames are filtered on every core, the decoder's frame
+// comb among them.
 #pragma once
 
 #include <condition_variable>

@@ -342,6 +342,8 @@ void gst_norel_class_init(GstNorelClass* klass)
         text[0] = static_cast<char>(std::toupper(text[0]));
         if (setting.unit != nullptr)
             text += std::string(", in ") + setting.unit;
+        if (setting.from_stream)
+            text += std::string(" (off: ") + setting.off_meaning + "); auto: the stream's own";
         if (setting.to_picture_edge)
             text += std::string("; -1: to the picture's ") + (id == SETTING_WIDTH ? "right" : "bottom") + " edge";
         const char* blurb = g_intern_string(text.c_str());
