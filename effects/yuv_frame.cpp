@@ -26,12 +26,86 @@ int chroma_columns(int width, int shift_x)
     return (width + (1 << shift_x) - 1) >> shift_x;
 }
 
+// 4:2:0 whose chroma rows alternate between the fields.
+bool fields_apart(const YuvPicture* picture)
+{
+    return picture->interlaced && picture->layout.has_chroma && picture->layout.chroma_shift_y == 1;
+}
+
+int block_width(const YuvPicture* picture)
+{
+    return picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_x : 1;
+}
+
+int block_height(const YuvPicture* picture)
+{
+    if (fields_apart(picture))
+        return 4;
+    return picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_y : 1;
+}
+
+// A progressive picture inside a picture: its row r is row first + r · step.
+struct PicturePart {
+    YuvPicture picture;
+    int first;
+    int step;
+};
+
+// The picture as progressive pictures, each converted as it lies: the
+// picture itself, or for interlaced 4:2:0 each field down to the last whole
+// block of four rows and, 4k + 2 rows high, the last two rows. Returns how
+// many parts.
+int progressive_parts(const YuvPicture* picture, PicturePart* parts)
+{
+    parts[0] = {*picture, 0, 1};
+    if (!fields_apart(picture))
+        return 1;
+    const int tail = picture->height % 4 == 2 ? 2 : 0;
+    const int body = picture->height - tail;
+    const int planes = picture->layout.has_chroma ? 3 : 1;
+    int count = 0;
+    for (int parity = 0; parity < 2 && parity < body; ++parity) {
+        PicturePart& part = parts[count++];
+        part = {*picture, parity, 2};
+        part.picture.interlaced = 0;
+        part.picture.height = (body - parity + 1) / 2;
+        for (int p = 0; p < planes; ++p) {
+            part.picture.data[p] += static_cast<ptrdiff_t>(parity) * picture->linesize[p];
+            part.picture.linesize[p] *= 2;
+        }
+    }
+    if (tail > 0) {
+        PicturePart& part = parts[count++];
+        part = {*picture, body, 1};
+        part.picture.interlaced = 0;
+        part.picture.height = tail;
+        for (int p = 0; p < planes; ++p)
+            part.picture.data[p] += static_cast<ptrdiff_t>(p > 0 ? body / 2 : body) * picture->linesize[p];
+    }
+    return count;
+}
+
+// The part that holds frame row `row`, and the row there.
+const PicturePart* part_of_row(const PicturePart* parts, int count, int row, int* part_row)
+{
+    for (int i = 0; i + 1 < count; ++i) {
+        const PicturePart& part = parts[i];
+        if ((row - part.first) % part.step == 0 && (row - part.first) / part.step < part.picture.height) {
+            *part_row = (row - part.first) / part.step;
+            return &part;
+        }
+    }
+    const PicturePart& last = parts[count - 1];
+    *part_row = (row - last.first) / last.step;
+    return &last;
+}
+
 // Rows [top, bottom) and columns [left, right) widened outward to whole
 // chroma blocks, held to the picture.
 FilterRect widened_to_blocks(FilterRect rect, const YuvPicture* picture)
 {
-    const int bw = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_x : 1;
-    const int bh = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_y : 1;
+    const int bw = block_width(picture);
+    const int bh = block_height(picture);
     rect.left -= rect.left % bw;
     rect.top -= rect.top % bh;
     rect.right = std::min(picture->width, (rect.right + bw - 1) / bw * bw);
@@ -137,6 +211,9 @@ struct PictureRows {
     YuvEffects* effects;
     const YuvPicture* picture;  // read; where results go unless `result` is another
     const YuvPicture* result;   // null: nothing is written back
+    PicturePart picture_parts[3];
+    PicturePart result_parts[3];
+    int part_count;
     FilterRect rect;
     FilterRect out;  // the rectangle widened to whole blocks
     int block_w;
@@ -150,9 +227,10 @@ struct PictureRows {
 };
 
 // Columns [x, x + columns) of row `row` to YC, x on a block edge.
-void row_to_yc(const PictureRows* rows, int x, int row, int columns, PIXEL_YC* yc)
+void row_to_yc(const PictureRows* rows, int x, int frame_row, int columns, PIXEL_YC* yc)
 {
-    const YuvPicture* picture = rows->picture;
+    int row;
+    const YuvPicture* picture = &part_of_row(rows->picture_parts, rows->part_count, frame_row, &row)->picture;
     if (is_packed(picture)) {
         dispatched(&packed_to_yc_row_kernel)(yc, packed_row(picture, x, row), columns,
                                              picture->packing == YUV_YUYV, &rows->maps);
@@ -169,25 +247,45 @@ void row_to_yc(const PictureRows* rows, int x, int row, int columns, PIXEL_YC* y
     }
 }
 
-// The `count` rows of a block row, from `top` on, back from YC.
-void rows_from_yc(const PictureRows* rows, const PIXEL_YC* yc, int x, int top, int count, int columns)
+// The `count` rows of a part's block row, from `top` on, back from YC
+// rows `pitch` apart.
+void part_rows_from_yc(const PictureRows* rows, const YuvPicture* picture, const PIXEL_YC* yc, ptrdiff_t pitch,
+                       int x, int top, int count, int columns)
 {
-    const YuvPicture* picture = rows->result;
     if (is_packed(picture)) {
         for (int r = 0; r < count; ++r)
-            dispatched(&yc_to_packed_row_kernel)(packed_row(picture, x, top + r), yc + static_cast<size_t>(r) * columns,
-                                                 columns, picture->packing == YUV_YUYV, &rows->maps);
+            dispatched(&yc_to_packed_row_kernel)(packed_row(picture, x, top + r), yc + r * pitch, columns,
+                                                 picture->packing == YUV_YUYV, &rows->maps);
     } else if (rows->row_kernels && count <= 2) {
         const YuvPlanes planes = planes_at(picture, x, top);
         dispatched(&yc_to_planar_rows_kernel)(planes.data[0], count > 1 ? planes.data[0] + planes.linesize[0] : nullptr,
-                                              planes.data[1], planes.data[2], yc, columns, count, columns,
+                                              planes.data[1], planes.data[2], yc, pitch, count, columns,
                                               picture->layout.chroma_shift_x, &rows->maps);
     } else if (picture->sample_shift == 0) {
-        yc_to_yuv(picture->layout, yc, columns, columns, count, planes_at(picture, x, top));
+        yc_to_yuv(picture->layout, yc, static_cast<int>(pitch), columns, count, planes_at(picture, x, top));
     } else {
         const YuvPlanes chunk = chunk_planes(picture, rows->effects->rows, columns);
-        yc_to_yuv(picture->layout, yc, columns, columns, count, chunk);
+        yc_to_yuv(picture->layout, yc, static_cast<int>(pitch), columns, count, chunk);
         shifted_rows<false>(picture, x, top, count, columns, chunk);
+    }
+}
+
+// The `count` rows of a block row, from `top` on, back from YC, each part's
+// rows of it into that part.
+void rows_from_yc(const PictureRows* rows, const PIXEL_YC* yc, int x, int top, int count, int columns)
+{
+    for (int i = 0; i < rows->part_count; ++i) {
+        const PicturePart& part = rows->result_parts[i];
+        if (top + count <= part.first)
+            continue;
+        // The part's rows [begin, end) lie in the block row.
+        const int begin = (std::max(top, part.first) - part.first + part.step - 1) / part.step;
+        const int end = std::min(part.picture.height, (top + count - 1 - part.first) / part.step + 1);
+        if (begin >= end)
+            continue;
+        const int frame_row = part.first + begin * part.step;
+        part_rows_from_yc(rows, &part.picture, yc + static_cast<ptrdiff_t>(frame_row - top) * columns,
+                          static_cast<ptrdiff_t>(part.step) * columns, x, begin, end - begin, columns);
     }
 }
 
@@ -285,7 +383,8 @@ bool same_geometry(const YuvPicture* a, const YuvPicture* b)
     return a->width == b->width && a->height == b->height && a->packing == b->packing &&
            a->sample_shift == b->sample_shift && a->layout.depth == b->layout.depth &&
            a->layout.has_chroma == b->layout.has_chroma && a->layout.chroma_shift_x == b->layout.chroma_shift_x &&
-           a->layout.chroma_shift_y == b->layout.chroma_shift_y && a->layout.full_range == b->layout.full_range;
+           a->layout.chroma_shift_y == b->layout.chroma_shift_y && a->layout.full_range == b->layout.full_range &&
+           fields_apart(a) == fields_apart(b);
 }
 
 }  // namespace
@@ -319,6 +418,9 @@ int yuv_picture_is_usable(const YuvPicture* picture)
                                                  : static_cast<long long>(chroma_columns(picture->width, sx)) * bytes;
         if (picture->data[p] == nullptr || picture->linesize[p] < row)
             return 0;
+        // A field's rows are two rows apart.
+        if (fields_apart(picture) && picture->linesize[p] > std::numeric_limits<int>::max() / 2)
+            return 0;
         // 2-byte samples lie on 2-byte boundaries.
         if (bytes == 2 && ((picture->linesize[p] & 1) != 0 || (reinterpret_cast<uintptr_t>(picture->data[p]) & 1) != 0))
             return 0;
@@ -346,6 +448,9 @@ int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, 
     rows.picture = picture;
     rows.result = result;
     rows.rect = rect;
+    rows.part_count = progressive_parts(picture, rows.picture_parts);
+    if (result != nullptr)
+        progressive_parts(result, rows.result_parts);
     rows.out = widened_to_blocks(rect, picture);
     const bool copies = result != nullptr && result != picture;
     if (rect_is_empty(&rect)) {
@@ -353,8 +458,8 @@ int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, 
             copy_outside(picture, result, FilterRect{0, 0, 0, 0, w});
         return 1;
     }
-    rows.block_w = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_x : 1;
-    rows.block_h = picture->layout.has_chroma ? 1 << picture->layout.chroma_shift_y : 1;
+    rows.block_w = block_width(picture);
+    rows.block_h = block_height(picture);
     rows.block_top = -1;
     // A block of rows of out's columns and a run for the pixels outside.
     const size_t out_width = static_cast<size_t>(rows.out.right - rows.out.left);
@@ -380,6 +485,28 @@ int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, 
     if (copies)
         copy_outside(picture, result, rows.out);
     return 1;
+}
+
+void yuv_picture_to_yc(const YuvPicture* picture, PIXEL_YC* yc, int pitch)
+{
+    PicturePart parts[3];
+    const int count = progressive_parts(picture, parts);
+    for (int i = 0; i < count; ++i) {
+        const YuvPicture& part = parts[i].picture;
+        yuv_to_yc(part.layout, planes_at(&part, 0, 0), part.width, part.height,
+                  yc + static_cast<ptrdiff_t>(parts[i].first) * pitch, parts[i].step * pitch);
+    }
+}
+
+void yc_to_yuv_picture(const PIXEL_YC* yc, int pitch, const YuvPicture* picture)
+{
+    PicturePart parts[3];
+    const int count = progressive_parts(picture, parts);
+    for (int i = 0; i < count; ++i) {
+        const YuvPicture& part = parts[i].picture;
+        yc_to_yuv(part.layout, yc + static_cast<ptrdiff_t>(parts[i].first) * pitch, parts[i].step * pitch, part.width,
+                  part.height, planes_at(&part, 0, 0));
+    }
 }
 
 void release_yuv_effects(YuvEffects* effects)

@@ -5,6 +5,12 @@
 // rectangle is written back, widened to whole chroma blocks so that every
 // block written is the mean of its own pixels, as a conversion of the whole
 // frame would give. Everything outside stays exactly as the host gave it.
+//
+// Interlaced 4:2:0 keeps each field's colour: its chroma rows alternate
+// between the fields, chroma row 2j + p holding field p's rows 4j + p and
+// 4j + 2 + p, so a chroma block there is four rows high. A picture 4k + 2
+// rows high has no chroma row of the second field for its last two rows:
+// those two share chroma row 2k, as in a progressive picture.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +29,7 @@ enum YuvPacking : int {
 struct YuvPicture {
     YuvLayout layout;  // for packed pictures: 8 bits, 4:2:2
     int packing;
+    int interlaced;  // non-zero: 4:2:0 chroma lies by field (above)
     // Planar samples of more than 8 bits whose low `sample_shift` bits lie
     // below the layout's depth (16-bit samples converted as 12-bit: 4). They
     // are rounded off on the way in and the depth's bits repeated into them
@@ -68,6 +75,12 @@ int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings,
 int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
                            const YuvPicture* result, int32_t number, const PIXEL_YC* partner,
                            PIXEL_YC* composite);
+
+// The whole picture to YC (rows `pitch` pixels apart) and back, converted
+// as the chain's rows are, for hosts that filter whole frames of PIXEL_YC:
+// planar pictures without sample_shift, as yuv_to_yc and yc_to_yuv take.
+void yuv_picture_to_yc(const YuvPicture* picture, PIXEL_YC* yc, int pitch);
+void yc_to_yuv_picture(const PIXEL_YC* yc, int pitch, const YuvPicture* picture);
 
 // Frees what the record holds; it can be used again afterwards.
 void release_yuv_effects(YuvEffects* effects);

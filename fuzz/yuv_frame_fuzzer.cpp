@@ -1,6 +1,6 @@
 // Drives the effects over YUV pictures in a host's memory (effects/yuv_frame)
-// with every packing, depth and subsampling, odd and tiny sizes, padded rows,
-// any settings and any sample values. Each plane is a heap block of exactly
+// with every packing, depth and subsampling, progressive and interlaced, odd
+// and tiny sizes, padded rows, any settings and any sample values. Each plane is a heap block of exactly
 // its rows (the last without padding), so AddressSanitizer reports any access
 // past it. Every input checks that
 //  - nothing but the rectangle, widened to whole chroma blocks, is written,
@@ -81,23 +81,49 @@ void fill(Picture& picture, ByteReader& input, std::mt19937& random)
     }
 }
 
+// The reference conversion of the whole picture, to YC or back: interlaced
+// 4:2:0 a field at a time (its luma rows and its chroma rows every other
+// one), but for the last two rows of a picture 4k + 2 high, which share a
+// chroma row.
+template <bool ToYc>
+void reference_conversion(const YuvPicture& shape, PIXEL_YC* pixels)
+{
+    const int w = shape.width, h = shape.height;
+    auto convert = [&](int first, int step, int rows, int chroma_first) {
+        YuvPlanes planes = {};
+        for (int p = 0; p < 3; ++p) {
+            planes.data[p] = shape.data[p] + static_cast<ptrdiff_t>(p > 0 ? chroma_first : first) * shape.linesize[p];
+            planes.linesize[p] = shape.linesize[p] * step;
+        }
+        PIXEL_YC* yc = pixels + static_cast<size_t>(first) * w;
+        if (ToYc)
+            yuv_to_yc_reference(shape.layout, planes, w, rows, yc, step * w);
+        else
+            yc_to_yuv_reference(shape.layout, yc, step * w, w, rows, planes);
+    };
+    if (!shape.interlaced || shape.layout.chroma_shift_y != 1) {
+        convert(0, 1, h, 0);
+        return;
+    }
+    const int tail = h % 4 == 2 ? 2 : 0, body = h - tail;
+    for (int parity = 0; parity < 2 && parity < body; ++parity)
+        convert(parity, 2, (body - parity + 1) / 2, parity);
+    if (tail > 0)
+        convert(body, 1, tail, body / 2);
+}
+
 // The reference: the whole picture converted, the chain, all of it back.
 void whole_frame_reference(const EffectSettings& settings, Picture& picture, int32_t number)
 {
     const YuvPicture& shape = picture.picture;
     const int w = shape.width, h = shape.height;
     std::vector<PIXEL_YC> pixels(static_cast<size_t>(w) * h), scratch(pixels.size());
-    YuvPlanes planes = {};
-    for (int p = 0; p < 3; ++p) {
-        planes.data[p] = shape.data[p];
-        planes.linesize[p] = shape.linesize[p];
-    }
-    yuv_to_yc_reference(shape.layout, planes, w, h, pixels.data(), w);
+    reference_conversion<true>(shape, pixels.data());
     EffectState state;
     const EffectFrame frame = {pixels.data(), scratch.data(), w, h, w, number};
     apply_effects(&state, &settings, &frame);
     release_effect_state(&state);
-    yc_to_yuv_reference(shape.layout, pixels.data(), w, w, h, planes);
+    reference_conversion<false>(shape, pixels.data());
 }
 
 // A packed picture's planar twin, and the twin's samples packed back.
@@ -204,6 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.mono = (flags >> 2) & 1;
     settings.composite = (flags >> 3) & 1;
     settings.lpf = (flags >> 4) & 1;
+    shape.interlaced = (flags >> 5) & 1;
     settings.decode.mode = input.below(4);
     const int32_t number = input.interesting_int();
 
@@ -260,15 +287,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else {
         // 16-bit samples: outside the rectangle's blocks nothing changes.
         const FilterRect rect = effect_rect(&settings, shape.width, shape.height, shape.width);
-        const int bw = 1 << layout.chroma_shift_x, bh = 1 << layout.chroma_shift_y;
+        const bool fields = shape.interlaced && layout.chroma_shift_y == 1;
+        const int bw = 1 << layout.chroma_shift_x, bh = fields ? 4 : 1 << layout.chroma_shift_y;
         for (int p = 0; p < 3; ++p) {
             const int sx = p > 0 ? layout.chroma_shift_x : 0, sy = p > 0 ? layout.chroma_shift_y : 0;
             for (int r = 0; r < picture.planes[p].rows; ++r) {
                 for (int x = 0; x < picture.planes[p].row_bytes / 2; ++x) {
                     // The picture's pixels this sample covers.
-                    const int x0 = x << sx, r0 = r << sy;
+                    const bool field_chroma = fields && p > 0;
+                    const int x0 = x << sx, r0 = field_chroma ? r / 2 * 4 : r << sy;
+                    const int r_span = field_chroma ? 4 : 1 << sy;
                     const bool near = !rect_is_empty(&rect) && x0 + (1 << sx) > rect.left / bw * bw &&
-                                      x0 < rect.right + bw && r0 + (1 << sy) > rect.top / bh * bh &&
+                                      x0 < rect.right + bw && r0 + r_span > rect.top / bh * bh &&
                                       r0 < rect.bottom + bh;
                     const size_t i = static_cast<size_t>(r) * picture.planes[p].linesize + 2 * x;
                     if (!near && std::memcmp(&picture.planes[p].bytes[i], &original.planes[p].bytes[i], 2) != 0)
