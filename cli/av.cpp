@@ -114,14 +114,15 @@ YuvPicture yuv_picture_of(const AVFrame* picture)
     }
     yuv.width = picture->width;
     yuv.height = picture->height;
+    yuv.interlaced = picture->interlaced_frame;
     return yuv;
 }
 
 void picture_to_yc(const AVFrame* picture, std::vector<PIXEL_YC>& yc)
 {
     yc.resize(static_cast<size_t>(picture->width) * picture->height);
-    yuv_to_yc(yuv_layout_of(picture), planes_of(picture), picture->width, picture->height, yc.data(),
-              picture->width);
+    const YuvPicture yuv = yuv_picture_of(picture);
+    yuv_picture_to_yc(&yuv, yc.data(), picture->width);
 }
 
 AVPixelFormat planar_format(bool has_chroma, int chroma_shift_x, int chroma_shift_y, int depth)

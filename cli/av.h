@@ -80,7 +80,8 @@ YuvLayout yuv_layout_of(const AVFrame* picture);
 
 // The planes of a picture in a working format.
 YuvPlanes planes_of(const AVFrame* picture);
-// A picture in a working format as the engine's YUV hosts hand it over.
+// A picture in a working format as the engine's YUV hosts hand it over,
+// its 4:2:0 chroma by field where the picture is flagged interlaced.
 YuvPicture yuv_picture_of(const AVFrame* picture);
 
 // A picture in a working format as PIXEL_YC, rows `width` pixels apart.

@@ -9,8 +9,9 @@
 #include <cstring>
 #include <utility>
 
-SourceFrames::SourceFrames(const std::string& path, const std::string& display_name, const Span& span)
-    : path_(path), display_name_(display_name), span_(span)
+SourceFrames::SourceFrames(const std::string& path, const std::string& display_name, const Span& span,
+                           bool interlaced)
+    : path_(path), display_name_(display_name), span_(span), interlaced_(interlaced)
 {
 }
 
@@ -21,7 +22,7 @@ const PIXEL_YC* SourceFrames::frame(int n)
     if (n == position_)
         return yc_.data();
     if (!decoder_ || n < position_) {
-        decoder_ = std::make_unique<VideoDecoder>(path_, display_name_, span_);
+        decoder_ = std::make_unique<VideoDecoder>(path_, display_name_, span_, Truncation::Ignore, interlaced_);
         position_ = -1;
     }
     FramePtr picture;

@@ -15,7 +15,8 @@
 // runs ahead of the filter and keeps only the frame last asked for.
 class SourceFrames {
 public:
-    SourceFrames(const std::string& path, const std::string& display_name, const Span& span);
+    // `interlaced`: as VideoDecoder's.
+    SourceFrames(const std::string& path, const std::string& display_name, const Span& span, bool interlaced);
 
     // Frame n of the input as PIXEL_YC; null past the end. Frame numbers
     // are expected in increasing order; an earlier one restarts the decoder.
@@ -25,6 +26,7 @@ private:
     std::string path_;
     std::string display_name_;
     Span span_;
+    bool interlaced_;
     std::unique_ptr<VideoDecoder> decoder_;
     int position_ = -1;  // the frame `yc_` holds
     std::vector<PIXEL_YC> yc_;

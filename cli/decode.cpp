@@ -179,8 +179,8 @@ void InputFile::truncated(const std::string& what) const
 }
 
 VideoDecoder::VideoDecoder(const std::string& path, const std::string& display_name, const Span& span,
-                           Truncation truncation)
-    : input_(path, display_name, truncation), span_(span)
+                           Truncation truncation, bool interlaced)
+    : input_(path, display_name, truncation), interlaced_(interlaced), span_(span)
 {
     const AVFormatContext* context = input_.context();
     origin_ = (context->start_time != AV_NOPTS_VALUE ? context->start_time : 0) + span.start;
@@ -213,6 +213,7 @@ VideoDecoder::VideoDecoder(const std::string& path, const std::string& display_n
         info_.field_order = AV_FIELD_TT;
     else
         info_.field_order = parameters->field_order;
+    interlaced_ = interlaced_ || info_.field_order == AV_FIELD_TT || info_.field_order == AV_FIELD_BB;
     info_.width = first->width;
     info_.height = first->height;
     info_.frame_rate = av_guess_frame_rate(input_.context(), input_.stream(), first.get());
@@ -233,6 +234,7 @@ FramePtr VideoDecoder::next()
                       " changes the picture size; a clip must keep one size");
     if (frame->format != info_.format)
         frame = to_working_format(std::move(frame));
+    frame->interlaced_frame = frame->interlaced_frame || interlaced_;
     ++frames_read_;
     return frame;
 }

@@ -60,8 +60,11 @@ public:
     // Opens the input and decodes its first frame of `span`, so that a file
     // that is not a video is reported here. Frames outside the span are
     // skipped: the clip is the span.
+    // Frames are flagged interlaced where the input's field order says so,
+    // where the frame itself does, or when `interlaced` (a field order the
+    // user gave): their 4:2:0 chroma is then taken by field.
     VideoDecoder(const std::string& path, const std::string& display_name, const Span& span = {},
-                 Truncation truncation = Truncation::Ignore);
+                 Truncation truncation = Truncation::Ignore, bool interlaced = false);
 
     const InputFile& input() const { return input_; }
 
@@ -88,6 +91,7 @@ private:
     FormatConverter converter_;
     FramePtr first_;
     VideoInfo info_;
+    bool interlaced_;
     bool flushing_ = false;
     int frames_read_ = 0;
     Span span_;

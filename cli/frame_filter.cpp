@@ -164,7 +164,9 @@ bool FrameFilter::filter_picture(int number, const AVFrame* source, AVFrame* res
     }
     const YuvPicture from = yuv_picture_of(source);
     YuvPicture to = yuv_picture_of(result);
-    to.layout = from.layout;  // the source's range, whatever the result's tags say
+    // The source's range and fields, whatever the result's tags say.
+    to.layout = from.layout;
+    to.interlaced = from.interlaced;
     if (!apply_effects_from_yuv(&yuv_, &settings_, &from, &to, number, partner, nullptr))
         throw std::bad_alloc();
     if (partner_number >= 0)

@@ -149,7 +149,9 @@ FramePtr output_picture(const AVFrame* source, PicturePool* pool = nullptr)
 FramePtr result_picture(const PIXEL_YC* yc, const AVFrame* source, PicturePool* pool = nullptr)
 {
     FramePtr result = output_picture(source, pool);
-    yc_to_yuv(yuv_layout_of(source), yc, source->width, source->width, source->height, planes_of(result.get()));
+    YuvPicture picture = yuv_picture_of(result.get());
+    picture.layout = yuv_layout_of(source);
+    yc_to_yuv_picture(yc, source->width, &picture);
     return result;
 }
 
@@ -518,7 +520,8 @@ void render(const Options& options)
         spool = std::make_unique<SpooledInput>(options.input, input_name);
     const std::string path = spool ? spool->path() : options.input;
 
-    VideoDecoder decoder(path, input_name, options.span, options.strict ? Truncation::Refuse : Truncation::Warn);
+    VideoDecoder decoder(path, input_name, options.span, options.strict ? Truncation::Refuse : Truncation::Warn,
+                         options.given[SETTING_TFF]);
     const VideoInfo& info = decoder.info();
     EffectSettings chosen = options.settings;
     if (!options.given[SETTING_TFF] && info.field_order == AV_FIELD_BB)
@@ -570,7 +573,7 @@ void render(const Options& options)
 
     std::unique_ptr<SourceFrames> source;
     if (composes)
-        source = std::make_unique<SourceFrames>(path, input_name, options.span);
+        source = std::make_unique<SourceFrames>(path, input_name, options.span, options.given[SETTING_TFF]);
     const Run run{options,  input_name,   decoder,      clip_writer.get(), still_writer.get(),
                   progress, progress_total, source.get(), frame_count};
     // Compose mode asks for its source frames in order: one thread.

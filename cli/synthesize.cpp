@@ -148,8 +148,10 @@ void synthesize(const Options& options)
         picture->color_primaries = colorspace == AVCOL_SPC_BT709 ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
         picture->color_trc = colorspace == AVCOL_SPC_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
         picture->sample_aspect_ratio = settings.sample_aspect;
-        yc_to_yuv(yuv_layout_of(picture.get()), frame.data(), options.width, options.width, options.height,
-                  planes_of(picture.get()));
+        picture->interlaced_frame = 1;
+        picture->top_field_first = 1;
+        const YuvPicture yuv = yuv_picture_of(picture.get());
+        yc_to_yuv_picture(frame.data(), options.width, &yuv);
         writer->write(picture.get());
         progress.frames(n + 1, options.frames);
     }
