@@ -170,6 +170,46 @@ TEST(EndToEnd, EveryFormatComesBackBitExactWithEveryEffectOff)
     }
 }
 
+// Interlaced 4:2:0 keeps each field's colour: chroma rows alternating
+// between two colours, one field moved by one field line, come back with
+// every chroma row of both fields as it was but at the picture's top and
+// bottom. A field order given makes a progressive clip interlaced; a
+// progressive one keeps frame chroma, whose rows mix the fields.
+TEST(EndToEnd, Interlaced420KeepsEachFieldsColour)
+{
+    struct Case {
+        const char* tag;
+        std::vector<std::string> options;
+        bool by_field;
+    };
+    const Case cases[] = {
+        {"It", {}, true}, {"Ib", {}, true}, {"Ip", {"--tff"}, true}, {"Ip", {"--bff"}, true}, {"Ip", {}, false},
+    };
+    const int w = 64, h = 48, cw = w / 2, ch = h / 2;
+    std::string picture(static_cast<size_t>(w) * h, '\x64');
+    for (const int field_colours : {0, 1}) {  // cb, then cr: field 0's and field 1's
+        const char colours[2][2] = {{'\x5a', '\xc8'}, {'\xdc', '\x64'}};
+        for (int r = 0; r < ch; ++r)
+            picture.append(cw, colours[field_colours][r % 2]);
+    }
+    ScratchDir dir;
+    for (const Case& c : cases) {
+        const std::string in = dir.path("in.y4m"), out = dir.path("out.y4m");
+        write_file(in, "YUV4MPEG2 W64 H48 F30000:1001 " + std::string(c.tag) + " A1:1 C420jpeg\nFRAME\n" + picture);
+        norel_ok(with(c.options, {"-y", "--quiet", "--no-lpf", "--shift", "16", in, out}));
+        const std::vector<uint8_t> result = read_y4m(out).frames.at(0);
+        int kept = 0, checked = 0;
+        for (int plane = 0; plane < 2; ++plane) {
+            for (int r = 2; r < ch - 2; ++r, ++checked) {
+                const size_t row = static_cast<size_t>(w) * h + static_cast<size_t>(plane * ch + r) * cw;
+                kept += std::equal(result.begin() + row, result.begin() + row + cw, picture.begin() + row,
+                                   [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); });
+            }
+        }
+        EXPECT_EQ(kept, c.by_field ? checked : 0) << c.tag << " " << testing::PrintToString(c.options);
+    }
+}
+
 TEST(EndToEnd, Ffv1OutputHoldsExactlyTheFilteredFrames)
 {
     ScratchDir dir;

@@ -197,10 +197,26 @@ YuvPlanes Y4mClip::planes(size_t frame)
     return planes;
 }
 
+YuvPicture Y4mClip::picture(size_t frame)
+{
+    const YuvPlanes p = planes(frame);
+    YuvPicture picture = {};
+    picture.layout = layout;
+    picture.interlaced = interlaced;
+    for (int i = 0; i < 3; ++i) {
+        picture.data[i] = p.data[i];
+        picture.linesize[i] = p.linesize[i];
+    }
+    picture.width = width;
+    picture.height = height;
+    return picture;
+}
+
 std::vector<PIXEL_YC> Y4mClip::yc(size_t frame)
 {
     std::vector<PIXEL_YC> pixels(static_cast<size_t>(width) * height);
-    yuv_to_yc(layout, planes(frame), width, height, pixels.data(), width);
+    const YuvPicture from = picture(frame);
+    yuv_picture_to_yc(&from, pixels.data(), width);
     return pixels;
 }
 
@@ -208,7 +224,8 @@ std::vector<uint8_t> Y4mClip::bytes_of(const std::vector<PIXEL_YC>& yc) const
 {
     Y4mClip copy = *this;
     copy.frames.assign(1, std::vector<uint8_t>(frames.at(0).size()));
-    yc_to_yuv(layout, yc.data(), width, width, height, copy.planes(0));
+    const YuvPicture to = copy.picture(0);
+    yc_to_yuv_picture(yc.data(), width, &to);
     return copy.frames[0];
 }
 
@@ -232,6 +249,8 @@ Y4mClip read_y4m(const std::string& path)
             colour = token.substr(1);
         else if (token == "XCOLORRANGE=FULL")
             clip.layout.full_range = true;
+        else if (token == "It" || token == "Ib")
+            clip.interlaced = true;
     }
     const bool full_range = clip.layout.full_range;
     clip.layout = layout_of_tag(colour);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "effects/yuv_yc.h"
+#include "effects/yuv_frame.h"
 #include "host/pixel_yc.h"
 
 // Defined under AddressSanitizer, whose quarantine makes peak memory meaningless.
@@ -67,9 +67,11 @@ struct Y4mClip {
     int width = 0;
     int height = 0;
     YuvLayout layout;
+    bool interlaced = false;  // "It" or "Ib": 4:2:0 chroma by field
     std::vector<std::vector<uint8_t>> frames;  // planes back to back, rows packed
 
     YuvPlanes planes(size_t frame);
+    YuvPicture picture(size_t frame);
     std::vector<PIXEL_YC> yc(size_t frame);
     // A frame's bytes for these PIXEL_YC pixels.
     std::vector<uint8_t> bytes_of(const std::vector<PIXEL_YC>& yc) const;
