@@ -1,8 +1,8 @@
 // The MLT module libmltnorel.so and its filter "norel": the effects over the
 // frame's own YUV (yuv422, yuv420p when the consumer asks for it, yuv422p16
-// for deep sources), with the field order from the frame and the frame
-// number from its position in its source, so that a frame rendered twice,
-// out of order or from a trimmed clip comes out the same.
+// for deep sources), with the field order and interlacing from the frame
+// and the frame number from its position in its source, so that a frame
+// rendered twice, out of order or from a trimmed clip comes out the same.
 #include <framework/mlt.h>
 
 #include <algorithm>
@@ -69,6 +69,30 @@ int held(int value, int minimum, int maximum)
     return std::max(minimum, std::min(maximum, value));
 }
 
+// "tff" at the frame's place: 0 or 1, or -1 for the frame's own order.
+int given_field_order(mlt_filter filter, mlt_frame frame)
+{
+    mlt_properties properties = MLT_FILTER_PROPERTIES(filter);
+    if (mlt_properties_get(properties, "tff") == nullptr)
+        return -1;
+    return mlt_properties_anim_get_int(properties, "tff", mlt_filter_get_position(filter, frame),
+                                       mlt_filter_get_length2(filter, frame));
+}
+
+// Interlaced unless the frame, or where it does not say the profile, says
+// progressive; a field order given in "tff" says interlaced, as --tff and
+// --bff do on the command line.
+bool is_interlaced(mlt_filter filter, mlt_frame frame)
+{
+    if (given_field_order(filter, frame) >= 0)
+        return true;
+    mlt_properties frame_properties = MLT_FRAME_PROPERTIES(frame);
+    if (mlt_properties_get(frame_properties, "progressive") != nullptr)
+        return mlt_properties_get_int(frame_properties, "progressive") == 0;
+    const mlt_profile profile = mlt_service_profile(MLT_FILTER_SERVICE(filter));
+    return profile != nullptr && profile->progressive == 0;
+}
+
 // The settings at the frame's place in the filter, with the frame's own
 // field order unless "tff" is 0 or 1. Unset width and height reach the
 // picture's edges, as on the command line.
@@ -96,9 +120,7 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
     settings.height = extent("height", settings.top, h);
 
     mlt_properties frame_properties = MLT_FRAME_PROPERTIES(frame);
-    const int tff = mlt_properties_get(properties, "tff") != nullptr
-                        ? mlt_properties_anim_get_int(properties, "tff", position, length)
-                        : -1;
+    const int tff = given_field_order(filter, frame);
     if (tff >= 0)
         settings.top_field_first = tff != 0;
     else if (mlt_properties_get_int(frame_properties, "progressive"))
@@ -168,6 +190,10 @@ bool picture_of(mlt_image_format format, uint8_t* image, int w, int h, mlt_prope
         return false;
     }
     mlt_image_format_planes(format, w, h, image, planes, strides);
+    // MLT 7.12 puts yuv420p's V plane inside its U plane (64x48: 56 bytes
+    // after its start); it follows the U plane's rows.
+    if (format == mlt_image_yuv420p)
+        planes[2] = planes[1] + static_cast<ptrdiff_t>(strides[1]) * (h / 2);
     for (int p = 0; p < 3; ++p) {
         picture->data[p] = planes[p];
         picture->linesize[p] = strides[p];
@@ -191,6 +217,7 @@ int get_image(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* w
                         mlt_image_format_name(*format));
         return 0;
     }
+    picture.interlaced = is_interlaced(filter, frame);
     if (!yuv_picture_is_usable(&picture))
         return 0;
     std::lock_guard<std::mutex> lock(instance->mutex);

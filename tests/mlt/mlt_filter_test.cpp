@@ -155,10 +155,10 @@ TEST(MltFilter, NumberFromTheFramesPosition)
 }
 
 // The field order: "tff" when set, else the frame's; progressive frames are
-// top field first.
+// top field first. (In 4:2:2, whose chroma lies alike in both.)
 TEST(MltFilter, FieldOrderFromTheFrame)
 {
-    const Image image(mlt_image_yuv420p, 32, 24, 9);
+    const Image image(mlt_image_yuv422, 32, 24, 9);
     auto with = [&](std::vector<std::pair<const char*, const char*>> settings,
                     std::vector<std::pair<const char*, const char*>> frame) {
         settings.push_back({"shift", "23"});
@@ -174,6 +174,52 @@ TEST(MltFilter, FieldOrderFromTheFrame)
     EXPECT_EQ(with({}, {{"progressive", "0"}, {"top_field_first", "1"}}), top);
     EXPECT_EQ(with({}, {{"progressive", "1"}, {"top_field_first", "0"}}), top);
     EXPECT_EQ(with({{"tff", "1"}}, {{"progressive", "0"}, {"top_field_first", "0"}}), top);
+}
+
+// Interlaced 4:2:0 keeps each field's colour: chroma rows alternating
+// between two colours, one field moved by one field line, come back with
+// every chroma row of both fields as it was but at the top and bottom.
+// Interlaced are frames that say so, or without a word the profile, and any
+// frame "tff" is given for.
+TEST(MltFilter, Interlaced420KeepsEachFieldsColour)
+{
+    struct Case {
+        std::vector<std::pair<const char*, const char*>> settings, frame;
+        int profile_progressive;
+        bool by_field;
+    };
+    const Case cases[] = {
+        {{}, {{"progressive", "0"}}, 1, true},
+        {{}, {{"progressive", "0"}, {"top_field_first", "0"}}, 1, true},
+        {{{"tff", "0"}}, {{"progressive", "1"}}, 1, true},
+        {{}, {{"progressive", "1"}}, 0, false},
+        {{}, {}, 0, true},
+        {{}, {}, 1, false},
+    };
+    const int profile_progressive = profile->progressive;
+    const int w = 64, h = 48, cw = w / 2, ch = h / 2;
+    Image image(mlt_image_yuv420p, w, h, 1);
+    std::fill(image.bytes.begin(), image.bytes.begin() + w * h, 100);
+    for (int r = 0; r < 2 * ch; ++r)  // cb rows, then cr rows
+        std::fill_n(image.bytes.begin() + w * h + r * cw, cw, r < ch ? (r % 2 ? 200 : 90) : (r % 2 ? 100 : 220));
+    for (const Case& c : cases) {
+        std::vector<std::pair<const char*, const char*>> settings = c.settings;
+        settings.insert(settings.end(), {{"shift", "16"}, {"lpf", "0"}});
+        profile->progressive = c.profile_progressive;
+        mlt_filter filter = make_filter(settings);
+        const Result result = run(filter, image, c.frame);
+        mlt_filter_close(filter);
+        profile->progressive = profile_progressive;
+        int kept = 0, checked = 0;
+        for (int plane = 0; plane < 2; ++plane) {
+            for (int r = 2; r < ch - 2; ++r, ++checked) {
+                const size_t row = static_cast<size_t>(w) * h + static_cast<size_t>(plane * ch + r) * cw;
+                kept += std::equal(result.bytes.begin() + row, result.bytes.begin() + row + cw, image.bytes.begin() + row);
+            }
+        }
+        EXPECT_EQ(kept, c.by_field ? checked : 0)
+            << testing::PrintToString(c.settings) << testing::PrintToString(c.frame) << c.profile_progressive;
+    }
 }
 
 std::string file_text(const char* path)
