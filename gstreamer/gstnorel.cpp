@@ -223,6 +223,14 @@ int stream_top_field_first(const GstVideoInfo* info, const GstBuffer* buffer)
     return GST_BUFFER_FLAG_IS_SET(buffer, GST_VIDEO_BUFFER_FLAG_TFF) ? 1 : 0;
 }
 
+// Interlaced frames by the caps or, in mixed streams, the buffer's flag.
+bool stream_interlaced(const GstVideoInfo* info, const GstBuffer* buffer)
+{
+    const GstVideoInterlaceMode mode = GST_VIDEO_INFO_INTERLACE_MODE(info);
+    return mode == GST_VIDEO_INTERLACE_MODE_INTERLEAVED ||
+           (mode == GST_VIDEO_INTERLACE_MODE_MIXED && GST_BUFFER_FLAG_IS_SET(buffer, GST_VIDEO_BUFFER_FLAG_INTERLACED));
+}
+
 // Only the low bits reach the carrier's sequence: frame numbers wrap.
 int32_t wrapped(guint64 frame)
 {
@@ -270,6 +278,8 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
     settings.width = width >= 0 ? width : std::max(0, picture.width - settings.left);
     settings.height = height >= 0 ? height : std::max(0, picture.height - settings.top);
     settings.top_field_first = tff == FIELD_ORDER_AUTO ? stream_top_field_first(info, frame->buffer) : tff;
+    // A field order given says the frames are interlaced, as --tff does.
+    picture.interlaced = tff != FIELD_ORDER_AUTO || stream_interlaced(info, frame->buffer);
     const int32_t number = frame_number(GST_BASE_TRANSFORM(filter), info, frame->buffer);
     if (picture.width == 0 || picture.height == 0)
         return GST_FLOW_OK;

@@ -194,7 +194,8 @@ TEST(GstElement, FrameNumberFromTimeOrOffset)
 }
 
 // The field order: the caps' when they have one, else the buffer's flags;
-// progressive frames are top field first. Compared with the order forced.
+// progressive frames are top field first. Compared with the order forced,
+// in 4:2:2, whose chroma lies alike either way.
 TEST(GstElement, FieldOrderFromCapsAndFlags)
 {
     struct Case {
@@ -212,7 +213,7 @@ TEST(GstElement, FieldOrderFromCapsAndFlags)
         {",interlace-mode=mixed", GST_VIDEO_BUFFER_FLAG_INTERLACED | GST_VIDEO_BUFFER_FLAG_TFF, true},
         {",interlace-mode=mixed", 0, true},
     };
-    const std::string base = "video/x-raw,format=I420,width=32,height=24,framerate=30/1";
+    const std::string base = "video/x-raw,format=Y42B,width=32,height=24,framerate=30/1";
     const PaddedFrame frame(base, 5);
     const std::vector<uint8_t> top = run("norel shift=23 tff=on", base, frame.buffer(0, 0));
     const std::vector<uint8_t> bottom = run("norel shift=23 tff=off", base, frame.buffer(0, 0));
@@ -221,6 +222,48 @@ TEST(GstElement, FieldOrderFromCapsAndFlags)
         const std::string caps = base + c.caps;
         EXPECT_EQ(run("norel shift=23", caps, frame.buffer(0, 0, c.flags)), c.top_first ? top : bottom)
             << c.caps << " flags " << c.flags;
+    }
+}
+
+// Interlaced 4:2:0 keeps each field's colour: chroma rows alternating
+// between two colours, one field moved by one field line, come back with
+// every chroma row of both fields as it was but at the top and bottom.
+// Interlaced are frames the caps or the buffer's flags call so, and any
+// frame a field order is given for.
+TEST(GstElement, Interlaced420KeepsEachFieldsColour)
+{
+    struct Case {
+        const char* caps;
+        guint flags;
+        const char* element;
+        bool by_field;
+    };
+    const Case cases[] = {
+        {",interlace-mode=interleaved,field-order=top-field-first", 0, "", true},
+        {",interlace-mode=interleaved,field-order=bottom-field-first", 0, "", true},
+        {",interlace-mode=mixed", GST_VIDEO_BUFFER_FLAG_INTERLACED, "", true},
+        {",interlace-mode=mixed", 0, "", false},
+        {"", 0, " tff=off", true},
+        {"", 0, "", false},
+    };
+    const int w = 64, h = 48, cw = w / 2, ch = h / 2;
+    std::vector<uint8_t> picture(static_cast<size_t>(w) * h, 100);
+    for (int r = 0; r < 2 * ch; ++r)  // cb rows, then cr rows
+        picture.insert(picture.end(), cw, r < ch ? (r % 2 ? 200 : 90) : (r % 2 ? 100 : 220));
+    for (const Case& c : cases) {
+        const std::string caps = std::string("video/x-raw,format=I420,width=64,height=48,framerate=30/1") + c.caps;
+        GstBuffer* buffer = gst_buffer_new_memdup(picture.data(), picture.size());
+        GST_BUFFER_FLAG_SET(buffer, c.flags);
+        const std::vector<uint8_t> out = run(std::string("norel shift=16 lpf=false") + c.element, caps, buffer);
+        ASSERT_EQ(out.size(), picture.size()) << c.caps;
+        int kept = 0, checked = 0;
+        for (int plane = 0; plane < 2; ++plane) {
+            for (int r = 2; r < ch - 2; ++r, ++checked) {
+                const size_t row = static_cast<size_t>(w) * h + static_cast<size_t>(plane * ch + r) * cw;
+                kept += std::equal(out.begin() + row, out.begin() + row + cw, picture.begin() + row);
+            }
+        }
+        EXPECT_EQ(kept, c.by_field ? checked : 0) << c.caps << " flags " << c.flags << c.element;
     }
 }
 
