@@ -151,6 +151,13 @@ for entry in "yuv420p;i420" "yuv444p;y444" "yuv422p10le;i422-10le" "yuv420p10le;
         top-field-first=true ! norel cy=true shift=23 ! filesink location="$work/gst.yuv"
     check "gst-launch $gst_format cy_shift23" "$work/gst.yuv" "$work/cli.yuv"
 done
+# Interlaced 4:2:0 by field, bottom field first too.
+in=$(clip yuv420p b)
+cli "$in" "$work/cli" --no-lpf --shift 16
+gst-launch-1.0 -q filesrc location="$in.yuv" ! \
+    rawvideoparse format=i420 width=$w height=$h framerate=30000/1001 interlaced=true top-field-first=false ! \
+    norel lpf=false shift=16 ! filesink location="$work/gst.yuv"
+check "gst-launch i420 b no_lpf_shift16" "$work/gst.yuv" "$work/cli.yuv"
 in=$(clip yuv422p10le t)
 "$direct" "$in.yuv" "$work/direct.yuv" $w $h 10 1 cy=1 shift=23 decode=notch
 gst-launch-1.0 -q filesrc location="$in.yuv" ! \
