@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "bench/noise_frames.h"
@@ -52,11 +53,12 @@ struct FrameFree {
 };
 using Picture = std::unique_ptr<AVFrame, FrameFree>;
 
-// A yuv420p picture of noise codes.
-Picture noise_picture(const FrameSize& size)
+// A yuv420p picture of noise codes, interlaced (chroma by field) or not.
+Picture noise_picture(const FrameSize& size, bool interlaced)
 {
     Picture picture(av_frame_alloc());
     picture->format = AV_PIX_FMT_YUV420P;
+    picture->interlaced_frame = interlaced;
     picture->width = size.w;
     picture->height = size.h;
     if (av_frame_get_buffer(picture.get(), 0) < 0)
@@ -73,16 +75,16 @@ Picture noise_picture(const FrameSize& size)
     return picture;
 }
 
-void filter_stage(benchmark::State& state, EffectSettings settings, int threads)
+void filter_stage(benchmark::State& state, EffectSettings settings, bool interlaced, int threads)
 {
     const FrameSize size = frame_hd;
-    const Picture source = noise_picture(size);
+    const Picture source = noise_picture(size, interlaced);
     CompositeSignals signals;
     std::vector<std::unique_ptr<FrameFilter>> filters;
     std::vector<Picture> frames;
     for (int t = 0; t < threads; ++t) {
         filters.push_back(std::make_unique<FrameFilter>(settings, size.w, size.h, &signals));
-        frames.push_back(noise_picture(size));
+        frames.push_back(noise_picture(size, interlaced));
     }
     int first = 0;  // frame numbers go on from round to round, as in a clip
     std::atomic<long long> cpu_ns(0);
@@ -117,16 +119,17 @@ void filter_stage(benchmark::State& state, EffectSettings settings, int threads)
 }
 
 const int registered = [] {
-    const std::pair<const char*, EffectSettings> looks[] = {
-        {"default", whole_picture(frame_hd)},
-        {"composite_notch", composite(frame_hd, DECODE_NOTCH)},
-        {"composite_3d", composite(frame_hd, DECODE_3D)},
+    const std::tuple<const char*, EffectSettings, bool> looks[] = {
+        {"default", whole_picture(frame_hd), false},
+        {"default_interlaced", whole_picture(frame_hd), true},
+        {"composite_notch", composite(frame_hd, DECODE_NOTCH), false},
+        {"composite_3d", composite(frame_hd, DECODE_3D), false},
     };
-    for (const auto& [look, settings] : looks) {
+    for (const auto& [look, settings, interlaced] : looks) {
         for (int threads : {1, 2}) {
             const std::string name = std::string("cli_filter_stage_") + look + "/threads" + std::to_string(threads) +
                                      "/" + frame_hd.name;
-            benchmark::RegisterBenchmark(name.c_str(), filter_stage, settings, threads)
+            benchmark::RegisterBenchmark(name.c_str(), filter_stage, settings, interlaced, threads)
                 ->UseManualTime()
                 ->Unit(benchmark::kMillisecond);
         }
