@@ -38,7 +38,8 @@ This package holds the command-line host norel, which filters video files;
 the native filters over the video's own YUV, field order and frame numbers:
 the MLT module libmltnorel.so (filter norel, for melt, Kdenlive and Shotcut,
 with Kdenlive's effect description and Shotcut's filter panel) and the
-GStreamer element norel; and the frei0r plug-in norel.so for ffmpeg.")
+GStreamer element norel; and the frei0r plug-in norel.so for ffmpeg (Kdenlive
+and Shotcut list the native filter alone).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

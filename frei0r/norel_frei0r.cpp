@@ -109,7 +109,7 @@ NOREL_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index)
 {
     if (info == nullptr || index < 0 || index >= FREI0R_PARAM_COUNT)
         return;
-    info->name = frei0r_params[index].name;
+    info->name = frei0r_param_name(index);
     const Frei0rParam& param = frei0r_params[index];
     info->type = param.choice_name != nullptr ? F0R_PARAM_STRING
                  : param.is_bool              ? F0R_PARAM_BOOL

@@ -58,6 +58,31 @@ const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT] = {
 
 enum : int { PARAM_FPS = 12, PARAM_CLOCK_MS = 13 };
 
+// Names a host keeps for itself, and the names the parameters go by there
+// instead. MLT's XML writer drops "width" and "height" (its frames' and
+// producers'), so a saved project would lose the rectangle; ffmpeg passes
+// the parameters by position, and GStreamer names its properties after
+// these, so the other hosts are none the worse.
+struct HostReservedName {
+    const char* name;
+    const char* instead;
+};
+
+static const HostReservedName host_reserved_names[] = {
+    {"width", "rect_width"},
+    {"height", "rect_height"},
+};
+
+const char* frei0r_param_name(int index)
+{
+    const char* name = frei0r_params[index].name;
+    for (const HostReservedName& reserved : host_reserved_names) {
+        if (std::strcmp(name, reserved.name) == 0)
+            return reserved.instead;
+    }
+    return name;
+}
+
 int frei0r_choice(const Frei0rParam& param, const char* name)
 {
     for (int i = 0; name != nullptr && i < param.choice_count; ++i) {

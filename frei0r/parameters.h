@@ -24,6 +24,9 @@ struct Frei0rParam {
 
 extern const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT];
 
+// The name the hosts see for a parameter: its own, unless a host reserves it.
+const char* frei0r_param_name(int index);
+
 // The index of `name` among the choices of `param`, -1 for none.
 int frei0r_choice(const Frei0rParam& param, const char* name);
 

@@ -37,7 +37,7 @@ frame_rate_den=1001
 colorspace=601
 PROFILE
 
-# name; the parameters in frei0r's order (left width top height shift freq
+# name; the parameters in frei0r's order (left rect_width top rect_height shift freq
 # phase tff composite lpf mono show_range fps, then optionally decode
 # chroma_bandwidth saturation hue standard delay_line), empty for the
 # defaults; the same settings in the effects' own units.
@@ -50,7 +50,7 @@ cases=(
     "decoded_3line_narrow_mono;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 1 0 0.2997003 3line narrow 0.5 0.5;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 mono=1 decode=3line chroma_bandwidth=narrow"
     "decoded_pal_simple_2line_turned;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 0 0 0.2997003 2line wide 0.6 0.625 pal 0;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 decode=2line saturation=120 hue=45 standard=pal delay_line=0"
 )
-names=(left width top height shift freq phase tff composite lpf mono show_range fps
+names=(left rect_width top rect_height shift freq phase tff composite lpf mono show_range fps
        decode chroma_bandwidth saturation hue standard delay_line)
 bools=" tff composite lpf mono show_range delay_line "
 
