@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cmath>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "effects/yuv_frame.h"
 
@@ -28,7 +30,7 @@ struct Instance {
     ~Instance() { release_yuv_effects(&effects); }
 };
 
-// Integer properties, in the command line's units; "left"... as its long
+// Integer properties, in the command line's units; "shift"... as its long
 // options. A value outside a range is held to it.
 struct IntProperty {
     const char* name;
@@ -37,8 +39,6 @@ struct IntProperty {
 };
 
 const IntProperty int_properties[] = {
-    {"left", &EffectSettings::left, 0, 65536},
-    {"top", &EffectSettings::top, 0, 65536},
     {"shift", &EffectSettings::shift, -256, 256},
     {"freq", &EffectSettings::freq, 600, 750},
     {"phase", &EffectSettings::phase, -180, 180},
@@ -93,9 +93,108 @@ bool is_interlaced(mlt_filter filter, mlt_frame frame)
     return profile != nullptr && profile->progressive == 0;
 }
 
+// The rectangle is MLT's "rect": "x y w h", keyframable, in the profile's
+// pixels or, with '%', in hundredths of its size. Unset, the whole picture.
+mlt_rect rect_at(mlt_properties properties, mlt_profile profile, int position, int length)
+{
+    const double picture_w = profile != nullptr ? profile->width : 65536;
+    const double picture_h = profile != nullptr ? profile->height : 65536;
+    const char* text = mlt_properties_get(properties, "rect");
+    if (text == nullptr)
+        return {0, 0, picture_w, picture_h, 1};
+    mlt_rect rect = mlt_properties_anim_get_rect(properties, "rect", position, length);
+    if (std::strchr(text, '%') != nullptr) {
+        rect.x *= picture_w;
+        rect.w *= picture_w;
+        rect.y *= picture_h;
+        rect.h *= picture_h;
+    }
+    return rect;
+}
+
+// The command line's names of the rectangle's edges. MLT reserves "width"
+// and "height" (its XML writer drops them), so each name is folded into
+// "rect" as it is set, and cleared: a saved project holds "rect" alone.
+struct CommandLineRectName {
+    const char* name;
+    double mlt_rect::*component;
+    bool is_size;     // -1 reaches the picture's edge
+    bool horizontal;
+};
+
+const CommandLineRectName command_line_rect_names[] = {
+    {"left", &mlt_rect::x, false, true},
+    {"top", &mlt_rect::y, false, false},
+    {"width", &mlt_rect::w, true, true},
+    {"height", &mlt_rect::h, true, false},
+};
+
+// The positions of a property's keyframes; 0 alone for a fixed value.
+std::vector<int> key_positions(mlt_properties properties, const char* name, int length)
+{
+    std::vector<int> positions = {0};
+    mlt_properties_anim_get_double(properties, name, 0, length);
+    mlt_animation animation = mlt_properties_get_animation(properties, name);
+    const int count = animation != nullptr ? mlt_animation_key_count(animation) : 0;
+    mlt_animation_item_s item = {};
+    item.property = mlt_property_init();
+    for (int i = 0; i < count; ++i) {
+        if (mlt_animation_key_get(animation, &item, i) == 0)
+            positions.push_back(item.frame);
+    }
+    mlt_property_close(item.property);
+    return positions;
+}
+
+// Puts the value of `edge` into "rect" at each keyframe of either, keeping
+// the other components as they are there.
+void fold_into_rect(mlt_filter filter, const CommandLineRectName& edge)
+{
+    mlt_properties properties = MLT_FILTER_PROPERTIES(filter);
+    mlt_profile profile = mlt_service_profile(MLT_FILTER_SERVICE(filter));
+    const int length = mlt_filter_get_length(filter);
+    std::vector<int> positions = key_positions(properties, edge.name, length);
+    const bool animated = mlt_properties_is_anim(properties, edge.name) ||
+                          (mlt_properties_get(properties, "rect") != nullptr && mlt_properties_is_anim(properties, "rect"));
+    if (mlt_properties_get(properties, "rect") != nullptr) {
+        const std::vector<int> rect_keys = key_positions(properties, "rect", length);
+        positions.insert(positions.end(), rect_keys.begin(), rect_keys.end());
+    }
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    std::vector<mlt_rect> rects;
+    for (int position : positions) {
+        mlt_rect rect = rect_at(properties, profile, position, length);
+        const double value = mlt_properties_anim_get_double(properties, edge.name, position, length);
+        const double picture = profile == nullptr ? 65536 : edge.horizontal ? profile->width : profile->height;
+        const double start = edge.horizontal ? rect.x : rect.y;
+        rect.*edge.component = edge.is_size && value < 0 ? picture - start : value;
+        rect.o = 1;
+        rects.push_back(rect);
+    }
+    mlt_properties_set(properties, "rect", nullptr);
+    if (!animated)
+        mlt_properties_set_rect(properties, "rect", rects.front());
+    for (size_t i = 0; animated && i < positions.size(); ++i)
+        mlt_properties_anim_set_rect(properties, "rect", rects[i], positions[i], length, mlt_keyframe_linear);
+    mlt_properties_set(properties, edge.name, nullptr);
+}
+
+void property_changed(mlt_properties, void* data, mlt_event_data event)
+{
+    const char* name = mlt_event_data_to_string(event);
+    auto filter = static_cast<mlt_filter>(data);
+    for (const CommandLineRectName& edge : command_line_rect_names) {
+        const char* value = name != nullptr && std::strcmp(name, edge.name) == 0
+                                ? mlt_properties_get(MLT_FILTER_PROPERTIES(filter), name)
+                                : nullptr;
+        if (value != nullptr && value[0] != '\0')
+            fold_into_rect(filter, edge);
+    }
+}
+
 // The settings at the frame's place in the filter, with the frame's own
-// field order unless "tff" is 0 or 1. Unset width and height reach the
-// picture's edges, as on the command line.
+// field order unless "tff" is 0 or 1.
 EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, Instance* instance)
 {
     mlt_properties properties = MLT_FILTER_PROPERTIES(filter);
@@ -110,14 +209,17 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
         if (mlt_properties_get(properties, p.name) != nullptr)
             settings.*p.setting = mlt_properties_anim_get_int(properties, p.name, position, length) != 0;
     }
-    auto extent = [&](const char* name, int start, int size) {
-        if (mlt_properties_get(properties, name) == nullptr)
-            return std::max(0, size - start);
-        const int value = mlt_properties_anim_get_int(properties, name, position, length);
-        return value < 0 ? std::max(0, size - start) : std::min(value, 65536);
-    };
-    settings.width = extent("width", settings.left, w);
-    settings.height = extent("height", settings.top, h);
+    // The rectangle in the frame's pixels: a preview may render smaller
+    // than the profile. Its edges are rounded, so that a moving rectangle
+    // keeps its size.
+    mlt_profile profile = mlt_service_profile(MLT_FILTER_SERVICE(filter));
+    const mlt_rect rect = rect_at(properties, profile, position, length);
+    const double scale_x = mlt_profile_scale_width(profile, w), scale_y = mlt_profile_scale_height(profile, h);
+    auto edge = [](double value) { return static_cast<int>(std::max(0.0, std::min(65536.0, std::nearbyint(value)))); };
+    settings.left = edge(rect.x * scale_x);
+    settings.top = edge(rect.y * scale_y);
+    settings.width = std::max(0, edge((rect.x + rect.w) * scale_x) - settings.left);
+    settings.height = std::max(0, edge((rect.y + rect.h) * scale_y) - settings.top);
 
     mlt_properties frame_properties = MLT_FRAME_PROPERTIES(frame);
     const int tff = given_field_order(filter, frame);
@@ -258,6 +360,7 @@ void* filter_init(mlt_profile, mlt_service_type, const char*, char*)
         return nullptr;
     }
     filter->child = instance;
+    mlt_events_listen(MLT_FILTER_PROPERTIES(filter), filter, "property-changed", property_changed);
     filter->process = filter_process;
     filter->close = filter_close;
     return filter;

@@ -9,4 +9,15 @@ Metadata {
     keywords: qsTr('analog composite ntsc interlace field shift subcarrier vhs television', 'search keywords for the norel video filter') + ' norel'
     mlt_service: "norel"
     qml: "ui.qml"
+    vui: "vui.qml"
+
+    keyframes {
+        parameters: [
+            Parameter {
+                name: qsTr('Rectangle')
+                property: 'rect'
+                isRectangle: true
+            }
+        ]
+    }
 }

@@ -1,5 +1,6 @@
 // The norel filter's controls: one for every property of MLT's "norel", in
-// its own units (pixels, sixteenths of a field line, degrees).
+// its own units (pixels, sixteenths of a field line, degrees). The rectangle
+// is also dragged on the player (vui.qml) and keyframed.
 import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
@@ -9,13 +10,38 @@ Item {
     id: root
 
     // name, default: the numbers first, then the boxes and the choices.
-    property var numbers: [['left', 0], ['width', -1], ['top', 0], ['height', -1], ['shift', 0], ['freq', 704], ['phase', 0], ['saturation', 100], ['hue', 0]]
+    property var numbers: [['shift', 0], ['freq', 704], ['phase', 0], ['saturation', 100], ['hue', 0]]
     property var boxes: [['cy', 0], ['lpf', 1], ['mono', 0], ['show_range', 0], ['delay_line', 1]]
     property var fieldOrders: [-1, 1, 0]
     property var standards: ['ntsc', 'pal']
     property var decoders: ['off', 'notch', '2line', '3line']
     property var bandwidths: ['wide', 'narrow']
     property bool ready: false
+    property rect filterRect
+
+    function getPosition() {
+        return Math.max(producer.position - (filter.in - producer.in), 0);
+    }
+
+    function setRectControls() {
+        var position = getPosition();
+        filterRect = filter.getRect('rect', position);
+        rectX.value = filterRect.x;
+        rectY.value = filterRect.y;
+        rectW.value = filterRect.width;
+        rectH.value = filterRect.height;
+        rectKeyframes.checked = filter.keyframeCount('rect') > 0;
+    }
+
+    // At the player's position when the rectangle has keyframes.
+    function setRect() {
+        if (!ready)
+            return;
+        if (rectKeyframes.checked)
+            filter.set('rect', filterRect, getPosition());
+        else
+            filter.set('rect', filterRect);
+    }
 
     function number(name, otherwise) {
         var text = filter.get(name);
@@ -24,10 +50,7 @@ Item {
 
     function setControls() {
         ready = false;
-        leftSlider.value = number('left', 0);
-        widthSlider.value = number('width', -1);
-        topSlider.value = number('top', 0);
-        heightSlider.value = number('height', -1);
+        setRectControls();
         shiftSlider.value = number('shift', 0);
         freqSlider.value = number('freq', 704);
         phaseSlider.value = number('phase', 0);
@@ -58,6 +81,7 @@ Item {
                 filter.set(numbers[i][0], numbers[i][1]);
             for (var j = 0; j < boxes.length; j++)
                 filter.set(boxes[j][0], boxes[j][1]);
+            filter.set('rect', '0%/0%:100%x100%');
             filter.set('tff', -1);
             filter.set('standard', 'ntsc');
             filter.set('decode', 'off');
@@ -78,75 +102,74 @@ Item {
         }
         Shotcut.Preset {
             id: preset
-            parameters: ['left', 'width', 'top', 'height', 'shift', 'freq', 'phase', 'tff', 'cy', 'lpf', 'mono', 'show_range', 'standard', 'decode', 'chroma_bandwidth', 'saturation', 'hue', 'delay_line']
+            parameters: ['rect', 'shift', 'freq', 'phase', 'tff', 'cy', 'lpf', 'mono', 'show_range', 'standard', 'decode', 'chroma_bandwidth', 'saturation', 'hue', 'delay_line']
             Layout.columnSpan: 2
             onPresetSelected: setControls()
         }
 
         Label {
-            text: qsTr('Left')
+            text: qsTr('Position')
             Layout.alignment: Qt.AlignRight
         }
-        Shotcut.SliderSpinner {
-            id: leftSlider
-            minimumValue: 0
-            maximumValue: profile.width
-            suffix: ' px'
-            onValueChanged: setValue('left', value)
+        RowLayout {
+            Shotcut.DoubleSpinBox {
+                id: rectX
+                Layout.minimumWidth: 90
+                from: -1e9
+                to: 1e9
+                onValueModified: { filterRect.x = value; setRect(); }
+            }
+            Label { text: ',' }
+            Shotcut.DoubleSpinBox {
+                id: rectY
+                Layout.minimumWidth: 90
+                from: -1e9
+                to: 1e9
+                onValueModified: { filterRect.y = value; setRect(); }
+            }
+            Shotcut.KeyframesButton {
+                id: rectKeyframes
+                onToggled: {
+                    filter.blockSignals = true;
+                    filter.resetProperty('rect');
+                    filter.blockSignals = false;
+                    if (checked)
+                        filter.set('rect', filterRect, getPosition());
+                    else
+                        filter.set('rect', filterRect);
+                    checked = filter.keyframeCount('rect') > 0;
+                }
+            }
         }
         Shotcut.UndoButton {
-            onClicked: leftSlider.value = 0
+            onClicked: {
+                filterRect = Qt.rect(0, 0, profile.width, profile.height);
+                setRect();
+                setRectControls();
+            }
         }
 
         Label {
-            text: qsTr('Width')
-            Layout.alignment: Qt.AlignRight
-            ToolTip.text: qsTr('-1: to the right edge')
-            ToolTip.visible: widthHover.hovered
-            HoverHandler { id: widthHover }
-        }
-        Shotcut.SliderSpinner {
-            id: widthSlider
-            minimumValue: -1
-            maximumValue: profile.width
-            suffix: ' px'
-            onValueChanged: setValue('width', value)
-        }
-        Shotcut.UndoButton {
-            onClicked: widthSlider.value = -1
-        }
-
-        Label {
-            text: qsTr('Top')
+            text: qsTr('Size')
             Layout.alignment: Qt.AlignRight
         }
-        Shotcut.SliderSpinner {
-            id: topSlider
-            minimumValue: 0
-            maximumValue: profile.height
-            suffix: ' px'
-            onValueChanged: setValue('top', value)
-        }
-        Shotcut.UndoButton {
-            onClicked: topSlider.value = 0
-        }
-
-        Label {
-            text: qsTr('Height')
-            Layout.alignment: Qt.AlignRight
-            ToolTip.text: qsTr('-1: to the bottom edge')
-            ToolTip.visible: heightHover.hovered
-            HoverHandler { id: heightHover }
-        }
-        Shotcut.SliderSpinner {
-            id: heightSlider
-            minimumValue: -1
-            maximumValue: profile.height
-            suffix: ' px'
-            onValueChanged: setValue('height', value)
-        }
-        Shotcut.UndoButton {
-            onClicked: heightSlider.value = -1
+        RowLayout {
+            Layout.columnSpan: 2
+            Shotcut.DoubleSpinBox {
+                id: rectW
+                Layout.minimumWidth: 90
+                from: 0
+                to: 1e9
+                onValueModified: { filterRect.width = value; setRect(); }
+            }
+            Label { text: 'x' }
+            Shotcut.DoubleSpinBox {
+                id: rectH
+                Layout.minimumWidth: 90
+                from: 0
+                to: 1e9
+                onValueModified: { filterRect.height = value; setRect(); }
+            }
         }
 
         Label {
@@ -202,8 +225,9 @@ Item {
             text: qsTr('Field order')
             Layout.alignment: Qt.AlignRight
         }
-        ComboBox {
+        Shotcut.ComboBox {
             id: fieldOrderCombo
+            Layout.fillWidth: true
             model: [qsTr("The clip's own"), qsTr('Top field first'), qsTr('Bottom field first')]
             Layout.columnSpan: 2
             onActivated: setValue('tff', fieldOrders[currentIndex])
@@ -242,8 +266,9 @@ Item {
             text: qsTr('Colour standard')
             Layout.alignment: Qt.AlignRight
         }
-        ComboBox {
+        Shotcut.ComboBox {
             id: standardCombo
+            Layout.fillWidth: true
             model: [qsTr('NTSC'), qsTr('PAL')]
             Layout.columnSpan: 2
             onActivated: setValue('standard', standards[currentIndex])
@@ -253,8 +278,9 @@ Item {
             text: qsTr('Decoder')
             Layout.alignment: Qt.AlignRight
         }
-        ComboBox {
+        Shotcut.ComboBox {
             id: decodeCombo
+            Layout.fillWidth: true
             model: [qsTr('Off (the composite signal)'), qsTr('Notch'), qsTr('2-line comb'), qsTr('3-line comb')]
             Layout.columnSpan: 2
             onActivated: setValue('decode', decoders[currentIndex])
@@ -264,8 +290,9 @@ Item {
             text: qsTr('Chroma bandwidth')
             Layout.alignment: Qt.AlignRight
         }
-        ComboBox {
+        Shotcut.ComboBox {
             id: bandwidthCombo
+            Layout.fillWidth: true
             model: [qsTr('Wide (studio monitor)'), qsTr('Narrow (consumer set)')]
             Layout.columnSpan: 2
             onActivated: setValue('chroma_bandwidth', bandwidths[currentIndex])
@@ -312,5 +339,14 @@ Item {
         Item {
             Layout.fillHeight: true
         }
+    }
+
+    Connections {
+        target: filter
+        function onChanged() { setRectControls(); }
+    }
+    Connections {
+        target: producer
+        function onPositionChanged() { setRectControls(); }
     }
 }

@@ -14,7 +14,17 @@ ApplicationWindow {
         function set(name, value) { window.store[name] = value; }
         function savePreset(parameters) { window.store['(preset)'] = parameters.join(' '); }
         function resetProperty(name) { delete window.store[name]; }
+        property bool blockSignals: false
+        function keyframeCount(name) { return 0; }
+        // Shotcut's reading of a rectangle: "x y w h" or "x/y:wxh", '%' of the profile.
+        function getRect(name, position) {
+            var text = get(name), v = text.match(/-?[0-9.]+%?/g) || [];
+            var n = function(i, size) { var s = v[i] || '0'; return s.endsWith('%') ? parseFloat(s) * size / 100 : parseFloat(s); };
+            return Qt.rect(n(0, 720), n(1, 480), n(2, 720), n(3, 480));
+        }
+        signal changed()
     }
+    property QtObject producer: QtObject { property int position: 0 }
     property QtObject profile: QtObject { property int width: 720; property int height: 480 }
     Loader {
         anchors.fill: parent

@@ -1,0 +1,2 @@
+import QtQuick.Controls 2.12
+ToolButton { checkable: true; signal toggled() }
