@@ -26,10 +26,12 @@ template <int32_t mode, int32_t bandwidth>
 void decode_stage(benchmark::State& state, unsigned flags, FrameSize size)
 {
     std::vector<PIXEL_YC> frame = noise_frame(size);
-    // The frame comb's partner: the same noise, a little changed.
-    std::vector<PIXEL_YC> partner = frame;
+    // The frame comb's earlier frames: the same noise, a little changed.
+    std::vector<PIXEL_YC> partner = frame, same_phase = frame;
     for (size_t i = 0; i < partner.size(); i += 3)
         partner[i].y = static_cast<short>(partner[i].y + 40);
+    for (size_t i = 0; i < same_phase.size(); i += 5)
+        same_phase[i].y = static_cast<short>(same_phase[i].y + 40);
     const FilterRect rect = {0, size.h, 0, size.w, size.w};
     SubcarrierTables carrier;
     build_subcarrier_tables(&carrier, 704, 0, size.w, size.w);
@@ -40,7 +42,8 @@ void decode_stage(benchmark::State& state, unsigned flags, FrameSize size)
     VariantScope variant(flags);
     for (auto _ : state) {
         decode_composite(&decoder, &settings, 704, &carrier, 2, frame.data(),
-                         mode == DECODE_3D ? partner.data() : nullptr, &rect);
+                         mode == DECODE_3D ? partner.data() : nullptr,
+                         mode == DECODE_3D ? same_phase.data() : nullptr, &rect);
         benchmark::ClobberMemory();
     }
     release_decoder_state(&decoder);
@@ -92,7 +95,7 @@ void decode_pal_stage(benchmark::State& state, unsigned flags, FrameSize size)
     VariantScope variant(flags);
     for (auto _ : state) {
         decode_pal_composite(&decoder, &settings, &carrier, &pal_bench_sequence, frame.data(),
-                             nullptr, &rect);
+                             nullptr, nullptr, &rect);
         benchmark::ClobberMemory();
     }
     release_decoder_state(&decoder);

@@ -25,8 +25,10 @@ void CompositeSignals::drop(int frame)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = signals_.find(frame);
-    if (found == signals_.end())
+    // Two later frames read each signal: as partner and as same phase.
+    if (found == signals_.end() || ++reads_[frame] < 2)
         return;
+    reads_.erase(frame);
     spares_.push_back(std::move(found->second));
     signals_.erase(found);
 }
@@ -124,20 +126,34 @@ void FrameFilter::chain(int number, PIXEL_YC* frame)
     signals_->put(number, std::move(signal));
 }
 
+bool FrameFilter::earlier_signals(int number, const PIXEL_YC** partner, const PIXEL_YC** same_phase)
+{
+    *partner = *same_phase = nullptr;
+    const int same_phase_number = frame_comb_ ? comb_same_phase_frame(&settings_, number) : -1;
+    if (same_phase_number < 0)
+        return true;  // the clip's first frames decode as "3line"
+    *partner = signals_->wait(comb_partner_frame(&settings_, number));
+    *same_phase = signals_->wait(same_phase_number);
+    return *partner != nullptr && *same_phase != nullptr;
+}
+
+void FrameFilter::drop_earlier_signals(int number)
+{
+    if (frame_comb_ && comb_same_phase_frame(&settings_, number) >= 0) {
+        signals_->drop(comb_partner_frame(&settings_, number));
+        signals_->drop(comb_same_phase_frame(&settings_, number));
+    }
+}
+
 bool FrameFilter::finish(int number, PIXEL_YC* frame)
 {
     if (!frame_comb_)
         return true;
-    const int partner_number = comb_partner_frame(&settings_, number);
     EffectFrame effect_frame = {frame, scratch_.get(), width_, height_, width_, number};
-    if (partner_number >= 0) {
-        effect_frame.partner = signals_->wait(partner_number);
-        if (effect_frame.partner == nullptr)
-            return false;
-    }
+    if (!earlier_signals(number, &effect_frame.partner, &effect_frame.same_phase))
+        return false;
     apply_effects(&state_, &settings_, &effect_frame);
-    if (partner_number >= 0)
-        signals_->drop(partner_number);
+    drop_earlier_signals(number);
     return true;
 }
 
@@ -155,21 +171,16 @@ void FrameFilter::chain_picture(int number, const AVFrame* source)
 
 bool FrameFilter::filter_picture(int number, const AVFrame* source, AVFrame* result)
 {
-    const int partner_number = frame_comb_ ? comb_partner_frame(&settings_, number) : -1;
-    const PIXEL_YC* partner = nullptr;
-    if (partner_number >= 0) {
-        partner = signals_->wait(partner_number);
-        if (partner == nullptr)
-            return false;
-    }
+    const PIXEL_YC *partner, *same_phase;
+    if (!earlier_signals(number, &partner, &same_phase))
+        return false;
     const YuvPicture from = yuv_picture_of(source);
     YuvPicture to = yuv_picture_of(result);
     // The source's range and fields, whatever the result's tags say.
     to.layout = from.layout;
     to.interlaced = from.interlaced;
-    if (!apply_effects_from_yuv(&yuv_, &settings_, &from, &to, number, partner, nullptr))
+    if (!apply_effects_from_yuv(&yuv_, &settings_, &from, &to, number, partner, nullptr, same_phase))
         throw std::bad_alloc();
-    if (partner_number >= 0)
-        signals_->drop(partner_number);
+    drop_earlier_signals(number);
     return true;
 }

@@ -26,7 +26,8 @@ public:
     void put(int frame, std::vector<PIXEL_YC> signal);
     // Frame `frame`'s signal, once it is there; null once cancelled.
     const PIXEL_YC* wait(int frame);
-    // The signal is not needed any more: its buffer is kept for spare().
+    // A later frame has read the signal; once two have, its buffer is kept
+    // for spare().
     void drop(int frame);
     // A buffer for a signal, of a dropped one where there is one.
     std::vector<PIXEL_YC> spare();
@@ -37,6 +38,7 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::map<int, std::vector<PIXEL_YC>> signals_;
+    std::map<int, int> reads_;
     std::vector<std::vector<PIXEL_YC>> spares_;
     bool cancelled_ = false;
 };
@@ -81,6 +83,12 @@ public:
     bool filter_picture(int number, const AVFrame* source, AVFrame* result);
 
 private:
+    // The signals of the frames of opposite and of the same carrier phase,
+    // once they are there (both null for the clip's first frames); false
+    // when the run was cancelled meanwhile.
+    bool earlier_signals(int number, const PIXEL_YC** partner, const PIXEL_YC** same_phase);
+    void drop_earlier_signals(int number);
+
     EffectSettings settings_;
     EffectSettings chain_settings_;  // the chain up to the decoder
     int width_;

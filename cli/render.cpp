@@ -454,8 +454,10 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
     const bool pairs = pairs_fields(settings);
     const int still = options.still_frame;
     const int last_frame = run.clip_writer ? INT_MAX : still;
-    // A still alone needs its frame comb partner chained too.
-    const int still_partner = uses_frame_comb(settings) && still >= 0 ? comb_partner_frame(&settings, still) : -1;
+    // A still alone needs the frames its frame comb reads chained too.
+    const bool still_combs = uses_frame_comb(settings) && still >= 0;
+    const int still_partner = still_combs ? comb_partner_frame(&settings, still) : -1;
+    const int still_same_phase = still_combs ? comb_same_phase_frame(&settings, still) : -1;
     int next = 0;
     bool still_seen = false;
     while (next <= last_frame) {
@@ -477,7 +479,7 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
         for (int i = 0; i < job.count; ++i) {
             const int n = next + i;
             job.written[i] = run.clip_writer != nullptr || n == still;
-            job.chained[i] = job.written[i] || n == still_partner;
+            job.chained[i] = job.written[i] || n == still_partner || n == still_same_phase;
             filtered = filtered || job.chained[i];
             still_seen = still_seen || n == still;
         }

@@ -194,12 +194,13 @@ void frame_difference_row_c(int16_t* out, const int16_t* row, const int16_t* par
         out[x] = static_cast<int16_t>((row[x] - partner[x]) >> 1);
 }
 
-void frame_comb_row_c(int16_t* chroma, const int16_t* difference, const int16_t* difference_band,
-                      int count)
+void frame_comb_row_c(int16_t* chroma, const int16_t* difference,
+                      const int16_t* motion_difference, int count)
 {
     for (int x = 0; x < count; ++x) {
-        // What of the frame difference is not at the carrier is luma that moved.
-        const int32_t motion = std::abs(difference[x] - difference_band[x]);
+        int32_t motion = 0;
+        for (int k = -frame_comb_motion_reach; k <= frame_comb_motion_reach; ++k)
+            motion = std::max(motion, std::abs(int32_t{motion_difference[x + k]}));
         const int32_t moving = std::clamp((motion - frame_comb_threshold) * frame_comb_slope, 0, 256);
         chroma[x] = static_cast<int16_t>(
             (chroma[x] * moving + difference[x] * (256 - moving) + 128) >> 8);
@@ -335,9 +336,10 @@ enum WorkRow {
     RING_ROWS = 2 * max_comb_reach + 1,  // composite rows r - 4 .. r + 4, row q at (q - top) % 9
     SEPARATED = RING_ROWS,  // what the band-pass separates the chroma from
     CHROMA,
-    DIFFERENCE,       // half the frame difference
-    DIFFERENCE_BAND,  // its part at the carrier
+    DIFFERENCE,         // half the difference from the partner frame
+    MOTION_DIFFERENCE,  // half the difference from the frame of the same phase
     PARTNER,
+    SAME_PHASE,
     U_PRODUCT,
     V_PRODUCT,
     U_LOW,
@@ -411,7 +413,7 @@ static void update_tables(DecoderState* state, const DecodeSettings* settings, i
 int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecodeSettings* settings,
                       int32_t standard, int32_t freq, const SubcarrierTables* carrier,
                       int32_t carrier_flags, const PalSequence* sequence, const PIXEL_YC* partner,
-                      const FilterRect* rect)
+                      const PIXEL_YC* same_phase, const FilterRect* rect)
 {
     walk->state = state;
     walk->settings = clamp_decode_settings(*settings);
@@ -421,6 +423,7 @@ int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecodeSetting
     walk->carrier_flags = carrier_flags;
     walk->sequence = walk->standard == STANDARD_PAL ? *sequence : PalSequence{};
     walk->partner = partner;
+    walk->same_phase = same_phase;
     walk->rect = *rect;
     walk->loaded = walk->decoded = rect->top;
     if (walk->settings.mode == DECODE_OFF || rect_is_empty(rect))
@@ -447,7 +450,9 @@ void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end)
     const int width = rect->right - rect->left;
     const bool pal = walk->standard == STANDARD_PAL;
     const PIXEL_YC* partner = walk->partner;
-    const bool frame_comb = settings.mode == DECODE_3D && partner != nullptr;
+    const PIXEL_YC* same_phase = walk->same_phase;
+    const bool frame_comb =
+        settings.mode == DECODE_3D && partner != nullptr && same_phase != nullptr;
     const int mode = settings.mode == DECODE_3D ? DECODE_3LINE : settings.mode;
     const int comb_reach = decode_walk_reach(walk);
     const bool delay_line = pal && settings.delay_line;
@@ -496,13 +501,15 @@ void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end)
             extend_edges(separated, width);
             source = separated;
         }
-        // The next row to load (and the partner's next row), a quarter
-        // before each filter, so that the fetches overlap them.
+        // The next row to load (and the earlier frames' next rows), a
+        // quarter before each filter, so that the fetches overlap them.
         auto prefetch_ahead = [&](int part) {
             if (walk->loaded < end + comb_reach && walk->loaded < rect->bottom)
                 prefetch_slice(place_row(rows, walk->loaded), width, part, 4);
-            if (frame_comb && r + 1 < rect->bottom)
+            if (frame_comb && r + 1 < rect->bottom) {
                 prefetch_slice(rect_row(partner, rect, r + 1), width, part, 4);
+                prefetch_slice(rect_row(same_phase, rect, r + 1), width, part, 4);
+            }
         };
         // Demodulation with the encoder's carrier, then the chroma low-pass.
         // NTSC demodulates with the row's sign; PAL with the column's carrier
@@ -522,14 +529,18 @@ void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end)
         if (frame_comb) {
             fir(chroma, source, state->bandpass, decoder_bandpass_reach, width);
             prefetch_ahead(1);
+            // Where the frame of the same phase is the same, nothing moved:
+            // half the difference from the partner is the chroma there.
             int16_t* difference = work_row(state, DIFFERENCE);
-            int16_t* difference_band = work_row(state, DIFFERENCE_BAND);
+            int16_t* motion_difference = work_row(state, MOTION_DIFFERENCE);
             int16_t* partner_row = work_row(state, PARTNER);
+            int16_t* same_phase_row = work_row(state, SAME_PHASE);
             extract_luma(partner_row, rect_row(partner, rect, r), width);
+            extract_luma(same_phase_row, rect_row(same_phase, rect, r), width);
             frame_difference(difference, row, partner_row, width);
-            extend_edges(difference, width);
-            fir(difference_band, difference, state->bandpass, decoder_bandpass_reach, width);
-            frame_comb_blend(chroma, difference, difference_band, width);
+            frame_difference(motion_difference, row, same_phase_row, width);
+            extend_edges(motion_difference, width);
+            frame_comb_blend(chroma, difference, motion_difference, width);
             demodulate(u, v, chroma, cos_weights, sin_weights, width, sign);
         } else {
             // The chroma is final as the band-pass gives it: demodulated at once.
@@ -568,21 +579,22 @@ static int decode_frame(DecodeWalk* walk, PIXEL_YC* frame, const FilterRect* rec
 
 int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_t freq,
                      const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
-                     const PIXEL_YC* partner, const FilterRect* rect)
+                     const PIXEL_YC* partner, const PIXEL_YC* same_phase, const FilterRect* rect)
 {
     DecodeWalk walk;
     return start_decode_walk(&walk, state, settings, STANDARD_NTSC, freq, carrier, carrier_flags,
-                             nullptr, partner, rect) &&
+                             nullptr, partner, same_phase, rect) &&
            decode_frame(&walk, frame, rect);
 }
 
 int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
                          const SubcarrierTables* carrier, const PalSequence* sequence,
-                         PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect)
+                         PIXEL_YC* frame, const PIXEL_YC* partner, const PIXEL_YC* same_phase,
+                         const FilterRect* rect)
 {
     DecodeWalk walk;
     return start_decode_walk(&walk, state, settings, STANDARD_PAL, sequence->freq, carrier, 0,
-                             sequence, partner, rect) &&
+                             sequence, partner, same_phase, rect) &&
            decode_frame(&walk, frame, rect);
 }
 

@@ -75,8 +75,9 @@ struct DecoderState {
 // encoder's tables (built for a width of at least rect->right) and
 // carrier_flags its flags for this frame. For DECODE_3D, `partner` is the
 // composite signal of the frame whose carrier is opposite
-// (comb_partner_frame), the whole frame in the same geometry; without one
-// the frame decodes as DECODE_3LINE. Where a comb's partner row lies outside
+// (comb_partner_frame) and `same_phase` that of the frame whose carrier is
+// the same (comb_same_phase_frame), each the whole frame in the same
+// geometry; without both the frame decodes as DECODE_3LINE. Where a comb's partner row lies outside
 // the rectangle the comb uses the rectangle's rows alone: 2line takes the
 // row below instead of the one above, 3line the row on the other side
 // twice, and a rectangle of a single field line is notch-filtered.
@@ -86,11 +87,12 @@ struct DecoderState {
 // and the switch agrees, and whose carrier the sequence gives.
 int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_t freq,
                      const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
-                     const PIXEL_YC* partner, const FilterRect* rect);
+                     const PIXEL_YC* partner, const PIXEL_YC* same_phase, const FilterRect* rect);
 
 int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
                          const SubcarrierTables* carrier, const PalSequence* sequence,
-                         PIXEL_YC* frame, const PIXEL_YC* partner, const FilterRect* rect);
+                         PIXEL_YC* frame, const PIXEL_YC* partner, const PIXEL_YC* same_phase,
+                         const FilterRect* rect);
 
 // The same decoding as a walk down the rectangle, for a caller whose
 // composite rows become available top to bottom: each call decodes the
@@ -106,6 +108,7 @@ struct DecodeWalk {
     int32_t carrier_flags;  // NTSC
     PalSequence sequence;   // PAL
     const PIXEL_YC* partner;
+    const PIXEL_YC* same_phase;
     FilterRect rect;
     int loaded;   // rows top .. loaded - 1 are in the decoder's working rows
     int decoded;  // rows top .. decoded - 1 are decoded
@@ -115,7 +118,7 @@ struct DecodeWalk {
 int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecodeSettings* settings,
                       int32_t standard, int32_t freq, const SubcarrierTables* carrier,
                       int32_t carrier_flags, const PalSequence* sequence, const PIXEL_YC* partner,
-                      const FilterRect* rect);
+                      const PIXEL_YC* same_phase, const FilterRect* rect);
 void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end);
 // Rows to the nearest line of inverted carrier: how far below a row the
 // decoder reads.
@@ -164,10 +167,12 @@ extern DispatchedKernel<BandpassDemodulateRowFn> bandpass_demodulate_row_kernel;
 const int16_t* decoder_lowpass_taps(int32_t bandwidth, int* reach,
                                     int32_t standard = STANDARD_NTSC);
 
-// The frame comb falls back to the line comb as the luma moves: fully once
-// the frame difference off the carrier exceeds the threshold by 256 / slope.
+// The frame comb falls back to the line comb as the picture moves: fully
+// once half the difference from the frame of the same carrier phase exceeds
+// the threshold by 256 / slope.
 constexpr int32_t frame_comb_threshold = 16;
 constexpr int32_t frame_comb_slope = 8;
+constexpr int frame_comb_motion_reach = 2;
 
 // The row operations the stage dispatches, over runs of `count` values.
 
@@ -195,10 +200,15 @@ typedef void LineCombRowFn(int16_t* out, const int16_t* row, const int16_t* abov
 typedef void FrameDifferenceRowFn(int16_t* out, const int16_t* row, const int16_t* partner,
                                   int count);
 
-// chroma becomes the blend of itself (where the luma moved) and the frame
-// difference (where it is still), by the motion |difference - difference_band|.
+// chroma becomes the blend of itself (where the picture moved) and the frame
+// difference (where it is still), by the motion: the largest
+// |motion_difference| over columns x - frame_comb_motion_reach to
+// x + frame_comb_motion_reach (read beyond the row's ends as far), half the
+// difference from the frame of the same carrier phase, nought where nothing
+// moved, whatever the colours. Taken over a carrier cycle, as a colour may
+// move into a pixel where its composite value happens to be the old one's.
 typedef void FrameCombRowFn(int16_t* chroma, const int16_t* difference,
-                            const int16_t* difference_band, int count);
+                            const int16_t* motion_difference, int count);
 
 // out[x] = pixels[x].y.
 typedef void ExtractLumaRowFn(int16_t* out, const PIXEL_YC* pixels, int count);
@@ -212,8 +222,8 @@ void assemble_row_c(PIXEL_YC* out, const int16_t* composite, const int16_t* chro
 void line_comb_row_c(int16_t* out, const int16_t* row, const int16_t* above, const int16_t* below,
                      int count);
 void frame_difference_row_c(int16_t* out, const int16_t* row, const int16_t* partner, int count);
-void frame_comb_row_c(int16_t* chroma, const int16_t* difference, const int16_t* difference_band,
-                      int count);
+void frame_comb_row_c(int16_t* chroma, const int16_t* difference,
+                      const int16_t* motion_difference, int count);
 void extract_luma_row_c(int16_t* out, const PIXEL_YC* pixels, int count);
 
 extern DispatchedKernel<DecoderFirRowFn> decoder_fir_row_kernel;
@@ -244,9 +254,9 @@ void line_comb_row_avx2(int16_t* out, const int16_t* row, const int16_t* above,
 void frame_difference_row_sse2(int16_t* out, const int16_t* row, const int16_t* partner, int count);
 void frame_difference_row_avx2(int16_t* out, const int16_t* row, const int16_t* partner, int count);
 void frame_comb_row_sse2(int16_t* chroma, const int16_t* difference,
-                         const int16_t* difference_band, int count);
+                         const int16_t* motion_difference, int count);
 void frame_comb_row_avx2(int16_t* chroma, const int16_t* difference,
-                         const int16_t* difference_band, int count);
+                         const int16_t* motion_difference, int count);
 void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count);
 void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count);
 void bandpass_demodulate_row_sse2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,

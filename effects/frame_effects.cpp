@@ -63,6 +63,11 @@ int32_t comb_partner_frame(const EffectSettings* settings, int32_t frame)
                                 (settings->paired_fields ? 2 * frames : frames));
 }
 
+int32_t comb_same_phase_frame(const EffectSettings* settings, int32_t frame)
+{
+    return comb_partner_frame(settings, comb_partner_frame(settings, frame));
+}
+
 PalSequence pal_sequence(const EffectSettings* settings, int32_t frame)
 {
     PalSequence sequence;
@@ -264,7 +269,7 @@ static bool start_decoding(DecodeWalk* walk, EffectState* state, const EffectSet
     const PalSequence sequence = pal_sequence(settings, frame->number);
     return start_decode_walk(walk, &state->decoder, &settings->decode, colour_standard(settings),
                              settings->freq, carrier, carrier_flags(settings, frame->number),
-                             &sequence, frame->partner, rect) != 0;
+                             &sequence, frame->partner, frame->same_phase, rect) != 0;
 }
 
 // The decoder over the rectangle once the chain is done (it reads the rows

@@ -58,11 +58,12 @@ struct EffectFrame {
     int h;
     int max_w;
     int32_t number;  // the frame's number in its clip: carrier phase and, paired, the moved field
-    // The frame comb ("3d"): the composite signal of frame
-    // comb_partner_frame(number), as apply_effects stored it into that
-    // frame's `composite`; null for none (the first frame, after a seek or
-    // a cut), which decodes as "3line".
+    // The frame comb ("3d"): the composite signals of frames
+    // comb_partner_frame(number) and comb_same_phase_frame(number), as
+    // apply_effects stored them into those frames' `composite`; without
+    // both (the first frames, after a seek or a cut) it decodes as "3line".
     const PIXEL_YC* partner = nullptr;
+    const PIXEL_YC* same_phase = nullptr;
     // Where apply_effects stores the rectangle's composite signal, before
     // it is decoded, for a later frame's `partner`; null: not kept.
     PIXEL_YC* composite = nullptr;
@@ -120,6 +121,10 @@ int moved_field(const EffectSettings* settings, int32_t frame);
 // the one before it, for PAL the one two frames before; with paired fields
 // counted in pairs.
 int32_t comb_partner_frame(const EffectSettings* settings, int32_t frame);
+
+// The frame whose carrier is the same as frame's at every row, the partner's
+// partner: where nothing moved, its composite signal is frame's own.
+int32_t comb_same_phase_frame(const EffectSettings* settings, int32_t frame);
 
 // PAL's carrier sequence for the frame: interlaced frames counted from 0.
 PalSequence pal_sequence(const EffectSettings* settings, int32_t frame);

@@ -11,8 +11,8 @@ const SettingChoice decode_choices[] = {
     {DECODE_2LINE, "2line", "Comb over this field line and the one above", false},
     {DECODE_3LINE, "3line", "Comb over the field lines above and below", false},
     {DECODE_3D, "3d",
-     "Motion-adaptive frame comb with the previous frame's (PAL: two frames back) composite "
-     "signal; 3line where it was not seen, as on the first frame",
+     "Motion-adaptive frame comb with the composite signals of the last two frames (PAL: four); "
+     "3line where they were not seen, as on the first frames",
      true},
 };
 

@@ -429,13 +429,16 @@ int yuv_picture_is_usable(const YuvPicture* picture)
 }
 
 int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
-                         int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite)
+                         int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite,
+                         const PIXEL_YC* same_phase)
 {
-    return apply_effects_from_yuv(effects, settings, picture, picture, number, partner, composite);
+    return apply_effects_from_yuv(effects, settings, picture, picture, number, partner, composite,
+                                  same_phase);
 }
 
 int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
-                           const YuvPicture* result, int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite)
+                           const YuvPicture* result, int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite,
+                           const PIXEL_YC* same_phase)
 {
     if (effects == nullptr || settings == nullptr || !yuv_picture_is_usable(picture))
         return 0;
@@ -478,6 +481,7 @@ int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, 
     const FrameRows frame_rows = {&rows, read_row, write_row};
     EffectFrame frame = {nullptr, nullptr, w, h, w, number};
     frame.partner = partner;
+    frame.same_phase = same_phase;
     frame.composite = composite;
     if (!apply_effects_by_rows(&effects->state, settings, &frame, &frame_rows))
         return 0;

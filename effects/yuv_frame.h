@@ -59,13 +59,13 @@ struct YuvEffects {
 // left as it is.
 int yuv_picture_is_usable(const YuvPicture* picture);
 
-// Runs apply_effects on the picture in place as frame `number`; partner and
-// composite as in EffectFrame (null: none), each width x height pixels with
-// rows width apart. FALSE when the picture is not usable or memory cannot
-// be had; the picture is then unchanged.
+// Runs apply_effects on the picture in place as frame `number`; partner,
+// composite and same_phase as in EffectFrame (null: none), each width x
+// height pixels with rows width apart. FALSE when the picture is not usable
+// or memory cannot be had; the picture is then unchanged.
 int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings,
                          const YuvPicture* picture, int32_t number, const PIXEL_YC* partner,
-                         PIXEL_YC* composite);
+                         PIXEL_YC* composite, const PIXEL_YC* same_phase = nullptr);
 
 // The same from `picture` into `result`, a usable picture of the same
 // geometry and layout that does not overlap it: result's pixels outside the
@@ -74,7 +74,7 @@ int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings,
 // result does not fit picture; result is then unchanged.
 int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
                            const YuvPicture* result, int32_t number, const PIXEL_YC* partner,
-                           PIXEL_YC* composite);
+                           PIXEL_YC* composite, const PIXEL_YC* same_phase = nullptr);
 
 // The whole picture to YC (rows `pitch` pixels apart) and back, converted
 // as the chain's rows are, for hosts that filter whole frames of PIXEL_YC:

@@ -27,8 +27,9 @@ namespace {
 enum FieldOrderChoice { FIELD_ORDER_AUTO = -1, FIELD_ORDER_BFF = 0, FIELD_ORDER_TFF = 1 };
 
 // The composite signals of the last frames, kept for the frame comb ("3d")
-// of a later frame: frame n's partner is n - 1 (NTSC) or n - 2 (PAL).
-constexpr int kept_frames = 3;
+// of a later frame: frame n reads its partner n - 1 (NTSC) or n - 2 (PAL)
+// and the frame of the same phase, n - 2 or n - 4.
+constexpr int kept_frames = 5;
 struct KeptComposite {
     PIXEL_YC* pixels;
     int32_t number;
@@ -283,10 +284,12 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
     const int32_t number = frame_number(GST_BASE_TRANSFORM(filter), info, frame->buffer);
     if (picture.width == 0 || picture.height == 0)
         return GST_FLOW_OK;
-    // The frame comb: the partner's composite signal if it was kept, and
-    // this frame's kept in place of the oldest. Frames are keyed by number,
-    // so after a seek a partner is one only if it is that frame's own.
+    // The frame comb: the partner's and the same phase's composite signals
+    // if they were kept, and this frame's kept in place of the oldest.
+    // Frames are keyed by number, so after a seek a partner is one only if
+    // it is that frame's own.
     const PIXEL_YC* partner = nullptr;
+    const PIXEL_YC* same_phase = nullptr;
     PIXEL_YC* composite = nullptr;
     if (settings.composite && settings.decode.mode == DECODE_3D) {
         const size_t pixels = static_cast<size_t>(picture.width) * picture.height;
@@ -298,13 +301,16 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
             self->kept_pixels = pixels;
         }
         const int32_t partner_number = comb_partner_frame(&settings, number);
+        const int32_t same_phase_number = comb_same_phase_frame(&settings, number);
         KeptComposite* slot = nullptr;
         for (KeptComposite& k : self->kept) {
             if (k.valid && k.number == partner_number)
                 partner = k.pixels;
+            if (k.valid && k.number == same_phase_number)
+                same_phase = k.pixels;
         }
         for (KeptComposite& k : self->kept) {
-            if (k.pixels == nullptr || k.pixels == partner)
+            if (k.pixels == nullptr || k.pixels == partner || k.pixels == same_phase)
                 continue;
             // The oldest, or one that holds nothing or a frame ahead of this one.
             if (slot == nullptr || !k.valid ||
@@ -323,7 +329,7 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
                            picture.linesize[2]);
         return GST_FLOW_OK;
     }
-    if (!apply_effects_to_yuv(&self->effects, &settings, &picture, number, partner, composite)) {
+    if (!apply_effects_to_yuv(&self->effects, &settings, &picture, number, partner, composite, same_phase)) {
         GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("norel: out of memory for a %dx%d frame", picture.width, picture.height),
                           (nullptr));
         return GST_FLOW_ERROR;

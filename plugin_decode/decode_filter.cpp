@@ -70,19 +70,29 @@ void own_settings(const FILTER* fp, EffectSettings* settings)
         set_setting_value(settings, check_settings[i], setting_table[check_settings[i]].choices[fp->check[i] != 0].value);
 }
 
-// The frame comb's partner as the filters before this one left it; null
-// (the frame decodes as "3line") at the clip's start or when the host cannot
-// give it in this frame's size.
-const PIXEL_YC* comb_partner(FILTER* fp, FILTER_PROC_INFO* fpip, const EffectSettings* settings)
+// Frame n as the filters before this one left it; null when the host
+// cannot give it in this frame's size.
+const PIXEL_YC* earlier_frame(FILTER* fp, FILTER_PROC_INFO* fpip, int32_t n)
 {
-    const int32_t n = comb_partner_frame(settings, fpip->frame);
-    if (n < 0 || n >= fpip->frame)
-        return nullptr;
-    if (!fp->exfunc->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->h, 2, 0))
-        return nullptr;
     int w = -1, h = -1;
-    const PIXEL_YC* partner = fp->exfunc->get_ycp_filtering_cache_ex(fp, fpip->editp, n, &w, &h);
-    return partner != nullptr && w == fpip->w && h == fpip->h ? partner : nullptr;
+    const PIXEL_YC* pixels = fp->exfunc->get_ycp_filtering_cache_ex(fp, fpip->editp, n, &w, &h);
+    return pixels != nullptr && w == fpip->w && h == fpip->h ? pixels : nullptr;
+}
+
+// The frame comb's partner and frame of the same phase; none (the frame
+// decodes as "3line") at the clip's start or when the host cannot give
+// both.
+void comb_frames(FILTER* fp, FILTER_PROC_INFO* fpip, const EffectSettings* settings, EffectFrame* frame)
+{
+    const int32_t same_phase = comb_same_phase_frame(settings, fpip->frame);
+    if (same_phase < 0 || same_phase >= fpip->frame)
+        return;
+    if (!fp->exfunc->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->h, 3, 0))
+        return;
+    frame->partner = earlier_frame(fp, fpip, comb_partner_frame(settings, fpip->frame));
+    frame->same_phase = earlier_frame(fp, fpip, same_phase);
+    if (frame->partner == nullptr || frame->same_phase == nullptr)
+        frame->partner = frame->same_phase = nullptr;
 }
 
 BOOL decode_filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
@@ -97,7 +107,8 @@ BOOL decode_filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
         return TRUE;
     EffectFrame frame = {fpip->ycp_edit, fpip->ycp_temp, fpip->w, fpip->h, fpip->max_w,
                          fpip->frame};
-    frame.partner = settings.decode.mode == DECODE_3D ? comb_partner(fp, fpip, &settings) : nullptr;
+    if (settings.decode.mode == DECODE_3D)
+        comb_frames(fp, fpip, &settings, &frame);
     return decode_effects(&decode_state, &settings, &frame) ? TRUE : FALSE;
 }
 

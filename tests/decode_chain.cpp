@@ -130,15 +130,18 @@ public:
         EffectSettings settings = settings_;
         if (!decode)
             settings.decode.mode = DECODE_OFF;
-        std::vector<PIXEL_YC> partner;
-        const int32_t p = comb_partner_frame(&settings, n);
-        const bool has_partner = settings.decode.mode == DECODE_3D && !s_.refuse_cache && p >= 0 && p < n;
-        if (has_partner) {
-            // Outside the rectangle the partner holds what the host's frame does.
+        std::vector<PIXEL_YC> partner, same_phase;
+        const int32_t p = comb_partner_frame(&settings, n), q = comb_same_phase_frame(&settings, n);
+        const bool combs = settings.decode.mode == DECODE_3D && !s_.refuse_cache && q >= 0 && q < n;
+        if (combs) {
+            // Outside the rectangle each holds what the host's frame does.
             partner = woven(p);
-            run(&settings, p, woven(p), nullptr, partner.data());
+            run(&settings, p, woven(p), nullptr, nullptr, partner.data());
+            same_phase = woven(q);
+            run(&settings, q, woven(q), nullptr, nullptr, same_phase.data());
         }
-        return run(&settings, n, woven(n), has_partner ? partner.data() : nullptr, nullptr);
+        return run(&settings, n, woven(n), combs ? partner.data() : nullptr,
+                   combs ? same_phase.data() : nullptr, nullptr);
     }
 
 private:
@@ -156,10 +159,11 @@ private:
     }
 
     std::vector<PIXEL_YC> run(const EffectSettings* settings, int n, std::vector<PIXEL_YC> frame,
-                              const PIXEL_YC* partner, PIXEL_YC* composite)
+                              const PIXEL_YC* partner, const PIXEL_YC* same_phase, PIXEL_YC* composite)
     {
         std::vector<PIXEL_YC> scratch(frame.size());
-        const EffectFrame f = {frame.data(), scratch.data(), s_.w, s_.h, s_.max_w, n, partner, composite};
+        const EffectFrame f = {frame.data(), scratch.data(), s_.w, s_.h, s_.max_w, n, partner, same_phase,
+                               composite};
         apply_effects(&state_, settings, &f);
         return frame;
     }

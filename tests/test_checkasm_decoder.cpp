@@ -313,16 +313,15 @@ TEST(CheckasmDecoder, FrameCombRow)
 {
     std::mt19937 random(checkasm::seed() + 24);
     for_each_row("frame_comb", [&](int width, int gap, Values values) {
-        GuardedRow difference(width, gap), band(width, gap);
+        const int reach = frame_comb_motion_reach;
+        GuardedRow difference(width, gap), motion(width + 2 * reach, gap);
         fill(random, difference.data(), width, values);
-        // Nominal bands lie near the difference, so that the motion sweeps
-        // the blend's whole ramp.
-        for (int x = 0; x < width; ++x) {
-            const int close =
-                difference.data()[x] + std::uniform_int_distribution<int>(-60, 60)(random);
-            band.data()[x] = values == Values::nominal
-                                 ? static_cast<int16_t>(std::clamp(close, -32768, 32767))
-                                 : random_value(random, values, 0, 0);
+        // Nominal motions lie near nought, so that their neighbourhoods'
+        // largest sweep the blend's whole ramp.
+        for (int x = 0; x < width + 2 * reach; ++x) {
+            motion.data()[x] = values == Values::nominal
+                                   ? static_cast<int16_t>(std::uniform_int_distribution<int>(-40, 40)(random))
+                                   : random_value(random, values, 0, 0);
         }
         std::vector<int16_t> chroma(width);
         fill(random, chroma.data(), width, values);
@@ -330,7 +329,7 @@ TEST(CheckasmDecoder, FrameCombRow)
         check_rows(frame_comb_row_kernel, width + 2 * margin,
                    [&](FrameCombRowFn* fn, int16_t* out) {
                        std::copy(chroma.begin(), chroma.end(), out);
-                       fn(out, difference.data(), band.data(), width);
+                       fn(out, difference.data(), motion.data() + reach, width);
                    });
     });
 }
@@ -417,12 +416,17 @@ TEST(CheckasmDecoder, WholeStageWithAndWithoutTheVariants)
                 checkasm::fill(random, input.data() + checkasm::margin, pixels, values);
                 std::vector<PIXEL_YC> partner(pixels);
                 checkasm::fill(random, partner.data(), pixels, values);
-                // The partner is mostly the frame itself, so that still and
-                // moving pixels both occur.
+                std::vector<PIXEL_YC> same_phase(pixels);
+                checkasm::fill(random, same_phase.data(), pixels, values);
+                // The partner is mostly the frame itself, and the frame of
+                // the same phase near it, so that still and moving pixels
+                // and the blend between them all occur.
                 for (size_t i = 0; i < pixels; ++i) {
+                    const short y = input[checkasm::margin + i].y;
                     if (values == Values::nominal && i % 5 != 0)
-                        partner[i].y = static_cast<short>(input[checkasm::margin + i].y +
-                                                          static_cast<int>(i % 7) - 3);
+                        partner[i].y = static_cast<short>(y + static_cast<int>(i % 7) - 3);
+                    if (values == Values::nominal && i % 3 != 0)
+                        same_phase[i].y = static_cast<short>(y + static_cast<int>(i % 13) * 16 - 96);
                 }
                 auto decoded = [&](unsigned mask) {
                     cpu_set_mask(mask);
@@ -430,7 +434,8 @@ TEST(CheckasmDecoder, WholeStageWithAndWithoutTheVariants)
                     DecoderState state;
                     EXPECT_TRUE(decode_composite(&state, &settings, freq, &carrier, flags,
                                                  frame.data() + checkasm::margin,
-                                                 with_partner ? partner.data() : nullptr, &rect));
+                                                 with_partner ? partner.data() : nullptr,
+                                                 same_phase.data(), &rect));
                     release_decoder_state(&state);
                     return frame;
                 };
@@ -483,15 +488,18 @@ TEST(CheckasmDecoder, WholePalStageWithAndWithoutTheVariants)
                 checkasm::fill(random, input.data() + checkasm::margin, pixels, values);
                 std::vector<PIXEL_YC> partner(input.begin() + checkasm::margin,
                                                input.end() - checkasm::margin);
+                std::vector<PIXEL_YC> same_phase = partner;
                 for (size_t i = 0; i < pixels; i += 4)
                     partner[i].y = static_cast<short>(partner[i].y + 40);
+                for (size_t i = 0; i < pixels; i += 3)
+                    same_phase[i].y = static_cast<short>(same_phase[i].y + static_cast<int>(i % 13) * 16 - 96);
                 auto decoded = [&](unsigned mask) {
                     cpu_set_mask(mask);
                     std::vector<PIXEL_YC> frame = input;
                     DecoderState state;
                     EXPECT_TRUE(decode_pal_composite(&state, &settings, &carrier, &sequence,
                                                      frame.data() + checkasm::margin,
-                                                     partner.data(), &rect));
+                                                     partner.data(), same_phase.data(), &rect));
                     release_decoder_state(&state);
                     return frame;
                 };

@@ -20,15 +20,16 @@ constexpr int w = 160, h = 48;
 constexpr int inner_left = 24, inner_right = w - 24;
 
 using Picture = std::function<PIXEL_YC(int x, int r)>;
+using Clip = std::function<PIXEL_YC(int x, int r, int32_t frame)>;
 
 struct Decoded {
     std::vector<PIXEL_YC> source, result;
 };
 
-// Frame `number` of a still clip through C/Y and the decoder (no shift, no
-// LPF); "3d" gets the previous frame's composite signal as its partner.
-Decoded decode(const Picture& picture, DecodeSettings decode_settings, int32_t number = 2,
-               int mono = 0, int32_t standard = STANDARD_NTSC)
+// Frame `number` of a clip through C/Y and the decoder (no shift, no LPF);
+// "3d" gets the composite signals of its partner and same-phase frames.
+Decoded decode_clip(const Clip& clip, DecodeSettings decode_settings, int32_t number,
+                    int mono = 0, int32_t standard = STANDARD_NTSC)
 {
     EffectSettings settings;
     settings.width = w;
@@ -38,24 +39,46 @@ Decoded decode(const Picture& picture, DecodeSettings decode_settings, int32_t n
     settings.mono = mono;
     settings.decode = decode_settings;
     settings.standard = standard;
-    Decoded d;
-    d.source.resize(w * h);
-    for (int r = 0; r < h; ++r)
-        for (int x = 0; x < w; ++x)
-            d.source[r * w + x] = picture(x, r);
+    auto frame_of = [&](int32_t n) {
+        std::vector<PIXEL_YC> pixels(w * h);
+        for (int r = 0; r < h; ++r)
+            for (int x = 0; x < w; ++x)
+                pixels[r * w + x] = clip(x, r, n);
+        return pixels;
+    };
     EffectState state;
-    std::vector<PIXEL_YC> scratch(w * h), partner(w * h), previous = d.source;
+    std::vector<PIXEL_YC> scratch(w * h);
+    // The earlier frames' composite signals, as apply_effects keeps them.
+    auto signal_of = [&](int32_t n) {
+        std::vector<PIXEL_YC> pixels = frame_of(n), signal(w * h);
+        EffectFrame earlier = {pixels.data(), scratch.data(), w, h, w, n};
+        earlier.composite = signal.data();
+        apply_effects(&state, &settings, &earlier);
+        return signal;
+    };
     const int32_t partner_number = comb_partner_frame(&settings, number);
-    EffectFrame before = {previous.data(), scratch.data(), w, h, w, partner_number};
-    before.composite = partner.data();
-    apply_effects(&state, &settings, &before);
+    const int32_t same_phase_number = comb_same_phase_frame(&settings, number);
+    const std::vector<PIXEL_YC> partner = signal_of(partner_number);
+    const std::vector<PIXEL_YC> same_phase = signal_of(same_phase_number);
+    Decoded d;
+    d.source = frame_of(number);
     d.result = d.source;
     EffectFrame frame = {d.result.data(), scratch.data(), w, h, w, number};
     if (partner_number >= 0)
         frame.partner = partner.data();
+    if (same_phase_number >= 0)
+        frame.same_phase = same_phase.data();
     apply_effects(&state, &settings, &frame);
     release_effect_state(&state);
     return d;
+}
+
+// Frame `number` of a still clip of the picture.
+Decoded decode(const Picture& picture, DecodeSettings decode_settings, int32_t number = 4,
+               int mono = 0, int32_t standard = STANDARD_NTSC)
+{
+    return decode_clip([&](int x, int r, int32_t) { return picture(x, r); }, decode_settings,
+                       number, mono, standard);
 }
 
 DecodeSettings mode(int32_t m, int32_t bandwidth = CHROMA_WIDE)
@@ -125,34 +148,84 @@ TEST(CompositeDecoder, LumaAtTheCarrierIsFalseColourOnlyThroughTheNotch)
     }
 }
 
-TEST(CompositeDecoder, StillPictureThroughTheFrameCombKeepsItsLuma)
+TEST(CompositeDecoder, FrameCombLeavesStillPicturesCleanAndMovingOnesToTheLineComb)
 {
-    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL}) {
-        // Diagonal fine detail at the carrier, which the line combs cannot
-        // separate, over a colour gradient.
+    const PIXEL_YC bars[] = {{2060, -1192, 252}, {1732, 410, -1408}, {1390, -780, -1155},
+                             {1093, 780, 1155},  {751, -410, 1408},  {423, 1192, -252}};
+    // Colour bars above, fine colour detail below: stripes of cb and cr
+    // three columns wide, which put chroma off the carrier at every edge.
+    const Clip bars_and_detail = [&](int x, int r, int32_t frame_shift) {
+        const int c = x + frame_shift;
+        if (r < h / 2)
+            return bars[(c / 20 % 6 + 6) % 6];
+        const short stripe = (c / 3) % 2 == 0 ? 900 : -900;
+        return PIXEL_YC{1400, stripe, static_cast<short>(-stripe / 2)};
+    };
+    const struct Case {
+        const char* name;
+        int32_t pan;  // columns the picture moves a frame
+        bool diagonal_detail;  // luma detail at the carrier instead of the bars
+    } cases[] = {{"still diagonal detail", 0, true},
+                 {"still bars and colour detail", 0, false},
+                 {"panning bars and colour detail", 1, false},
+                 {"panning bars and colour detail", 2, false},
+                 {"panning diagonal detail", 2, true}};
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL})
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << colour_standard_name(standard) << " " << c.name);
         const double step = standard == STANDARD_PAL ? pal_carrier_step : carrier_step;
-        const Picture detail = [step](int x, int r) {
-            const double d = std::cos(step * x + 1.3 * r);
+        const Clip clip = [&](int x, int r, int32_t frame) {
+            if (!c.diagonal_detail)
+                return bars_and_detail(x, r, frame * c.pan);
+            const int moved = x + frame * c.pan;
+            const double d = std::cos(step * moved + 1.3 * r);
             return PIXEL_YC{static_cast<short>(2048 + std::lround(700 * d)),
-                            static_cast<short>(x * 8 - 640), static_cast<short>(r * 20 - 480)};
+                            static_cast<short>(moved * 8 - 640), static_cast<short>(r * 20 - 480)};
         };
-        const Decoded still = decode(detail, mode(DECODE_3D), 6, 0, standard);
-        const Decoded line = decode(detail, mode(DECODE_3LINE), 6, 0, standard);
-        int still_error = 0, line_error = 0;
+        const int32_t number = 6;
+        const Decoded frame_comb = decode_clip(clip, mode(DECODE_3D), number, 0, standard);
+        const Decoded line_comb = decode_clip(clip, mode(DECODE_3LINE), number, 0, standard);
+        // The luma's worst and total error; where the clip moves, over the
+        // pixels that differ from one of the frames the frame comb reads.
+        int frame_error = 0, line_error = 0;
+        long frame_total = 0, line_total = 0;
         for (int r = 0; r < h; ++r) {
             for (int x = inner_left; x < inner_right; ++x) {
                 const int i = r * w + x;
-                still_error = std::max(still_error, std::abs(still.result[i].y - still.source[i].y));
-                line_error = std::max(line_error, std::abs(line.result[i].y - line.source[i].y));
+                bool moves = false;
+                for (int32_t back = 1; back <= 4; ++back) {
+                    const PIXEL_YC was = clip(x, r, number - back), is = frame_comb.source[i];
+                    moves = moves || was.y != is.y || was.cb != is.cb || was.cr != is.cr;
+                }
+                if (c.pan != 0 && !moves)
+                    continue;
+                const int frame_pixel = std::abs(frame_comb.result[i].y - frame_comb.source[i].y);
+                const int line_pixel = std::abs(line_comb.result[i].y - line_comb.source[i].y);
+                frame_error = std::max(frame_error, frame_pixel);
+                line_error = std::max(line_error, line_pixel);
+                frame_total += frame_pixel;
+                line_total += line_pixel;
             }
         }
-        EXPECT_LE(still_error, 1) << colour_standard_name(standard);
-        EXPECT_GT(line_error, 100) << colour_standard_name(standard);  // a picture the line comb gets wrong
-
-        // Without a partner frame the frame comb is the line comb.
-        const std::vector<PIXEL_YC> first = decode(detail, mode(DECODE_3D), 0, 0, standard).result;
-        const std::vector<PIXEL_YC> line_first = decode(detail, mode(DECODE_3LINE), 0, 0, standard).result;
-        EXPECT_EQ(std::memcmp(first.data(), line_first.data(), first.size() * sizeof(PIXEL_YC)), 0);
+        if (c.pan == 0) {
+            EXPECT_LE(frame_error, 1);
+            EXPECT_GT(line_error, 100);  // a picture the line comb gets wrong
+        } else {
+            EXPECT_LE(frame_error, line_error);
+            EXPECT_LE(frame_total, line_total);
+        }
+    }
+    // Without the frame of the same phase (the clip's first frames) the
+    // frame comb is the line comb.
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL}) {
+        const int32_t first_with_partner = standard == STANDARD_PAL ? 2 : 1;
+        const Clip still = [&](int x, int r, int32_t) { return bars_and_detail(x, r, 0); };
+        const std::vector<PIXEL_YC> frame_comb =
+            decode_clip(still, mode(DECODE_3D), first_with_partner, 0, standard).result;
+        const std::vector<PIXEL_YC> line_comb =
+            decode_clip(still, mode(DECODE_3LINE), first_with_partner, 0, standard).result;
+        EXPECT_EQ(std::memcmp(frame_comb.data(), line_comb.data(), frame_comb.size() * sizeof(PIXEL_YC)), 0)
+            << colour_standard_name(standard);
     }
 }
 

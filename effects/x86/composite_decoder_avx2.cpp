@@ -41,10 +41,10 @@ void frame_difference_row_avx2(int16_t* out, const int16_t* row, const int16_t* 
 }
 
 void frame_comb_row_avx2(int16_t* chroma, const int16_t* difference,
-                         const int16_t* difference_band, int count)
+                         const int16_t* motion_difference, int count)
 {
-    if (!frame_comb_row_packed<Ops>(chroma, difference, difference_band, count))
-        frame_comb_row_sse2(chroma, difference, difference_band, count);
+    if (!frame_comb_row_packed<Ops>(chroma, difference, motion_difference, count))
+        frame_comb_row_sse2(chroma, difference, motion_difference, count);
 }
 
 void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count)

@@ -263,12 +263,14 @@ bool frame_difference_row_packed(int16_t* out, const int16_t* row, const int16_t
     return true;
 }
 
-// The motion |difference - band| as an unsigned 16-bit lane (max - min),
-// held to threshold + 256 / slope with saturating steps; the blend as one
-// multiply-add of the pair (chroma, difference) with (moving, 256 - moving).
+// The motion as the largest of the neighbours' |motion_difference|, each
+// the larger of it and its saturated negation (32767 for -32768, which
+// blends as fully moving all the same), held to threshold + 256 / slope
+// with saturating steps; the blend as one multiply-add of the pair
+// (chroma, difference) with (moving, 256 - moving).
 template <typename Ops>
 bool frame_comb_row_packed(int16_t* chroma, const int16_t* difference,
-                           const int16_t* difference_band, int count)
+                           const int16_t* motion_difference, int count)
 {
     using V = typename Ops::V;
     static_assert(frame_comb_slope * (256 / frame_comb_slope) == 256, "whole steps to 256");
@@ -278,11 +280,15 @@ bool frame_comb_row_packed(int16_t* chroma, const int16_t* difference,
     const V ceiling = Ops::set1_i16(static_cast<short>(65535 - 256 / frame_comb_slope));
     const V full = Ops::set1_i16(256);
     const V round = Ops::set1_i32(128);
+    const V zero = Ops::set1_i16(0);
     auto step = [&](int x) {
         const V c = Ops::load(chroma + x);
         const V d = Ops::load(difference + x);
-        const V band = Ops::load(difference_band + x);
-        const V motion = Ops::sub_i16(Ops::max_i16(d, band), Ops::min_i16(d, band));
+        V motion = zero;
+        for (int k = -frame_comb_motion_reach; k <= frame_comb_motion_reach; ++k) {
+            const V m = Ops::load(motion_difference + x + k);
+            motion = Ops::max_i16(motion, Ops::max_i16(m, Ops::subs_i16(zero, m)));
+        }
         const V over = Ops::subs_u16(Ops::adds_u16(Ops::subs_u16(motion, threshold), ceiling),
                                      ceiling);
         const V moving = Ops::mullo_i16(over, Ops::set1_i16(frame_comb_slope));

@@ -78,9 +78,10 @@ std::vector<std::vector<uint8_t>> engine_output(Y4mClip& clip, const EffectSetti
     std::vector<std::vector<PIXEL_YC>> signals(frames.size(), std::vector<PIXEL_YC>(frames[0].size()));
     std::vector<std::vector<uint8_t>> bytes;
     for (int n = 0; n < static_cast<int>(frames.size()); ++n) {
-        const int partner = comb_partner_frame(&settings, n);
+        const int partner = comb_partner_frame(&settings, n), same_phase = comb_same_phase_frame(&settings, n);
         EffectFrame frame = {frames[n].data(), scratch.data(), clip.width, clip.height, clip.width, n};
         frame.partner = partner >= 0 ? signals[partner].data() : nullptr;
+        frame.same_phase = same_phase >= 0 ? signals[same_phase].data() : nullptr;
         frame.composite = signals[n].data();
         apply_effects(&state, &settings, &frame);
         bytes.push_back(clip.bytes_of(frames[n]));

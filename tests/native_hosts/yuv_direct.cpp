@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     const size_t luma = static_cast<size_t>(w) * h * bytes, chroma = static_cast<size_t>((w + 1) / 2) * h * bytes;
     std::vector<uint8_t> frame(luma + 2 * chroma);
     const size_t pixels = static_cast<size_t>(w) * h;
-    std::vector<PIXEL_YC> yc(pixels), scratch(pixels), composite[3];
+    std::vector<PIXEL_YC> yc(pixels), scratch(pixels), composite[5];
     for (auto& c : composite)
         c.resize(pixels);
     YuvPlanes planes = {{frame.data(), frame.data() + luma, frame.data() + luma + chroma},
@@ -75,11 +75,13 @@ int main(int argc, char** argv)
     for (int32_t n = 0; std::fread(frame.data(), 1, frame.size(), in) == frame.size(); ++n) {
         yuv_to_yc_reference(layout, planes, w, h, yc.data(), w);
         EffectFrame f = {yc.data(), scratch.data(), w, h, w, n};
-        // Frame n's composite in slot n % 3; its partner, n - 1 or n - 2, is
-        // in its own slot once seen.
+        // Frame n's composite in slot n % 5; its partner and same phase,
+        // n - 1 and n - 2 or n - 2 and n - 4, are in their own slots once seen.
         const int32_t partner = comb_partner_frame(&settings, n);
-        f.partner = partner >= 0 ? composite[partner % 3].data() : nullptr;
-        f.composite = composite[n % 3].data();
+        const int32_t same_phase = comb_same_phase_frame(&settings, n);
+        f.partner = partner >= 0 ? composite[partner % 5].data() : nullptr;
+        f.same_phase = same_phase >= 0 ? composite[same_phase % 5].data() : nullptr;
+        f.composite = composite[n % 5].data();
         apply_effects(&state, &settings, &f);
         yc_to_yuv_reference(layout, yc.data(), w, w, h, planes);
         std::fwrite(frame.data(), 1, frame.size(), out);
