@@ -147,9 +147,9 @@ int64_t parse_time(const std::string& option, const std::string& text)
 
 // Built-in looks, in the format of a preset file.
 const std::pair<const char*, const char*> named_presets[] = {
-    {"composite", "cy on\nshift 8\ndecode notch\n"},
+    {"composite", "cy on\nshift 0\ndecode notch\n"},
     {"composite-signal", "cy on\nshift 8\n"},
-    {"pal", "cy on\nshift 8\nstandard pal\ndecode notch\ndelay-line on\n"},
+    {"pal", "cy on\nshift 0\nlpf off\nstandard pal\ndecode notch\ndelay-line on\n"},
     {"mono", "mono on\nshift 8\n"},
     {"field-shift", "shift 8\n"},
     {"clean", "shift 0\nlpf off\n"},
