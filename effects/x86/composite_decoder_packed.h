@@ -263,10 +263,10 @@ bool frame_difference_row_packed(int16_t* out, const int16_t* row, const int16_t
     return true;
 }
 
-// The motion as the largest of the neighbours' |motion_difference|, each
-// the larger of it and its saturated negation (32767 for -32768, which
-// blends as fully moving all the same), held to threshold + 256 / slope
-// with saturating steps; the blend as one multiply-add of the pair
+// The motion, the largest of the neighbours' |motion_difference|, as the
+// larger of their largest and their smallest's saturated negation (32767
+// for -32768, which blends as fully moving all the same), held to
+// threshold + 256 / slope with saturating steps; the blend as one multiply-add of the pair
 // (chroma, difference) with (moving, 256 - moving).
 template <typename Ops>
 bool frame_comb_row_packed(int16_t* chroma, const int16_t* difference,
@@ -284,11 +284,13 @@ bool frame_comb_row_packed(int16_t* chroma, const int16_t* difference,
     auto step = [&](int x) {
         const V c = Ops::load(chroma + x);
         const V d = Ops::load(difference + x);
-        V motion = zero;
-        for (int k = -frame_comb_motion_reach; k <= frame_comb_motion_reach; ++k) {
+        V largest = Ops::load(motion_difference + x - frame_comb_motion_reach), smallest = largest;
+        for (int k = 1 - frame_comb_motion_reach; k <= frame_comb_motion_reach; ++k) {
             const V m = Ops::load(motion_difference + x + k);
-            motion = Ops::max_i16(motion, Ops::max_i16(m, Ops::subs_i16(zero, m)));
+            largest = Ops::max_i16(largest, m);
+            smallest = Ops::min_i16(smallest, m);
         }
+        const V motion = Ops::max_i16(largest, Ops::subs_i16(zero, smallest));
         const V over = Ops::subs_u16(Ops::adds_u16(Ops::subs_u16(motion, threshold), ceiling),
                                      ceiling);
         const V moving = Ops::mullo_i16(over, Ops::set1_i16(frame_comb_slope));
