@@ -41,10 +41,11 @@ const Case cases[] = {
     {"frame_comb_60fps_mono",
      {"--cy", "--decode", "3d", "--60fps", "--mono", "--shift", "-9", "--chroma-bandwidth", "narrow"},
      engine_settings(0, 47, 0, 35, -9, true, true, {DECODE_3D, CHROMA_NARROW, 100, 0})},
-    {"pal_frame_comb_simple", {"--preset", "pal", "--decode", "3d", "--no-delay-line", "--hue", "30"},
+    {"pal_frame_comb_simple", {"--preset", "pal", "--decode", "3d", "--no-delay-line", "--hue", "30", "--shift", "8"},
      [] {
          EffectSettings s = engine_settings(0, 47, 0, 35, 8, false, false, {DECODE_3D, CHROMA_WIDE, 100, 30, 0});
          s.standard = STANDARD_PAL;
+         s.lpf = 0;  // as the preset sets it
          return s;
      }()},
     {"notch_60fps", {"--cy", "--decode", "notch", "--60fps", "--no-lpf"},
@@ -113,7 +114,7 @@ TEST_P(EveryThreadCount, GivesTheEnginesBytes)
         for (size_t n = 0; n < expected.size(); ++n)
             EXPECT_TRUE(result.frames[n] == expected[n]) << c.name << ", " << threads << " threads, frame " << n;
     }
-    // A still alone is the same frame: its frame comb partner is filtered too.
+    // A still alone is the same frame: the frames its frame comb reads are filtered too.
     std::vector<std::string> arguments = c.arguments;
     arguments.insert(arguments.end(), {"--tff", "--still", "6", dir.path("still.png"), clip_path, dir.path("f%d.png")});
     norel_ok(arguments);
