@@ -58,6 +58,15 @@ EffectSettings filter_settings(const EffectSettings& settings, bool preview)
     return run;
 }
 
+int32_t first_frame_of_part(int64_t start, AVRational rate)
+{
+    // n / rate >= start - 1 / (2 rate): n >= (2 start num - den 10^6) / (2 den 10^6).
+    const __int128 scale = static_cast<__int128>(2) * rate.den * AV_TIME_BASE;
+    const __int128 above = static_cast<__int128>(2) * start * rate.num - static_cast<__int128>(rate.den) * AV_TIME_BASE;
+    const __int128 n = above <= 0 ? 0 : (above + scale - 1) / scale;
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(n)));
+}
+
 bool composes(const EffectSettings& settings)
 {
     return settings.compose && !settings.show_range;

@@ -110,3 +110,8 @@ bool uses_frame_comb(const EffectSettings& settings);
 
 // The settings norel's filter runs with: "範囲表示" only while previewing.
 EffectSettings filter_settings(const EffectSettings& settings, bool preview);
+
+// The number in the source of the first frame of a part that starts `start`
+// (AV_TIME_BASE units) into a clip of constant `rate`: the first frame that
+// starts less than half a frame before it, as the decoder takes it.
+int32_t first_frame_of_part(int64_t start, AVRational rate);

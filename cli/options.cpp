@@ -108,6 +108,129 @@ void set_setting(const SettingInfo& setting, const std::string& where, const std
     options.given[id] = true;
 }
 
+// The VHS deck between --cy and the television: the command line's own
+// settings, not yet in the engine's settings table.
+// Each takes a value; to move into the settings table (its values are not all int32_t).
+struct DeckOption {
+    const char* name;
+    const char* value;  // what --help shows for the value
+    const char* meaning;
+};
+
+const DeckOption deck_options[] = {
+    {"vhs", "F", "play the composite signal through a VHS deck: sp, lp, ep, svhs or off; default off"},
+    {"seed", "N", "the deck's noise, 0 to 4294967295; default 0"},
+    {"tape-noise", "N", "tape noise in percent of the format's, 0 to 200; default 100"},
+    {"head-switching", "N", "field lines of the head switching band, 0 to 8; default 3 (PAL 4)"},
+    {"head-switching-shift", "US", "sideways shift of the band's first line, -10 to 10 us; default 2"},
+    {"tracking", "N", "tracking error in percent, 0 to 100; default 0"},
+    {"dropouts", "N", "mean dropouts per 100 fields, 0 to 5000; default 30"},
+    {"jitter", "NS", "time-base error, rms ns, 0 to 300; default 30"},
+    {"chroma-delay", "NS", "chroma behind luma in ns, -1000 to 1000; default the format's"},
+    {"generations", "N", "copies of the tape, 1 to 5; default 1"},
+};
+
+// Microseconds with up to three decimals, such as -2.5, in whole ns.
+int parse_microseconds(const std::string& option, const std::string& text, int most_ns)
+{
+    const size_t point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    const bool digits = fraction.size() <= 3 &&
+                        fraction.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || whole.empty() || whole == "-" || whole == "+")
+        throw UsageError("--" + option + ": '" + text + "' is not a time in microseconds such as 2.5");
+    fraction.resize(3, '0');
+    const long long us = parse_int(option, whole);
+    const long long ns = us * 1000 + (text[0] == '-' ? -1 : 1) * std::stoi(fraction);
+    if (ns < -most_ns || ns > most_ns)
+        throw UsageError("--" + option + " " + text + " is out of range: it must be from " +
+                         std::to_string(-most_ns / 1000) + " to " + std::to_string(most_ns / 1000));
+    return static_cast<int>(ns);
+}
+
+// Sets the deck option `name` to `value`; false for a name that is none.
+bool set_deck_option(const std::string& name, const std::string& value, Options& options)
+{
+    VhsSettings& vhs = options.settings.vhs;
+    if (name == "vhs") {
+        vhs.format = vhs_format_from_name(value.c_str());
+        if (vhs.format < 0)
+            throw UsageError("--vhs: '" + value + "' is not a tape format; choose sp, lp, ep, svhs or off");
+    } else if (name == "seed") {
+        errno = 0;
+        char* end = nullptr;
+        const unsigned long long seed = std::strtoull(value.c_str(), &end, 10);
+        if (value.empty() || value[0] == '-' || *end != '\0' || errno == ERANGE || seed > UINT32_MAX)
+            throw UsageError("--seed: '" + value + "' is not a whole number from 0 to 4294967295");
+        vhs.seed = static_cast<uint32_t>(seed);
+    } else if (name == "tape-noise") {
+        vhs.tape_noise = parse_in_range(name, value, 0, vhs_tape_noise_max);
+    } else if (name == "head-switching") {
+        vhs.head_switching = parse_in_range(name, value, 0, vhs_head_switching_max);
+    } else if (name == "head-switching-shift") {
+        vhs.head_switching_shift = parse_microseconds(name, value, vhs_head_switching_shift_max);
+    } else if (name == "tracking") {
+        vhs.tracking = parse_in_range(name, value, 0, vhs_tracking_max);
+    } else if (name == "dropouts") {
+        vhs.dropouts = parse_in_range(name, value, 0, vhs_dropouts_max);
+    } else if (name == "dropout-compensator") {
+        if (value != "on" && value != "off")
+            throw UsageError("dropout-compensator is on or off, not '" + value + "'");
+        vhs.dropout_compensator = value == "on";
+    } else if (name == "jitter") {
+        vhs.jitter = parse_in_range(name, value, 0, vhs_jitter_max);
+    } else if (name == "chroma-delay") {
+        vhs.chroma_delay = parse_in_range(name, value, -vhs_chroma_delay_max, vhs_chroma_delay_max);
+    } else if (name == "generations") {
+        vhs.generations = parse_in_range(name, value, 1, vhs_generations_max);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The deck's settings as preset lines, when it plays; the standard's
+// defaults are left out.
+std::string deck_preset_text(const VhsSettings& vhs)
+{
+    if (vhs.format == VHS_OFF)
+        return "";
+    std::string text = std::string("vhs ") + vhs_format_name(vhs.format) + "\n";
+    text += "seed " + std::to_string(vhs.seed) + "\n";
+    text += "tape-noise " + std::to_string(vhs.tape_noise) + "\n";
+    if (vhs.head_switching != vhs_standard_default)
+        text += "head-switching " + std::to_string(vhs.head_switching) + "\n";
+    const int shift = vhs.head_switching_shift;
+    text += std::string("head-switching-shift ") + (shift < 0 ? "-" : "") + std::to_string(std::abs(shift) / 1000) +
+            "." + std::to_string(1000 + std::abs(shift) % 1000).substr(1) + "\n";
+    text += "tracking " + std::to_string(vhs.tracking) + "\n";
+    text += "dropouts " + std::to_string(vhs.dropouts) + "\n";
+    text += std::string("dropout-compensator ") + (vhs.dropout_compensator ? "on" : "off") + "\n";
+    text += "jitter " + std::to_string(vhs.jitter) + "\n";
+    if (vhs.chroma_delay != vhs_standard_default)
+        text += "chroma-delay " + std::to_string(vhs.chroma_delay) + "\n";
+    text += "generations " + std::to_string(vhs.generations) + "\n";
+    return text;
+}
+
+// The deck's looks, and its part of --help.
+const std::pair<const char*, const char*> deck_presets[] = {
+    {"vhs", "cy on\ndecode notch\nchroma-bandwidth narrow\nvhs sp\n"},
+    {"vhs-ep", "cy on\ndecode notch\nchroma-bandwidth narrow\nvhs ep\n"},
+    {"vhs-pal", "cy on\nstandard pal\ndecode notch\nchroma-bandwidth narrow\ndelay-line on\nvhs sp\n"},
+    {"svhs", "cy on\ndecode 3line\nvhs svhs\n"},
+};
+
+std::string deck_help_text()
+{
+    std::string text = "\nVHS deck (the command line's own: it plays what --cy encodes into the television):\n";
+    for (const DeckOption& deck : deck_options)
+        text += "  " + padded("--" + std::string(deck.name) + " " + deck.value, 27) + deck.meaning + "\n";
+    text += "  " + padded("--no-dropout-compensator", 27) + "dropouts left white, not filled with the line above\n";
+    return text;
+}
+
 void parse_size(const std::string& text, Options& options)
 {
     int width = 0, height = 0;
@@ -172,9 +295,10 @@ void apply_preset(const std::string& text, const std::string& origin, Options& o
         if (!(words >> value) || (words >> extra))
             throw UsageError(where + "expected a setting and its value, such as 'shift 8'");
         const SettingInfo* setting = setting_by_key(name.c_str());
-        if (setting == nullptr)
+        if (setting != nullptr)
+            set_setting(*setting, where + name + ": ", value, options);
+        else if (!set_deck_option(name, value, options))
             throw UsageError(where + "unknown setting '" + name + "'");
-        set_setting(*setting, where + name + ": ", value, options);
     }
 }
 
@@ -184,11 +308,17 @@ void load_preset(const std::string& name, Options& options)
         if (name == preset)
             return apply_preset(text, "--preset " + name, options);
     }
+    for (const auto& [preset, text] : deck_presets) {
+        if (name == preset)
+            return apply_preset(text, "--preset " + name, options);
+    }
     std::ifstream file(name);
     if (!file) {
         std::string names;
         for (const auto& preset : named_presets)
             names += std::string(names.empty() ? "" : ", ") + preset.first;
+        for (const auto& preset : deck_presets)
+            names += std::string(", ") + preset.first;
         throw UsageError("--preset: '" + name + "' is neither a preset (" + names + ") nor a file that can be read");
     }
     std::ostringstream text;
@@ -300,6 +430,19 @@ Options parse_options(int argc, const char* const* argv)
                 known = true;
             }
         }
+        for (const DeckOption& deck : deck_options) {
+            if (name == deck.name) {
+                set_deck_option(name, value(), options);
+                filter_options_seen.push_back(name);
+                known = true;
+            }
+        }
+        if (name == "no-dropout-compensator") {
+            no_value();
+            options.settings.vhs.dropout_compensator = 0;
+            filter_options_seen.push_back(name);
+            known = true;
+        }
         if (known)
             continue;
         if (name == "help") {
@@ -388,6 +531,8 @@ Options parse_options(int argc, const char* const* argv)
         throw UsageError("--" + synthesis_options_seen.front() + " applies to --synthesize only");
     if (options.settings.decode.mode != DECODE_OFF && !options.settings.composite)
         throw UsageError("--decode decodes the composite signal that --cy makes; give --cy too");
+    if (options.settings.vhs.format != VHS_OFF && !options.settings.composite)
+        throw UsageError("--vhs plays the composite signal that --cy makes; give --cy too");
     if (positional.empty() && !options.save_preset.empty())
         return options;  // only the preset is written
     const size_t wanted_min = options.still_frame >= 0 ? 1 : 2;
@@ -417,7 +562,7 @@ std::string preset_text(const Options& options)
                                                   : std::string(value ? "on" : "off")) +
                 "\n";
     }
-    return text;
+    return text + deck_preset_text(options.settings.vhs);
 }
 
 namespace {
@@ -485,9 +630,12 @@ std::string help_text()
         if (off_first)
             text += help_line(setting, false, width, label_width);
     }
+    text += deck_help_text();
     std::string names;
     for (const auto& preset : named_presets)
         names += std::string(names.empty() ? "" : ", ") + preset.first;
+    for (const auto& preset : deck_presets)
+        names += std::string(", ") + preset.first;
     text +=
         "\n"
         "Looks:\n"

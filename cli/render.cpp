@@ -582,7 +582,10 @@ void render(const Options& options)
     const int threads = composes          ? 1
                         : options.threads > 0 ? options.threads
                                               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const int frames = filter_on_every_core(run, filter_settings(chosen, options.preview), threads);
+    EffectSettings filter = filter_settings(chosen, options.preview);
+    // The deck's noise follows the frames' place in the source, not in the part.
+    filter.vhs.first_frame = first_frame_of_part(options.span.start, info.frame_rate);
+    const int frames = filter_on_every_core(run, filter, threads);
     if (clip_writer)
         clip_writer->finish();
     if (still_writer)

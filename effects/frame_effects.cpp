@@ -308,6 +308,17 @@ static Chain frame_chain(EffectState* state, const EffectSettings* settings, con
     return chain;
 }
 
+// The VHS deck's walk over the rectangle for the frame; false when its
+// memory cannot be had.
+static bool start_deck(VhsWalk* deck, EffectState* state, const EffectSettings* settings,
+                       const EffectFrame* frame, const FilterRect* rect)
+{
+    const PalSequence sequence = pal_sequence(settings, frame->number);
+    return start_vhs_deck(deck, &state->vhs, &settings->vhs, colour_standard(settings),
+                          settings->freq, settings->phase, carrier_flags(settings, frame->number),
+                          &sequence, rect, frame->w, frame->h, frame->number) != 0;
+}
+
 // What becomes of finished rows: kept as the composite signal, decoded,
 // "MONO", and handed back to the host where there is one, in order.
 struct RowSink {
@@ -316,6 +327,7 @@ struct RowSink {
     FilterRect rect;
     RowPlace output;
     DecodeWalk* decoder;  // null: not decoded
+    VhsWalk* deck;        // null: no VHS deck
     bool mono;
     int handed;  // rows top .. handed - 1 are back with the host
 };
@@ -337,6 +349,8 @@ static void row_finished(void* context, int row)
 {
     auto* sink = static_cast<RowSink*>(context);
     const int width = sink->rect.right - sink->rect.left;
+    if (sink->deck != nullptr)
+        play_vhs_row(sink->deck, place_row(&sink->output, row), row);
     if (sink->frame->composite != nullptr)
         std::memcpy(rect_row(sink->frame->composite, &sink->rect, row),
                     place_row(&sink->output, row), width * sizeof(PIXEL_YC));
@@ -407,10 +421,16 @@ static int walk_whole_rows(EffectState* state, const EffectSettings* settings,
     const bool decoding = start_decoding(&decoder, state, settings, frame, chain->carrier, rect);
     if (!decoding && chain->carrier != nullptr && settings->decode.mode != DECODE_OFF)
         return 0;  // the decoder's rows cannot be had
+    VhsWalk deck;
+    const bool playing = settings->vhs.format != VHS_OFF && chain->carrier != nullptr;
+    if (playing && !start_deck(&deck, state, settings, frame, rect))
+        return 0;
     RowSink sink = {host, frame, *rect, walk.output, decoding ? &decoder : nullptr,
+                    playing ? &deck : nullptr,
                     settings->mono && (!settings->composite || decoding), rect->top};
     // Over the frame itself, rows that are only finished need nothing more.
-    const bool needs_rows = host != nullptr || decoding || sink.mono || frame->composite != nullptr;
+    const bool needs_rows =
+        host != nullptr || decoding || playing || sink.mono || frame->composite != nullptr;
     walk.finished = needs_rows ? row_finished : nullptr;
     walk.sink = &sink;
     run_chain(frame, rect, chain, walk);
@@ -452,6 +472,13 @@ void apply_effects(EffectState* state, const EffectSettings* given, const Effect
         walk.staged = {rect_row(frame->scratch, &strip, 0), strip.pitch, 0};
         walk.shifted = {&ring[0][0], strip_pixels, vertical_lpf_ring_rows};
         run_chain(frame, &strip, &chain, walk);
+    }
+
+    VhsWalk deck;
+    if (settings->vhs.format != VHS_OFF && chain.carrier != nullptr && !rect_is_empty(&rect) &&
+        start_deck(&deck, state, settings, frame, &rect)) {
+        for (int r = rect.top; r < rect.bottom; ++r)
+            play_vhs_row(&deck, rect_row(frame->pixels, &rect, r), r);
     }
 
     const bool decoded = decode_rect(state, settings, frame, chain.carrier, &rect);
@@ -499,6 +526,7 @@ void release_effect_state(EffectState* state)
 {
     release_subcarrier_tables(&state->subcarrier_tables);
     release_decoder_state(&state->decoder);
+    release_vhs_state(&state->vhs);
     std::free(state->walk_rows);
     state->walk_rows = nullptr;
     state->walk_capacity = 0;

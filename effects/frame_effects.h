@@ -10,6 +10,7 @@
 #include "effects/composite_decoder.h"
 #include "effects/filter_rect.h"
 #include "effects/shift_kernel.h"
+#include "effects/vhs_deck.h"
 
 // The effects' settings, every one an int32_t: what each means, its range
 // and default are in effects/settings_table.h. Flags are 0 (off) or
@@ -35,6 +36,9 @@ struct EffectSettings {
     // "合成モード": the clip's first half gets the source's second half in the
     // rectangle (compose_second_half); no effect runs. Hosts run it.
     int32_t compose = 0;
+    // The VHS deck between "C/Y" (after the field shift and "LPF") and the
+    // decoder: off unless vhs.format says otherwise, and only with "C/Y".
+    VhsSettings vhs;
 };
 
 // What survives between frames: the subcarrier tables and the shift kernel,
@@ -44,6 +48,7 @@ struct EffectState {
     ShiftKernel shift_kernel = {};
     int32_t kernel_key = 0;  // the shift value shift_kernel was built for; 0: none
     DecoderState decoder;
+    VhsState vhs;
     PIXEL_YC* walk_rows = nullptr;  // apply_effects_by_rows' rings of rows
     size_t walk_capacity = 0;       // pixels in walk_rows
 };
@@ -57,7 +62,8 @@ struct EffectFrame {
     int w;
     int h;
     int max_w;
-    int32_t number;  // the frame's number in its clip: carrier phase and, paired, the moved field
+    int32_t number;  // the frame's number in its clip: carrier phase, paired the moved field,
+                     // and with vhs.first_frame the deck's noise
     // The frame comb ("3d"): the composite signals of frames
     // comb_partner_frame(number) and comb_same_phase_frame(number), as
     // apply_effects stored them into those frames' `composite`; without
@@ -70,7 +76,7 @@ struct EffectFrame {
 };
 
 // Runs show range (alone, when set), then "C/Y", the field shift, "LPF",
-// the decoder and "MONO", each as the settings ask, inside the rectangle
+// the VHS deck, the decoder and "MONO", each as the settings ask, inside the rectangle
 // cut to the picture.
 // Touches nothing but the frame, its scratch frame and `state`.
 void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
