@@ -371,11 +371,13 @@ int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsSettings* settings, 
     walk->frame = static_cast<uint32_t>(walk->settings.first_frame) + static_cast<uint32_t>(frame_number);
     const int width = rect->right - rect->left;
     walk->row_length = width + 2 * row_margin;
+    // No line yet: far from any line's "line above".
+    const int none = -1000000;
     for (auto& generation : walk->comb_line)
         for (auto& field : generation)
-            field[0] = field[1] = -1;
+            field[0] = field[1] = none;
     for (auto& generation : walk->doc_line)
-        generation[0] = generation[1] = -1;
+        generation[0] = generation[1] = none;
 
     const VhsSettings& s = walk->settings;
     const size_t need = 2 * static_cast<size_t>(w + 2 * row_margin) +
@@ -673,9 +675,10 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
             const int start = static_cast<int>(where % static_cast<uint32_t>(walk->w)) - rect.left;
             const int end = start + std::max(1, q8_pixels(us * 1000, walk->w) / 256);
             for (int x = std::max(0, start); x < std::min(width, end); ++x) {
-                y[x] = above ? doc_y[x] : 4096;
-                u[x] = above ? doc_u[x] : 0;
-                v[x] = above ? doc_v[x] : 0;
+                const bool fill = s.dropout_compensator;
+                y[x] = fill ? doc_y[x] : 4096;
+                u[x] = fill ? doc_u[x] : 0;
+                v[x] = fill ? doc_v[x] : 0;
             }
         }
     }

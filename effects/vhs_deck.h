@@ -87,7 +87,7 @@ struct VhsWalk {
     int w;       // the picture's columns: times and bandwidths scale by w / 720
     uint32_t frame;  // the frame's place in the source
     int row_length;  // values in a working row: the rectangle's width and margins
-    // Per generation and field: the field line each history row holds, -1: none.
+    // Per generation and field: the field line each history row holds.
     int comb_line[vhs_generations_max][2][2];
     int doc_line[vhs_generations_max][2];
 };
