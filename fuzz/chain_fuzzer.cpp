@@ -1,4 +1,4 @@
-// The whole chain with the decoder, for either standard, over arbitrary
+// The whole chain with the VHS deck and the decoder, for either standard, over arbitrary
 // sizes, settings (any value, damaged ones included), frame numbers and
 // pixels, with and without a partner frame for the frame comb. Each input
 // runs with every packed variant and with the references alone: the frames
@@ -63,6 +63,22 @@ Scenario read_scenario(ByteReader& in)
         s.pixels[i] = {value(), value(), value()};
         s.partner[i] = {value(), 0, 0};
     }
+    // The VHS deck last, so that inputs from before it still mean what they did.
+    VhsSettings& vhs = e.vhs;
+    auto setting = [&](int range) { return in.below(4) == 0 ? in.interesting_int() : in.below(range); };
+    vhs.format = setting(vhs_format_count);
+    vhs.seed = static_cast<uint32_t>(in.interesting_int());
+    vhs.tape_noise = setting(vhs_tape_noise_max + 1);
+    vhs.chroma_noise = setting(vhs_tape_noise_max + 1);
+    vhs.head_switching = setting(vhs_head_switching_max + 1);
+    vhs.head_switching_shift = setting(2 * vhs_head_switching_shift_max + 1) - vhs_head_switching_shift_max;
+    vhs.tracking = setting(vhs_tracking_max + 1);
+    vhs.dropouts = setting(vhs_dropouts_max + 1);
+    vhs.dropout_compensator = setting(2);
+    vhs.jitter = setting(vhs_jitter_max + 1);
+    vhs.chroma_delay = setting(2 * vhs_chroma_delay_max + 1) - vhs_chroma_delay_max;
+    vhs.generations = setting(vhs_generations_max + 1);
+    vhs.first_frame = in.interesting_int();
     return s;
 }
 
