@@ -66,17 +66,20 @@ Scenario read_scenario(ByteReader& in)
     // The VHS deck last, so that inputs from before it still mean what they did.
     VhsSettings& vhs = e.vhs;
     auto setting = [&](int range) { return in.below(4) == 0 ? in.interesting_int() : in.below(range); };
+    auto signed_setting = [&](int most) {
+        return in.below(4) == 0 ? in.interesting_int() : in.below(2 * most + 1) - most;
+    };
     vhs.format = setting(vhs_format_count);
     vhs.seed = static_cast<uint32_t>(in.interesting_int());
     vhs.tape_noise = setting(vhs_tape_noise_max + 1);
     vhs.chroma_noise = setting(vhs_tape_noise_max + 1);
     vhs.head_switching = setting(vhs_head_switching_max + 1);
-    vhs.head_switching_shift = setting(2 * vhs_head_switching_shift_max + 1) - vhs_head_switching_shift_max;
+    vhs.head_switching_shift = signed_setting(vhs_head_switching_shift_max);
     vhs.tracking = setting(vhs_tracking_max + 1);
     vhs.dropouts = setting(vhs_dropouts_max + 1);
     vhs.dropout_compensator = setting(2);
     vhs.jitter = setting(vhs_jitter_max + 1);
-    vhs.chroma_delay = setting(2 * vhs_chroma_delay_max + 1) - vhs_chroma_delay_max;
+    vhs.chroma_delay = signed_setting(vhs_chroma_delay_max);
     vhs.generations = setting(vhs_generations_max + 1);
     vhs.first_frame = in.interesting_int();
     return s;

@@ -48,6 +48,16 @@ const Case cases[] = {
          s.lpf = 0;  // as the preset sets it
          return s;
      }()},
+    {"vhs_deck", {"--preset", "vhs", "--seed", "9", "--tracking", "40", "--dropouts", "2000", "--generations", "2"},
+     [] {
+         EffectSettings s = engine_settings(0, 47, 0, 35, 0, false, false, {DECODE_NOTCH, CHROMA_NARROW, 100, 0});
+         s.vhs.format = VHS_SP;
+         s.vhs.seed = 9;
+         s.vhs.tracking = 40;
+         s.vhs.dropouts = 2000;
+         s.vhs.generations = 2;
+         return s;
+     }()},
     {"notch_60fps", {"--cy", "--decode", "notch", "--60fps", "--no-lpf"},
      [] {
          EffectSettings s = engine_settings(0, 47, 0, 35, 0, true, false, {DECODE_NOTCH, CHROMA_WIDE, 100, 0});
