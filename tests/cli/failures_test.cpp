@@ -188,7 +188,7 @@ TEST_F(Failures, NewcomersMistakesAreNamedInOneLine)
         {{"--ss", "2", "--to", "1", clip, out}, "the part of the clip to work on is empty: it must end after it starts"},
         {{"--ss", "soon", clip, out}, "--ss: 'soon' is not a time such as 12.5, 1:02 or 0:01:02.5"},
         {{"--preset", "sparkly", clip, out},
-         "--preset: 'sparkly' is neither a preset (composite, composite-signal, pal, mono, field-shift, clean) nor a file that can be read"},
+         "--preset: 'sparkly' is neither a preset (composite, composite-signal, pal, mono, field-shift, clean, vhs, vhs-ep, vhs-pal, svhs) nor a file that can be read"},
         {{"--preset", dir.path("bad.preset"), clip, out}, dir.path("bad.preset") + ":2: unknown setting 'sparkle'"},
     };
     for (const auto& [arguments, message] : usage)
