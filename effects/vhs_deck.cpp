@@ -284,7 +284,7 @@ static int chroma_filter(int16_t* out, double cutoff, int32_t total)
 // Standard deviation of 16-bit uniform noise: 2^15 / sqrt(3).
 constexpr double uniform_sigma = 18918.6;
 
-static void build_filters(VhsState* state, const VhsSettings* s, int32_t standard, int w)
+static void build_filters(VhsState* state, const VhsSettings* s, int w)
 {
     const TapeFormat& format = tape_formats[s->format];
     const double pixel_mhz = 13.5 * w / 720;  // the picture's sampling rate
@@ -322,7 +322,6 @@ static void build_filters(VhsState* state, const VhsSettings* s, int32_t standar
     state->chroma_noise_gain =
         static_cast<int32_t>(std::floor(std::min(chroma_target / chroma_per_gain, 32767.0) + 0.5));
     state->chroma_delay_q8 = static_cast<int32_t>(static_cast<long long>(s->chroma_delay) * w * 12 / 2500);
-    (void)standard;
 }
 
 // The deck's own carrier, the encoder's angles at unit gain (Q11), for
@@ -398,7 +397,7 @@ int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsSettings* settings, 
                               b.tape_noise == s.tape_noise && b.chroma_noise == s.chroma_noise &&
                               b.chroma_delay == s.chroma_delay;
     if (!same_filters)
-        build_filters(state, &s, walk->standard, w);
+        build_filters(state, &s, w);
     if (!same_filters || state->built_standard != walk->standard || state->built_freq != freq ||
         state->built_phase != phase)
         build_carrier(state, walk->standard, freq, phase, w);
@@ -457,7 +456,7 @@ static void turn(int16_t* u, int16_t* v, const int16_t m[4], int width)
 }
 
 // Purposes of the row keys.
-enum : uint32_t { KEY_NOISE = 1, KEY_TIMEBASE, KEY_DROPOUT, KEY_PHASE, KEY_FLAG, KEY_TRACKING };
+enum : uint32_t { KEY_NOISE = 1, KEY_TIMEBASE, KEY_DROPOUT, KEY_PHASE, KEY_FLAG };
 
 static uint32_t row_key(const VhsWalk* walk, int generation, int field, int line, uint32_t purpose)
 {

@@ -60,8 +60,7 @@ struct VhsState {
     int16_t* memory = nullptr;
     size_t capacity = 0;  // int16_t values in memory
     VhsSettings built_for = {};
-    int32_t built_w = -1, built_width = -1, built_standard = -1, built_freq = -1,
-            built_phase = 361;
+    int32_t built_w = -1, built_standard = -1, built_freq = -1, built_phase = 361;
     // Filled in by start_vhs_deck.
     int luma_reach = 0, chroma_reach = 0;
     int16_t luma_taps[2 * 64 + 2] = {};       // Q14, sum 16384
