@@ -8,7 +8,10 @@
 //                                           then the decoder's tables: one
 //                                           line "bandpass freq taps..." per
 //                                           freq and "matrix saturation
-//                                           digest" over every hue
+//                                           digest" over every hue, then
+//                                           "vhs standard format width
+//                                           digest": the VHS deck's frames,
+//                                           whose filters are built in double
 //   subcarrier_digests --entries FREQ PHASE one line "x cos sin" per column
 #include <cinttypes>
 #include <cstdio>
@@ -19,6 +22,7 @@
 
 #include "effects/composite_chroma.h"
 #include "effects/composite_decoder.h"
+#include "effects/vhs_deck.h"
 
 namespace {
 
@@ -99,11 +103,48 @@ void print_entries(int32_t freq, int32_t phase)
 
 }  // namespace
 
+// A frame played by the deck, every fault on, at picture widths whose
+// filters differ: the whole of the deck's set-up, checked across builds.
+void print_deck_digests()
+{
+    for (int32_t standard : {STANDARD_NTSC, STANDARD_PAL}) {
+        for (int32_t format = VHS_SP; format < vhs_format_count; ++format) {
+            for (int w : {64, 720, 1440, 1920}) {
+                const int h = 24;
+                std::vector<PIXEL_YC> frame(static_cast<size_t>(w) * h);
+                for (size_t i = 0; i < frame.size(); ++i)
+                    frame[i] = {static_cast<short>((i * 2654435761u) >> 20), 0, 0};
+                VhsSettings settings;
+                settings.format = format;
+                settings.seed = 7;
+                settings.tracking = 50;
+                settings.dropouts = 3000;
+                settings.generations = 2;
+                const FilterRect rect = {0, h, 0, w, w};
+                const PalSequence sequence = {704, 3, 1};
+                VhsState state;
+                VhsWalk walk;
+                if (!start_vhs_deck(&walk, &state, &settings, standard, 704, 0, 2, &sequence, &rect, w, h, 11))
+                    std::abort();
+                for (int r = 0; r < h; ++r)
+                    play_vhs_row(&walk, frame.data() + static_cast<size_t>(r) * w, r);
+                release_vhs_state(&state);
+                uint64_t value = 1469598103934665603ull;
+                for (const PIXEL_YC& p : frame)
+                    value = (value ^ static_cast<uint16_t>(p.y)) * 1099511628211ull;
+                std::printf("vhs %s %s %d %016" PRIx64 "\n", colour_standard_name(standard),
+                            vhs_format_name(format), w, value);
+            }
+        }
+    }
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 1) {
         print_digests();
         print_decoder_tables();
+        print_deck_digests();
     } else if (argc == 4 && std::strcmp(argv[1], "--entries") == 0) {
         print_entries(std::atoi(argv[2]), std::atoi(argv[3]));
     } else {
