@@ -216,10 +216,11 @@ std::string deck_preset_text(const VhsSettings& vhs)
 
 // The deck's looks, and its part of --help.
 const std::pair<const char*, const char*> deck_presets[] = {
-    {"vhs", "cy on\ndecode notch\nchroma-bandwidth narrow\nvhs sp\n"},
-    {"vhs-ep", "cy on\ndecode notch\nchroma-bandwidth narrow\nvhs ep\n"},
-    {"vhs-pal", "cy on\nstandard pal\ndecode notch\nchroma-bandwidth narrow\ndelay-line on\nvhs sp\n"},
-    {"svhs", "cy on\ndecode 3line\nvhs svhs\n"},
+    {"vhs", "cy on\nshift 0\ndecode notch\nchroma-bandwidth narrow\nvhs sp\n"},
+    {"vhs-ep", "cy on\nshift 0\ndecode notch\nchroma-bandwidth narrow\nvhs ep\n"},
+    // PAL's LPF blends lines of other carrier phase, as in the pal look.
+    {"vhs-pal", "cy on\nshift 0\nlpf off\nstandard pal\ndecode notch\nchroma-bandwidth narrow\ndelay-line on\nvhs sp\n"},
+    {"svhs", "cy on\nshift 0\ndecode 3line\nvhs svhs\n"},
 };
 
 std::string deck_help_text()
