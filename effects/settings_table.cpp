@@ -131,12 +131,14 @@ constexpr SettingInfo with_frei0r_name(SettingInfo setting, const char* name)
 const SettingInfo setting_table[SETTING_COUNT] = {
     rectangle("left", "\u5DE6", "\x8D\xB6", "left edge of the rectangle", "pixels", 0, false,
               AT(left)),
-    rectangle("width", "\u5E45", "\x95\x9D", "width of the rectangle", "pixels", 320, true,
-              AT(width)),
+    with_frei0r_name(rectangle("width", "\u5E45", "\x95\x9D", "width of the rectangle", "pixels",
+                               320, true, AT(width)),
+                     "rect_width"),
     rectangle("top", "\u4E0A", "\x8F\xE3", "top edge of the rectangle", "rows", 0, false,
               AT(top)),
-    rectangle("height", "\u9AD8\u3055", "\x8D\x82\x82\xB3", "height of the rectangle", "rows",
-              320, true, AT(height)),
+    with_frei0r_name(rectangle("height", "\u9AD8\u3055", "\x8D\x82\x82\xB3",
+                               "height of the rectangle", "rows", 320, true, AT(height)),
+                     "rect_height"),
     number("shift", "\u79FB\u52D5\u91CF", "\x88\xDA\x93\xAE\x97\xCA", "field shift",
            "sixteenths of a field line", -256, 256, 0, AT(shift)),
     number("freq", "freq", "freq", "subcarrier frequency scale; 704 is 3.579545 MHz", nullptr, 600,
@@ -195,6 +197,16 @@ const SettingInfo* setting_by_key(const char* key)
             return &setting;
     }
     return nullptr;
+}
+
+const char* setting_mlt_name(const SettingInfo* setting)
+{
+    return setting->mlt_name != nullptr ? setting->mlt_name : setting->key;
+}
+
+const char* setting_frei0r_name(const SettingInfo* setting)
+{
+    return setting->frei0r_name != nullptr ? setting->frei0r_name : setting->key;
 }
 
 int32_t setting_editor_minimum(const SettingInfo* setting)

@@ -55,7 +55,9 @@ struct SettingInfo {
     const char* key = nullptr;
     // MLT's and frei0r's names where they differ from the key: neither
     // keeps a hyphen, and MLT reserves "width" and "height" for its own
-    // frames (it holds the rectangle as one "rect", x y w h).
+    // frames and does not save them. MLT holds the rectangle as one "rect",
+    // x y w h, into which it folds the keys as they are set; frei0r calls
+    // its width and height rect_width and rect_height.
     const char* mlt_name = nullptr;
     const char* frei0r_name = nullptr;
     const char* label = nullptr;        // the editor's label, UTF-8
@@ -106,6 +108,10 @@ inline void set_setting_value(EffectSettings* settings, SettingId id, int32_t va
 
 // The setting with that key; null for none.
 const SettingInfo* setting_by_key(const char* key);
+
+// Its name in MLT and in frei0r.
+const char* setting_mlt_name(const SettingInfo* setting);
+const char* setting_frei0r_name(const SettingInfo* setting);
 
 // The track bar's ends in the editor.
 int32_t setting_editor_minimum(const SettingInfo* setting);

@@ -1,21 +1,25 @@
-// The frei0r plug-in's parameters: one table, frei0r's [0, 1] doubles mapped
-// onto the effect settings, and choices passed by name as strings.
+// The frei0r plug-in's parameters, built from the settings table: frei0r's
+// [0, 1] doubles mapped onto the effect settings, and choices passed by
+// name as strings.
 #pragma once
 
 #include "effects/frame_effects.h"
 
 enum : int { FREI0R_PARAM_COUNT = 20 };
 
+// The rectangle's parameters span 10000 pixels or rows: frei0r's doubles,
+// which hosts show with a few decimals, keep their pixels apart.
+constexpr int frei0r_rectangle_span = 10000;
+
 struct Frei0rParam {
-    const char* name;
+    const char* name;  // the setting's frei0r name
     const char* explanation;
     bool is_bool;         // on at 0.5 and above
     double scale;         // an integer setting is round(value * scale) + offset,
     int offset;           // then clamped to [low, high]
     int low, high;
     double default_value;
-    int EffectSettings::*setting;  // null: not an effect setting
-    int32_t DecodeSettings::*decode_setting = nullptr;  // a decoder setting instead
+    int setting_id;  // its SettingId; -1: frei0r's own, no effect setting
     // A choice: the host passes one of choice_count names, choice_name(0)
     // and on, as a string; the value kept is the index of the name.
     const char* (*choice_name)(int32_t index) = nullptr;
@@ -24,7 +28,7 @@ struct Frei0rParam {
 
 extern const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT];
 
-// The name the hosts see for a parameter: its own, unless a host reserves it.
+// The name the hosts see for a parameter.
 const char* frei0r_param_name(int index);
 
 // The index of `name` among the choices of `param`, -1 for none.
