@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "effects/settings_table.h"
 #include "effects/yuv_frame.h"
 
 #define NOREL_EXPORT extern "C" __attribute__((visibility("default")))
@@ -30,43 +31,10 @@ struct Instance {
     ~Instance() { release_yuv_effects(&effects); }
 };
 
-// Integer properties, in the command line's units; "shift"... as its long
-// options. A value outside a range is held to it.
-struct IntProperty {
-    const char* name;
-    int32_t EffectSettings::*setting;
-    int minimum, maximum;
-};
-
-const IntProperty int_properties[] = {
-    {"shift", &EffectSettings::shift, -256, 256},
-    {"freq", &EffectSettings::freq, 600, 750},
-    {"phase", &EffectSettings::phase, -180, 180},
-};
-
-struct FlagProperty {
-    const char* name;
-    int EffectSettings::*setting;
-};
-
-const FlagProperty flag_properties[] = {
-    {"cy", &EffectSettings::composite},
-    {"lpf", &EffectSettings::lpf},
-    {"mono", &EffectSettings::mono},
-    {"show_range", &EffectSettings::show_range},
-};
-
-// A choice by name; an unknown or missing name is `otherwise`.
-int32_t named(mlt_properties properties, const char* name, int32_t (*from_name)(const char*), int32_t otherwise)
+// A number as the engine takes it, held to the range MLT offers.
+int held(const SettingInfo& setting, int value)
 {
-    const char* text = mlt_properties_get(properties, name);
-    const int32_t value = text != nullptr ? from_name(text) : -1;
-    return value >= 0 ? value : otherwise;
-}
-
-int held(int value, int minimum, int maximum)
-{
-    return std::max(minimum, std::min(maximum, value));
+    return std::max(setting.minimum, std::min(setting.maximum, value));
 }
 
 // "tff" at the frame's place: 0 or 1, or -1 for the frame's own order.
@@ -112,22 +80,28 @@ mlt_rect rect_at(mlt_properties properties, mlt_profile profile, int position, i
     return rect;
 }
 
-// The command line's names of the rectangle's edges. MLT reserves "width"
-// and "height" (its XML writer drops them), so each name is folded into
-// "rect" as it is set, and cleared: a saved project holds "rect" alone.
-struct CommandLineRectName {
-    const char* name;
-    double mlt_rect::*component;
-    bool is_size;     // -1 reaches the picture's edge
-    bool horizontal;
-};
+// The command line's names of the rectangle's edges, the keys of the
+// settings MLT holds in "rect". MLT reserves "width" and "height" (its XML
+// writer drops them), so each name is folded into "rect" as it is set, and
+// cleared: a saved project holds "rect" alone.
+double mlt_rect::*rect_component(SettingId id)
+{
+    switch (id) {
+    case SETTING_LEFT:
+        return &mlt_rect::x;
+    case SETTING_TOP:
+        return &mlt_rect::y;
+    case SETTING_WIDTH:
+        return &mlt_rect::w;
+    default:
+        return &mlt_rect::h;
+    }
+}
 
-const CommandLineRectName command_line_rect_names[] = {
-    {"left", &mlt_rect::x, false, true},
-    {"top", &mlt_rect::y, false, false},
-    {"width", &mlt_rect::w, true, true},
-    {"height", &mlt_rect::h, true, false},
-};
+bool is_in_rect(const SettingInfo& setting)
+{
+    return std::strcmp(setting_mlt_name(&setting), "rect") == 0;
+}
 
 // The positions of a property's keyframes; 0 alone for a fixed value.
 std::vector<int> key_positions(mlt_properties properties, const char* name, int length)
@@ -146,15 +120,18 @@ std::vector<int> key_positions(mlt_properties properties, const char* name, int 
     return positions;
 }
 
-// Puts the value of `edge` into "rect" at each keyframe of either, keeping
+// Puts the value of `setting` into "rect" at each keyframe of either, keeping
 // the other components as they are there.
-void fold_into_rect(mlt_filter filter, const CommandLineRectName& edge)
+void fold_into_rect(mlt_filter filter, const SettingInfo& setting)
 {
+    const char* name = setting.key;
+    const SettingId id = static_cast<SettingId>(&setting - setting_table);
+    const bool horizontal = id == SETTING_LEFT || id == SETTING_WIDTH;
     mlt_properties properties = MLT_FILTER_PROPERTIES(filter);
     mlt_profile profile = mlt_service_profile(MLT_FILTER_SERVICE(filter));
     const int length = mlt_filter_get_length(filter);
-    std::vector<int> positions = key_positions(properties, edge.name, length);
-    const bool animated = mlt_properties_is_anim(properties, edge.name) ||
+    std::vector<int> positions = key_positions(properties, name, length);
+    const bool animated = mlt_properties_is_anim(properties, name) ||
                           (mlt_properties_get(properties, "rect") != nullptr && mlt_properties_is_anim(properties, "rect"));
     if (mlt_properties_get(properties, "rect") != nullptr) {
         const std::vector<int> rect_keys = key_positions(properties, "rect", length);
@@ -165,10 +142,11 @@ void fold_into_rect(mlt_filter filter, const CommandLineRectName& edge)
     std::vector<mlt_rect> rects;
     for (int position : positions) {
         mlt_rect rect = rect_at(properties, profile, position, length);
-        const double value = mlt_properties_anim_get_double(properties, edge.name, position, length);
-        const double picture = profile == nullptr ? 65536 : edge.horizontal ? profile->width : profile->height;
-        const double start = edge.horizontal ? rect.x : rect.y;
-        rect.*edge.component = edge.is_size && value < 0 ? picture - start : value;
+        const double value = mlt_properties_anim_get_double(properties, name, position, length);
+        const double picture = profile == nullptr ? 65536 : horizontal ? profile->width : profile->height;
+        const double start = horizontal ? rect.x : rect.y;
+        // A size of -1 reaches the picture's edge.
+        rect.*rect_component(id) = setting.to_picture_edge && value < 0 ? picture - start : value;
         rect.o = 1;
         rects.push_back(rect);
     }
@@ -177,19 +155,19 @@ void fold_into_rect(mlt_filter filter, const CommandLineRectName& edge)
         mlt_properties_set_rect(properties, "rect", rects.front());
     for (size_t i = 0; animated && i < positions.size(); ++i)
         mlt_properties_anim_set_rect(properties, "rect", rects[i], positions[i], length, mlt_keyframe_linear);
-    mlt_properties_set(properties, edge.name, nullptr);
+    mlt_properties_set(properties, name, nullptr);
 }
 
 void property_changed(mlt_properties, void* data, mlt_event_data event)
 {
     const char* name = mlt_event_data_to_string(event);
     auto filter = static_cast<mlt_filter>(data);
-    for (const CommandLineRectName& edge : command_line_rect_names) {
-        const char* value = name != nullptr && std::strcmp(name, edge.name) == 0
+    for (const SettingInfo& setting : setting_table) {
+        const char* value = name != nullptr && is_in_rect(setting) && std::strcmp(name, setting.key) == 0
                                 ? mlt_properties_get(MLT_FILTER_PROPERTIES(filter), name)
                                 : nullptr;
         if (value != nullptr && value[0] != '\0')
-            fold_into_rect(filter, edge);
+            fold_into_rect(filter, setting);
     }
 }
 
@@ -200,14 +178,22 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
     mlt_properties properties = MLT_FILTER_PROPERTIES(filter);
     const int position = mlt_filter_get_position(filter, frame);
     const int length = mlt_filter_get_length2(filter, frame);
+    // Every other setting by its MLT name; what needs other frames of the
+    // clip MLT does not hand a filter, and the field order is below.
     EffectSettings settings;
-    for (const IntProperty& p : int_properties) {
-        if (mlt_properties_get(properties, p.name) != nullptr)
-            settings.*p.setting = held(mlt_properties_anim_get_int(properties, p.name, position, length), p.minimum, p.maximum);
-    }
-    for (const FlagProperty& p : flag_properties) {
-        if (mlt_properties_get(properties, p.name) != nullptr)
-            settings.*p.setting = mlt_properties_anim_get_int(properties, p.name, position, length) != 0;
+    for (const SettingInfo& setting : setting_table) {
+        const char* name = setting_mlt_name(&setting);
+        if (is_in_rect(setting) || setting.needs_other_frames || setting.from_stream ||
+            mlt_properties_get(properties, name) == nullptr)
+            continue;
+        const SettingId id = static_cast<SettingId>(&setting - setting_table);
+        if (setting.kind == SETTING_CHOICE) {
+            const int32_t value = setting_choice_value(&setting, mlt_properties_get(properties, name));
+            set_setting_value(&settings, id, value >= 0 ? value : setting.default_value);
+            continue;
+        }
+        const int value = mlt_properties_anim_get_int(properties, name, position, length);
+        set_setting_value(&settings, id, setting.kind == SETTING_SWITCH ? value != 0 : held(setting, value));
     }
     // The rectangle in the frame's pixels: a preview may render smaller
     // than the profile. Its edges are rounded, so that a moving rectangle
@@ -231,17 +217,7 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
         settings.top_field_first = mlt_properties_get(frame_properties, "top_field_first") == nullptr ||
                                    mlt_properties_get_int(frame_properties, "top_field_first") != 0;
 
-    settings.standard = named(properties, "standard", colour_standard_from_name, STANDARD_NTSC);
     DecodeSettings& decode = settings.decode;
-    decode.mode = named(properties, "decode", decode_mode_from_name, DECODE_OFF);
-    decode.bandwidth = named(properties, "chroma_bandwidth", chroma_bandwidth_from_name, CHROMA_WIDE);
-    if (mlt_properties_get(properties, "saturation") != nullptr)
-        decode.saturation = mlt_properties_anim_get_int(properties, "saturation", position, length);
-    if (mlt_properties_get(properties, "hue") != nullptr)
-        decode.hue = mlt_properties_anim_get_int(properties, "hue", position, length);
-    if (mlt_properties_get(properties, "delay_line") != nullptr)
-        decode.delay_line = mlt_properties_get_int(properties, "delay_line") != 0;
-    decode = clamp_decode_settings(decode);
     if (decode.mode == DECODE_3D) {
         // The frame comb needs the previous frame's composite signal, which
         // MLT does not hand a filter: 3d decodes every frame as 3line.
