@@ -1,19 +1,33 @@
 // Every host's parameter list against the settings table: what each host
 // shows (names, ranges, defaults, choices) is read back from the host itself
-// and compared with what the table says that host must show.
+// (or the description it is installed with) and compared with what the table
+// says that host must show.
+#include <dlfcn.h>
+#include <framework/mlt.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <frei0r.h>
+}
+
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <fstream>
+#include <map>
 #include <ostream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/options.h"
 #include "effects/settings_table.h"
+#include "frei0r/parameters.h"
 #include "host/filter2.h"
 #include "plugin/descriptor.h"
 #include "plugin_decode/decode_filter.h"
@@ -173,6 +187,284 @@ std::vector<Parameter> gstreamer_parameters()
     return listed;
 }
 
+// A file's text; empty when it cannot be read.
+std::string file_text(const char* path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Every match of `pattern` in `text`: its groups, copied.
+std::vector<std::vector<std::string>> matches(const std::string& text, const std::string& pattern)
+{
+    const std::regex expression(pattern);
+    std::vector<std::vector<std::string>> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), expression); it != std::sregex_iterator(); ++it)
+        found.emplace_back(it->begin(), it->end());
+    return found;
+}
+
+// A whole number in a host's file; INT_MIN for none.
+int32_t number_in(const std::string& text)
+{
+    return std::regex_match(text, std::regex("-?[0-9]+")) ? std::stoi(text) : INT_MIN;
+}
+
+std::vector<std::string> split(const std::string& list, char separator)
+{
+    std::vector<std::string> items;
+    std::stringstream in(list);
+    for (std::string item; std::getline(in, item, separator);)
+        items.push_back(item);
+    return items;
+}
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : " ") + name;
+    return text;
+}
+
+const SettingInfo* by_mlt_name(const std::string& name)
+{
+    for (const SettingInfo& setting : setting_table) {
+        if (name == setting_mlt_name(&setting))
+            return &setting;
+    }
+    return nullptr;
+}
+
+// A choice by its names, its default as the table's value: a host's name
+// that is none reads back as -1.
+Parameter choice_parameter(const std::string& name, const std::string& default_name, const std::vector<std::string>& names)
+{
+    const SettingInfo* setting = by_mlt_name(name);
+    return {name, 0, 0, setting != nullptr ? setting_choice_value(setting, default_name.c_str()) : -1, joined(names)};
+}
+
+// A list of numbers (the field order's): its ends and default.
+Parameter number_list(const std::string& name, int32_t default_value, const std::vector<std::string>& values)
+{
+    Parameter p{name, INT_MAX, INT_MIN, default_value, ""};
+    for (const std::string& value : values) {
+        p.minimum = std::min(p.minimum, number_in(value));
+        p.maximum = std::max(p.maximum, number_in(value));
+    }
+    return p;
+}
+
+// What MLT's filter and its editors must offer: every setting that needs no
+// other frame by its MLT name, the rectangle once, the field order with the
+// frame's own (-1) beside the table's, no choice that needs other frames.
+std::vector<Parameter> mlt_expected()
+{
+    std::vector<Parameter> expected = {{"rect", 0, 0, 0, ""}};
+    for (const SettingInfo& setting : setting_table) {
+        const std::string name = setting_mlt_name(&setting);
+        if (setting.needs_other_frames || name == "rect")
+            continue;
+        if (setting.from_stream) {
+            expected.push_back({name, -1, 1, -1, ""});
+        } else if (setting.kind == SETTING_CHOICE) {
+            std::vector<std::string> names;
+            for (int i = 0; i < setting.choice_count && !setting.choices[i].needs_other_frames; ++i)
+                names.push_back(setting.choices[i].name);
+            expected.push_back({name, 0, 0, setting.default_value, joined(names)});
+        } else {
+            expected.push_back({name, setting.minimum, setting.maximum, setting.default_value, ""});
+        }
+    }
+    std::sort(expected.begin(), expected.end(), [](const Parameter& a, const Parameter& b) { return a.name < b.name; });
+    return expected;
+}
+
+std::vector<Parameter> sorted(std::vector<Parameter> list)
+{
+    std::sort(list.begin(), list.end(), [](const Parameter& a, const Parameter& b) { return a.name < b.name; });
+    return list;
+}
+
+// MLT's metadata, read back as MLT reads it.
+std::vector<Parameter> mlt_yaml_parameters()
+{
+    std::vector<Parameter> listed;
+    mlt_properties metadata = mlt_properties_parse_yaml(NOREL_MLT_YML);
+    auto* parameters = metadata != nullptr
+                           ? static_cast<mlt_properties>(mlt_properties_get_data(metadata, "parameters", nullptr))
+                           : nullptr;
+    for (int i = 0; parameters != nullptr && i < mlt_properties_count(parameters); ++i) {
+        auto* p = static_cast<mlt_properties>(mlt_properties_get_data_at(parameters, i, nullptr));
+        const std::string name = mlt_properties_get(p, "identifier");
+        auto* values = static_cast<mlt_properties>(mlt_properties_get_data(p, "values", nullptr));
+        if (name == "rect") {
+            listed.push_back({name, 0, 0, 0, ""});
+        } else if (values != nullptr) {
+            std::vector<std::string> names;
+            for (int v = 0; v < mlt_properties_count(values); ++v)
+                names.push_back(mlt_properties_get_value(values, v));
+            listed.push_back(choice_parameter(name, mlt_properties_get(p, "default"), names));
+        } else {
+            listed.push_back({name, mlt_properties_get_int(p, "minimum"), mlt_properties_get_int(p, "maximum"),
+                              mlt_properties_get_int(p, "default"), ""});
+        }
+    }
+    if (metadata != nullptr)
+        mlt_properties_close(metadata);
+    return sorted(listed);
+}
+
+std::string attribute(const std::string& attributes, const std::string& name)
+{
+    std::smatch m;
+    return std::regex_search(attributes, m, std::regex("\\b" + name + "=\"([^\"]*)\"")) ? m[1].str() : "";
+}
+
+// Kdenlive's effect: numbers, check boxes, lists of names or numbers, the
+// rectangle.
+std::vector<Parameter> kdenlive_parameters()
+{
+    std::vector<Parameter> listed;
+    for (const auto& m : matches(file_text(NOREL_KDENLIVE_XML), "<parameter ([^>]*)>")) {
+        const std::string a = m[1], name = attribute(a, "name"), type = attribute(a, "type");
+        const std::vector<std::string> list = split(attribute(a, "paramlist"), ';');
+        if (type == "animatedrect")
+            listed.push_back({name, 0, 0, 0, ""});
+        else if (type == "list" && !list.empty() && number_in(list[0]) != INT_MIN)
+            listed.push_back(number_list(name, number_in(attribute(a, "default")), list));
+        else if (type == "list")
+            listed.push_back(choice_parameter(name, attribute(a, "default"), list));
+        else if (type == "bool")
+            listed.push_back({name, 0, 1, number_in(attribute(a, "default")), ""});
+        else
+            listed.push_back({name, number_in(attribute(a, "min")), number_in(attribute(a, "max")),
+                              number_in(attribute(a, "default")), ""});
+    }
+    return sorted(listed);
+}
+
+// Shotcut's panel: a slider's ends and the property it sets, the defaults
+// it sets on a new filter (and falls back to, and undoes to), check boxes,
+// and combo boxes over a list of names or numbers.
+std::vector<Parameter> shotcut_parameters()
+{
+    const std::string ui = file_text(NOREL_SHOTCUT_UI);
+    std::map<std::string, std::string> defaults;
+    for (const auto& m : matches(ui, "\\['(\\w+)', (-?[0-9]+)\\]"))
+        defaults[m[1]] = m[2];
+    for (const auto& m : matches(ui, "filter\\.set\\('(\\w+)', '?([-\\w]+)'?\\)"))
+        defaults[m[1]] = m[2];
+    std::map<std::string, std::vector<std::string>> lists;
+    for (const auto& m : matches(ui, "property var (\\w+): \\[([^\\]\\[]*)\\]")) {
+        std::vector<std::string> items;
+        for (const auto& item : matches(m[2], "'?([-\\w]+)'?"))
+            items.push_back(item[1]);
+        lists[m[1]] = items;
+    }
+    std::vector<Parameter> listed;
+    if (ui.find("filter.getRect('rect'") != std::string::npos && ui.find("filter.set('rect'") != std::string::npos)
+        listed.push_back({"rect", 0, 0, 0, ""});
+    for (const auto& m :
+         matches(ui, "minimumValue: (-?[0-9]+)\\s+maximumValue: (-?[0-9]+)[^}]*?setValue\\('(\\w+)'"))
+        listed.push_back({m[3], number_in(m[1]), number_in(m[2]), number_in(defaults[m[3]]), ""});
+    for (const auto& m : matches(ui, "setValue\\('(\\w+)', checked"))
+        listed.push_back({m[1], 0, 1, number_in(defaults[m[1]]), ""});
+    for (const auto& m : matches(ui, "setValue\\('(\\w+)', (\\w+)\\[currentIndex\\]\\)")) {
+        const std::vector<std::string>& list = lists[m[2]];
+        if (!list.empty() && number_in(list[0]) != INT_MIN)
+            listed.push_back(number_list(m[1], number_in(defaults[m[1]]), list));
+        else
+            listed.push_back(choice_parameter(m[1], defaults[m[1]], list));
+    }
+    // What the panel falls back to and undoes to is the default it sets.
+    for (const auto& m : matches(ui, "number\\('(\\w+)', (-?[0-9]+)\\)"))
+        EXPECT_EQ(m[2], defaults[m[1]]) << m[1] << " falls back to another default";
+    for (const auto& m : matches(ui, "onClicked: (\\w+)Slider\\.value = (-?[0-9]+)"))
+        EXPECT_EQ(m[2], defaults[m[1]]) << m[1] << " undoes to another default";
+    return sorted(listed);
+}
+
+// frei0r's parameters as its hosts see them, loaded from the built plug-in,
+// in the table's units: a number's [0, 1] spans Kdenlive's min to max of
+// its frei0r description (value * factor), which starts at the table's
+// minimum. frei0r's own fps and clock_ms are left out.
+std::vector<Parameter> frei0r_parameters()
+{
+    std::vector<Parameter> listed;
+    void* library = dlopen(NOREL_FREI0R_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    EXPECT_NE(library, nullptr) << dlerror();
+    if (library == nullptr)
+        return listed;
+    auto plugin_info = reinterpret_cast<void (*)(f0r_plugin_info_t*)>(dlsym(library, "f0r_get_plugin_info"));
+    auto param_info = reinterpret_cast<void (*)(f0r_param_info_t*, int)>(dlsym(library, "f0r_get_param_info"));
+    auto construct = reinterpret_cast<f0r_instance_t (*)(unsigned, unsigned)>(dlsym(library, "f0r_construct"));
+    auto destruct = reinterpret_cast<void (*)(f0r_instance_t)>(dlsym(library, "f0r_destruct"));
+    auto get = reinterpret_cast<void (*)(f0r_instance_t, f0r_param_t, int)>(dlsym(library, "f0r_get_param_value"));
+    auto set = reinterpret_cast<void (*)(f0r_instance_t, f0r_param_t, int)>(dlsym(library, "f0r_set_param_value"));
+    std::map<std::string, std::string> described;  // Kdenlive's attributes by name
+    for (const auto& m : matches(file_text(NOREL_FREI0R_XML), "<parameter ([^>]*)>"))
+        described[attribute(m[1], "name")] = m[1];
+    f0r_plugin_info_t plugin = {};
+    plugin_info(&plugin);
+    f0r_instance_t instance = construct(8, 8);
+    for (int index = 0; index < plugin.num_params; ++index) {
+        f0r_param_info_t info = {};
+        param_info(&info, index);
+        const std::string name = info.name;
+        if (name == "fps" || name == "clock_ms")
+            continue;
+        if (info.type == F0R_PARAM_STRING) {
+            // The names it takes back of every choice the table has.
+            const char* default_name = nullptr;
+            get(instance, &default_name, index);
+            const std::string kept = default_name;
+            std::vector<std::string> taken;
+            for (const SettingInfo& setting : setting_table) {
+                for (int i = 0; name == setting_frei0r_name(&setting) && i < setting.choice_count; ++i) {
+                    f0r_param_string text = const_cast<char*>(setting.choices[i].name);
+                    const char* now = nullptr;
+                    set(instance, &text, index);
+                    get(instance, &now, index);
+                    if (std::string(now) == text)
+                        taken.push_back(text);
+                }
+            }
+            f0r_param_string text = const_cast<char*>(kept.c_str());
+            set(instance, &text, index);
+            Parameter p{name, 0, 0, -1, joined(taken)};
+            for (const SettingInfo& setting : setting_table) {
+                if (name == setting_frei0r_name(&setting))
+                    p.default_value = setting_choice_value(&setting, kept.c_str());
+            }
+            listed.push_back(p);
+            continue;
+        }
+        double value = 0;
+        get(instance, &value, index);
+        if (info.type == F0R_PARAM_BOOL) {
+            listed.push_back({name, 0, 1, value >= 0.5, ""});
+            continue;
+        }
+        const std::string& a = described[name];
+        const double factor = number_in(attribute(a, "factor"));
+        const int32_t low = number_in(attribute(a, "min")), high = number_in(attribute(a, "max"));
+        int32_t start = INT_MIN;  // the table's minimum, where the span starts
+        for (const SettingInfo& setting : setting_table) {
+            if (name == setting_frei0r_name(&setting))
+                start = setting.minimum;
+        }
+        const int32_t at = static_cast<int32_t>(std::nearbyint(value * factor));
+        const int32_t offset = start - low;
+        listed.push_back({name, low + offset, high + offset, at + offset, ""});
+    }
+    destruct(instance);
+    dlclose(library);
+    return sorted(listed);
+}
+
 const Parameter* find(const std::vector<Parameter>& list, const std::string& name)
 {
     for (const Parameter& p : list) {
@@ -303,4 +595,33 @@ TEST(SettingsTable, TheCommandLineAndGStreamerFollowTheTable)
         EXPECT_EQ(setting_value(&loaded.settings, static_cast<SettingId>(id)),
                   setting_value(&every.settings, static_cast<SettingId>(id)))
             << setting_table[id].key;
+}
+
+TEST(SettingsTable, MltFrei0rKdenliveAndShotcutFollowTheTable)
+{
+    // The native filter's metadata, Kdenlive's effect and Shotcut's panel.
+    const std::vector<Parameter> mlt = mlt_expected();
+    EXPECT_EQ(mlt_yaml_parameters(), mlt);
+    EXPECT_EQ(kdenlive_parameters(), mlt);
+    EXPECT_EQ(shotcut_parameters(), mlt);
+
+    // frei0r: every setting that needs no other frame by its frei0r name,
+    // the rectangle over frei0r's span.
+    std::vector<Parameter> frei0r;
+    for (const SettingInfo& setting : setting_table) {
+        if (setting.needs_other_frames)
+            continue;
+        const std::string name = setting_frei0r_name(&setting);
+        std::vector<std::string> names;
+        for (int i = 0; i < setting.choice_count && !setting.choices[i].needs_other_frames; ++i)
+            names.push_back(setting.choices[i].name);
+        if (setting.kind == SETTING_CHOICE)
+            frei0r.push_back({name, 0, 0, setting.default_value, joined(names)});
+        else
+            frei0r.push_back({name, setting.minimum,
+                              std::strcmp(setting_mlt_name(&setting), "rect") == 0 ? frei0r_rectangle_span
+                                                                                   : setting.maximum,
+                              setting.default_value, ""});
+    }
+    EXPECT_EQ(frei0r_parameters(), sorted(frei0r));
 }
