@@ -217,14 +217,13 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
         settings.top_field_first = mlt_properties_get(frame_properties, "top_field_first") == nullptr ||
                                    mlt_properties_get_int(frame_properties, "top_field_first") != 0;
 
-    DecodeSettings& decode = settings.decode;
-    if (decode.mode == DECODE_3D) {
+    if (settings.decode.mode == DECODE_3D) {
         // The frame comb needs the previous frame's composite signal, which
         // MLT does not hand a filter: 3d decodes every frame as 3line.
         if (!instance->warned_3d)
             mlt_log_warning(MLT_FILTER_SERVICE(filter), "decode=3d is not offered here; 3line is used\n");
         instance->warned_3d = true;
-        decode.mode = DECODE_3LINE;
+        settings.decode.mode = DECODE_3LINE;
     }
     return settings;
 }
