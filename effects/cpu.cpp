@@ -59,7 +59,8 @@ static size_t parse_size(const char* text)
 
 static size_t detect_l2_cache_bytes()
 {
-    if (const char* forced = std::getenv("NOREL_L2_CACHE_SIZE"))
+    const char* forced = std::getenv("NOREL_L2_CACHE_SIZE");
+    if (forced != nullptr && *forced != '\0')
         return parse_size(forced);
 #if defined(_SC_LEVEL2_CACHE_SIZE)
     // Per core, where lscpu adds the cores' caches together.
