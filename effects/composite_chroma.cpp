@@ -6,6 +6,10 @@
 #include <cstring>
 #include <iterator>
 
+#if NOREL_X86
+#include "effects/x86/composite_chroma.h"
+#endif
+
 void* (*subcarrier_table_alloc)(size_t size) = std::malloc;
 
 const char* colour_standard_name(int32_t standard)

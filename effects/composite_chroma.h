@@ -104,12 +104,6 @@ typedef void EncodePalRowFn(PIXEL_YC* pixels, const int16_t* cos_weights,
 void encode_pal_row_c(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
                       int count, const int16_t coefficients[4]);
 extern DispatchedKernel<EncodePalRowFn> encode_pal_row_kernel;
-#if NOREL_X86
-void encode_pal_row_sse2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
-                         int count, const int16_t coefficients[4]);
-void encode_pal_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights, const int16_t* sin_weights,
-                         int count, const int16_t coefficients[4]);
-#endif
 
 // The row coefficients of encode_pal_row for a line.
 void pal_row_coefficients(int16_t coefficients[4], const PalLine& line);
@@ -136,9 +130,3 @@ void encode_composite_row_c(PIXEL_YC* pixels, const int16_t* cos_weights,
 // The reference "c" and, on x86, "sse2" and "avx2".
 extern DispatchedKernel<EncodeCompositeRowFn> encode_composite_row_kernel;
 
-#if NOREL_X86
-void encode_composite_row_sse2(PIXEL_YC* pixels, const int16_t* cos_weights,
-                               const int16_t* sin_weights, int count, int32_t sign);
-void encode_composite_row_avx2(PIXEL_YC* pixels, const int16_t* cos_weights,
-                               const int16_t* sin_weights, int count, int32_t sign);
-#endif

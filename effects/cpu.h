@@ -74,3 +74,9 @@ Fn* dispatched(DispatchedKernel<Fn>* kernel)
     }
     return kernel->selected.load(std::memory_order_relaxed);
 }
+
+// The second-level cache of one core in bytes, read once: the environment's
+// NOREL_L2_CACHE_SIZE (bytes, or with a K or M suffix) where it is set, so
+// that a benchmark can show another machine's walk; else what the system or
+// the processor reports; 0 where nothing does.
+size_t cpu_l2_cache_bytes();

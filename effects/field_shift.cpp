@@ -6,6 +6,10 @@
 #include <cstring>
 #include <iterator>
 
+#if NOREL_X86
+#include "effects/x86/field_shift.h"
+#endif
+
 // The rows of a shift's source, row r stored as row r % cycle.
 struct SourceRows {
     const PIXEL_YC* frame;

@@ -59,11 +59,3 @@ void average_rows_c(int16_t* out, const int16_t* a, const int16_t* b, int count)
 extern DispatchedKernel<InterpolateRowFn> interpolate_row_kernel;
 extern DispatchedKernel<AverageRowsFn> average_rows_kernel;
 
-#if NOREL_X86
-void interpolate_row_sse2(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
-                          int count);
-void interpolate_row_avx2(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
-                          int count);
-void average_rows_sse2(int16_t* out, const int16_t* a, const int16_t* b, int count);
-void average_rows_avx2(int16_t* out, const int16_t* a, const int16_t* b, int count);
-#endif

@@ -94,6 +94,7 @@ struct Chain {
     PalSequence pal;
     FieldShift shift;
     VerticalLpfRowsFn* filter_rows;  // "LPF"; null: no filtering
+    RegionRowFn* strip_row_chroma;   // "MONO"
 };
 
 static FieldShift field_shift(EffectState* state, int32_t v, int field)
@@ -106,10 +107,6 @@ static FieldShift field_shift(EffectState* state, int32_t v, int field)
     }
     return {v, field, state->shift_kernel.weights};
 }
-
-// Columns per strip: a strip's rows at every stage stay in the processor's
-// first caches while the chain walks down it.
-constexpr int strip_pixels = 256;
 
 // A strip's rows are short runs a pitch apart, which the processor does not
 // fetch ahead by itself: the walk asks for the frame's rows a few rows
@@ -125,131 +122,217 @@ static void prefetch_row(const PIXEL_YC* row, int width)
     __builtin_prefetch(in + bytes - 1, 0);
 }
 
-// Where one walk down the rows takes them from and puts them. Over a
-// PIXEL_YC frame, input and output are the frame itself; over a host's
-// rows, the input rows come from the host (those outside the rectangle
-// into the ring `input`), and finished rows go into the ring `output`,
-// each announced to `finished`.
+// The low-pass filter's reach above and below a row.
+constexpr int lpf_reach = 5;
+
+// Columns the decoder's output reads to either side: the band-pass's reach,
+// then the chroma low-pass's. Decoded strips compute this many columns of
+// their neighbours too, so that the columns they write are decoded from
+// the rectangle's own pixels, not from a strip's edge.
+constexpr int decoder_overlap = decoder_bandpass_reach + decoder_lowpass_reach;
+
+// Rows a walk keeps in its rings beyond the staged rows: the shifted rows,
+// finished rows waiting for a filter group and the decoder's reach, and
+// the host's rows outside the rectangle (the filter's five above and five
+// below it, never needed together unless within these rows).
+constexpr int output_ring_rows = 32;
+constexpr int host_input_rows = 32;
+
+// One walk down a strip of the rectangle, rows top to bottom, each stage
+// running just far enough ahead of the next that the rows in use stay in
+// cache: rows are chroma-encoded into the staged rows, shifted from there
+// into a ring, low-pass filtered from the ring (rows of the rectangle) and
+// the input (rows above and below it) into the output, then kept as the
+// composite signal, decoded, "MONO", and handed to their sink.
+//
+// Rows come from and go to either the frame in memory, changed in place,
+// or the host's rows. A decoded strip spans the decoder's overlap beyond
+// the columns it writes; the overlap's input columns that the strip before
+// it has already written are read from `band`, which that strip filled
+// with them as they were.
 struct Walk {
-    RowPlace input;
-    const FrameRows* host;
-    RowPlace staged;   // encoded rows; its ring size is the walk's to set
-    RowPlace shifted;  // vertical_lpf_ring_rows rows
-    RowPlace output;
-    void (*finished)(void* sink, int row);
-    void* sink;
+    const Chain* chain;
+    int frame_h;
+    FilterRect span;  // the rectangle's rows; the columns the strip computes
+    int left, right;  // the columns it writes, within the span
+    const FrameRows* host;  // null: the frame in memory
+    RowPlace frame;         // the frame's rows at span.left (no host)
+    RowPlace input;   // the rows outside the rectangle: the frame's, or a ring of the host's
+    RowPlace staged;  // a ring of encoded rows
+    RowPlace shifted; // a ring of vertical_lpf_ring_rows rows
+    RowPlace output;  // the frame itself, or a ring of output_ring_rows rows
+    PIXEL_YC* band;   // row r at band + (r - span.top) * decoder_overlap; null: no overlap
+    PIXEL_YC* composite;  // frame->composite; null: not kept
+    DecodeWalk* decoder;  // null: not decoded
+    VhsWalk* deck;        // null: no VHS deck
+    bool mono;
+    bool finishes;  // rows need more once filtered than to be in the output
+    int staged_end;   // rows top .. staged_end - 1 have been staged
+    int shifted_end;  // rows shifted_end - ring rows .. shifted_end - 1 are in the ring
+    int above, below; // the next host rows outside the rectangle to read
+    int handed;       // rows top .. handed - 1 are in their sink
 };
 
-// Rows a walk over a host's rows keeps: each ring holds every row in use
-// at once. Input rows outside the rectangle are the filter's five above and
-// five below it, never needed together unless within these rows; finished
-// rows wait here up to a filter group and the decoder's reach.
-constexpr int host_input_rows = 32;
-constexpr int host_output_rows = 32;
-
-// The chain down one strip, rows top to bottom, each stage running just
-// far enough ahead of the next: rows are chroma-encoded into the staged
-// rows, shifted from there into a ring of rows, and low-pass filtered from
-// the ring (rows of the strip) and the input (rows above and below it)
-// into the output. Every row of the output is written once, and the
-// input's rows of the strip are read before they are written. The staged
-// rows keep only the encoded rows that a shifted row still reads, row r in
-// its row r % staged_rows, so that they too stay in cache.
 // Rows shifted - reach .. staged - 1 are in use, at most 2 reach + 1.
-static int staged_row_count(const EffectFrame* frame, const Chain* chain)
+static int staged_row_count(int h, const Chain* chain)
 {
-    return static_cast<int>(std::min<long long>(frame->h, 2LL * shift_field_reach(&chain->shift) + 2));
+    return static_cast<int>(std::min<long long>(h, 2LL * shift_field_reach(&chain->shift) + 2));
 }
 
-static void run_chain(const EffectFrame* frame, const FilterRect* strip, const Chain* chain,
-                      Walk walk)
+static void stage_row(Walk* walk, int r, PIXEL_YC* out)
 {
-    const int width = strip->right - strip->left;
-    const long long reach = shift_field_reach(&chain->shift);
-    walk.staged.rows = staged_row_count(frame, chain);
-    int staged = strip->top;   // rows top .. staged - 1 have been staged
-    int shifted = strip->top;  // rows shifted - ring rows .. shifted - 1 are in the ring
-    const FrameRows* host = walk.host;
-
-    auto stage_row = [&](int r, PIXEL_YC* out) {
-        const PIXEL_YC* in = out;
-        if (host != nullptr) {
-            host->read(host->host, r, strip->left, strip->right, out);
-        } else {
-            in = place_row(&walk.input, r);
-            if (r + prefetch_rows < strip->bottom)
-                prefetch_row(place_row(&walk.input, r + prefetch_rows), width);
-        }
-        if (chain->carrier != nullptr && chain->standard == STANDARD_PAL)
-            encode_pal_rect_row(out, in, strip, chain->carrier, &chain->pal, r);
-        else if (chain->carrier != nullptr)
-            encode_composite_rect_row(out, in, strip, chain->carrier, chain->carrier_flags, r);
-        else if (out != in)
-            std::memcpy(out, in, width * sizeof(PIXEL_YC));
-    };
-    // A shift of nothing leaves every row as it is staged: straight into the ring.
-    const bool still = chain->shift.v == 0;
-    auto shift_through = [&](int last) {
-        for (; shifted <= std::min(last, strip->bottom - 1); ++shifted) {
-            if (still) {
-                stage_row(shifted, place_row(&walk.shifted, shifted));
-                continue;
+    const int width = walk->span.right - walk->span.left;
+    const PIXEL_YC* in = out;
+    if (walk->host != nullptr) {
+        walk->host->read(walk->host->host, r, walk->span.left, walk->span.right, out);
+    } else {
+        const PIXEL_YC* row = place_row(&walk->frame, r);
+        if (r + prefetch_rows < walk->span.bottom)
+            prefetch_row(place_row(&walk->frame, r + prefetch_rows), width);
+        in = row;
+        if (walk->band != nullptr) {
+            PIXEL_YC* band = walk->band + static_cast<size_t>(r - walk->span.top) * decoder_overlap;
+            const int before = walk->left - walk->span.left;  // the previous strip's columns
+            if (before > 0) {
+                std::memcpy(out, band, before * sizeof(PIXEL_YC));
+                std::memcpy(out + before, row + before, (width - before) * sizeof(PIXEL_YC));
+                in = out;
             }
-            for (; staged <= std::min<long long>(shifted + reach, strip->bottom - 1); ++staged)
-                stage_row(staged, place_row(&walk.staged, staged));
-            // The shift moves rows alone: its columns count from the staged rows' first.
-            const FilterRect staged_rect = {strip->top, strip->bottom, 0, width,
-                                            static_cast<int>(walk.staged.pitch)};
-            shift_field_row(place_row(&walk.shifted, shifted), walk.staged.base, walk.staged.rows,
-                            &staged_rect, &chain->shift, shifted);
+            // The last columns this strip writes, for the next strip's overlap.
+            if (walk->right < walk->span.right)
+                std::memcpy(band, row + (walk->right - decoder_overlap - walk->span.left),
+                            decoder_overlap * sizeof(PIXEL_YC));
         }
-    };
-    // The host's rows above the strip and below it that the filter reads,
-    // through row `last`: above all at once, below as the filter nears them.
-    const int lpf_reach = 5;
-    int above = std::max(1, strip->top - lpf_reach);
-    int below = strip->bottom;
-    auto read_outside = [&](int last) {
-        for (; host != nullptr && above < strip->top; ++above)
-            host->read(host->host, above, strip->left, strip->right, place_row(&walk.input, above));
-        for (; host != nullptr && below <= last; ++below)
-            host->read(host->host, below, strip->left, strip->right, place_row(&walk.input, below));
-    };
-    auto finish = [&](int first, int end) {
-        for (int r = first; walk.finished != nullptr && r < end; ++r)
-            walk.finished(walk.sink, r);
-    };
+    }
+    const Chain* chain = walk->chain;
+    if (chain->carrier != nullptr && chain->standard == STANDARD_PAL)
+        encode_pal_rect_row(out, in, &walk->span, chain->carrier, &chain->pal, r);
+    else if (chain->carrier != nullptr)
+        encode_composite_rect_row(out, in, &walk->span, chain->carrier, chain->carrier_flags, r);
+    else if (out != in)
+        std::memcpy(out, in, width * sizeof(PIXEL_YC));
+}
 
-    // The filter writes rows 1 .. h - 2; the strip's other rows are the shifted rows.
-    const bool lpf = chain->filter_rows != nullptr;
-    const int lpf_first = lpf ? std::max(strip->top, 1) : strip->bottom;
-    const int lpf_end = lpf ? std::min(strip->bottom, frame->h - 1) : strip->bottom;
-    for (int i = strip->top; i < strip->bottom;) {
-        if (i >= lpf_first && i < lpf_end) {
-            int end = std::min(i + vertical_lpf_group_rows, lpf_end);
-            if (walk.output.rows > 0)  // a group's rows never wrap around the ring
-                end = std::min(end, (i / walk.output.rows + 1) * walk.output.rows);
-            shift_through(end + 4);
-            read_outside(std::min(frame->h - 2, end + 4));
-            const LpfSource source = {reinterpret_cast<const int16_t*>(walk.input.base),
-                                      3 * static_cast<ptrdiff_t>(walk.input.pitch),
-                                      reinterpret_cast<const int16_t*>(walk.shifted.base),
-                                      3 * static_cast<ptrdiff_t>(walk.shifted.pitch),
-                                      strip->top,
-                                      shifted,
-                                      walk.input.rows};
-            vertical_lpf_source_rows(reinterpret_cast<int16_t*>(place_row(&walk.output, i)),
-                                     3 * static_cast<ptrdiff_t>(walk.output.pitch), &source, i,
-                                     end, frame->h, 3 * width, chain->filter_rows);
-            finish(i, end);
-            i = end;
-        } else {
-            shift_through(i);
-            std::memcpy(place_row(&walk.output, i), place_row(&walk.shifted, i),
-                        width * sizeof(PIXEL_YC));
-            finish(i, i + 1);
-            ++i;
+static void shift_through(Walk* walk, int last)
+{
+    const FilterRect* span = &walk->span;
+    const long long reach = shift_field_reach(&walk->chain->shift);
+    // The shift moves rows alone: its columns count from the staged rows' first.
+    const FilterRect staged_rect = {span->top, span->bottom, 0, span->right - span->left,
+                                    static_cast<int>(walk->staged.pitch)};
+    for (; walk->shifted_end <= std::min(last, span->bottom - 1); ++walk->shifted_end) {
+        const int r = walk->shifted_end;
+        // A shift of nothing leaves every row as it is staged: straight into the ring.
+        if (walk->chain->shift.v == 0) {
+            stage_row(walk, r, place_row(&walk->shifted, r));
+            continue;
         }
+        for (; walk->staged_end <= std::min<long long>(r + reach, span->bottom - 1); ++walk->staged_end)
+            stage_row(walk, walk->staged_end, place_row(&walk->staged, walk->staged_end));
+        shift_field_row(place_row(&walk->shifted, r), walk->staged.base, walk->staged.rows,
+                        &staged_rect, &walk->chain->shift, r);
+    }
+}
+
+// The host's rows above the rectangle and below it that the filter reads,
+// through row `last`: above all at once, below as the filter nears them.
+static void read_outside(Walk* walk, int last)
+{
+    const FrameRows* host = walk->host;
+    if (host == nullptr)
+        return;
+    for (; walk->above < walk->span.top; ++walk->above)
+        host->read(host->host, walk->above, walk->span.left, walk->span.right,
+                   place_row(&walk->input, walk->above));
+    for (; walk->below <= last; ++walk->below)
+        host->read(host->host, walk->below, walk->span.left, walk->span.right,
+                   place_row(&walk->input, walk->below));
+}
+
+static void hand_back(Walk* walk, int end)
+{
+    const int width = walk->right - walk->left;
+    const bool ring = walk->output.rows > 0;
+    for (; walk->handed < end; ++walk->handed) {
+        const int r = walk->handed;
+        PIXEL_YC* row = place_row(&walk->output, r) + (walk->left - walk->span.left);
+        if (walk->mono)
+            walk->chain->strip_row_chroma(row, width);
+        if (walk->host != nullptr)
+            walk->host->write(walk->host->host, r, row);
+        else if (ring)
+            std::memcpy(place_row(&walk->frame, r) + (walk->left - walk->span.left), row,
+                        width * sizeof(PIXEL_YC));
+    }
+}
+
+// Rows first .. end - 1 are filtered: kept, decoded once the rows its
+// combs reach below them are there, and handed back in order.
+static void finish_rows(Walk* walk, int first, int end)
+{
+    if (!walk->finishes)
+        return;
+    const int width = walk->right - walk->left;
+    for (int r = first; r < end; ++r) {
+        // The deck plays the row (whole: the strip is the rectangle) as the
+        // encoder left it; what it plays is the composite signal kept and decoded.
+        if (walk->deck != nullptr)
+            play_vhs_row(walk->deck, place_row(&walk->output, r), r);
+        if (walk->composite != nullptr)
+            std::memcpy(rect_row(walk->composite, &walk->span, r) + (walk->left - walk->span.left),
+                        place_row(&walk->output, r) + (walk->left - walk->span.left),
+                        width * sizeof(PIXEL_YC));
+        if (walk->decoder == nullptr) {
+            hand_back(walk, r + 1);
+            continue;
+        }
+        const bool last = r + 1 == walk->span.bottom;
+        decode_walk_rows(walk->decoder, &walk->output,
+                         last ? r + 1 : r + 1 - decode_walk_reach(walk->decoder));
+        hand_back(walk, walk->decoder->decoded);
+    }
+}
+
+// Every row of the strip, through every stage. Each row of the output is
+// written once, and the input's rows of the span are read before they are
+// written.
+static void walk_strip(Walk* walk)
+{
+    const FilterRect* span = &walk->span;
+    const int width = span->right - span->left;
+    walk->staged_end = walk->shifted_end = walk->handed = span->top;
+    walk->above = std::max(1, span->top - lpf_reach);
+    walk->below = span->bottom;
+    // The filter writes rows 1 .. h - 2; the strip's other rows are the shifted rows.
+    const bool lpf = walk->chain->filter_rows != nullptr;
+    const int lpf_first = lpf ? std::max(span->top, 1) : span->bottom;
+    const int lpf_end = lpf ? std::min(span->bottom, walk->frame_h - 1) : span->bottom;
+    for (int i = span->top; i < span->bottom;) {
+        if (i < lpf_first || i >= lpf_end) {
+            shift_through(walk, i);
+            std::memcpy(place_row(&walk->output, i), place_row(&walk->shifted, i),
+                        width * sizeof(PIXEL_YC));
+            finish_rows(walk, i, i + 1);
+            ++i;
+            continue;
+        }
+        int end = std::min(i + vertical_lpf_group_rows, lpf_end);
+        if (walk->output.rows > 0)  // a group's rows never wrap around the ring
+            end = std::min(end, (i / walk->output.rows + 1) * walk->output.rows);
+        shift_through(walk, end + lpf_reach - 1);
+        read_outside(walk, std::min(walk->frame_h - 2, end + lpf_reach - 1));
+        const LpfSource source = {reinterpret_cast<const int16_t*>(walk->input.base),
+                                  3 * static_cast<ptrdiff_t>(walk->input.pitch),
+                                  reinterpret_cast<const int16_t*>(walk->shifted.base),
+                                  3 * static_cast<ptrdiff_t>(walk->shifted.pitch),
+                                  span->top,
+                                  walk->shifted_end,
+                                  walk->input.rows};
+        vertical_lpf_source_rows(reinterpret_cast<int16_t*>(place_row(&walk->output, i)),
+                                 3 * static_cast<ptrdiff_t>(walk->output.pitch), &source, i, end,
+                                 walk->frame_h, 3 * width, walk->chain->filter_rows);
+        finish_rows(walk, i, end);
+        i = end;
     }
 }
 
@@ -258,8 +341,8 @@ static int32_t colour_standard(const EffectSettings* settings)
     return settings->standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
 }
 
-// The decoder's walk for the frame, over the rectangle; false where the
-// frame is not decoded.
+// The decoder's walk for the frame, over `rect`; false where the frame is
+// not decoded.
 static bool start_decoding(DecodeWalk* walk, EffectState* state, const EffectSettings* settings,
                            const EffectFrame* frame, const SubcarrierTables* carrier,
                            const FilterRect* rect)
@@ -272,8 +355,7 @@ static bool start_decoding(DecodeWalk* walk, EffectState* state, const EffectSet
                              &sequence, frame->partner, frame->same_phase, rect) != 0;
 }
 
-// The decoder over the rectangle once the chain is done (it reads the rows
-// a comb reaches above and below the row it writes), the composite signal
+// The decoder alone over the rectangle of a frame, the composite signal
 // kept first where the host asks for it. False where it did not decode.
 static bool decode_rect(EffectState* state, const EffectSettings* settings,
                         const EffectFrame* frame, const SubcarrierTables* carrier,
@@ -305,6 +387,7 @@ static Chain frame_chain(EffectState* state, const EffectSettings* settings, con
     chain.pal = pal_sequence(settings, frame->number);
     chain.shift = field_shift(state, settings->shift, moved_field(settings, frame->number));
     chain.filter_rows = settings->lpf ? dispatched(&vertical_lpf_rows_kernel) : nullptr;
+    chain.strip_row_chroma = dispatched(&strip_chroma_row_kernel);
     return chain;
 }
 
@@ -317,52 +400,6 @@ static bool start_deck(VhsWalk* deck, EffectState* state, const EffectSettings* 
     return start_vhs_deck(deck, &state->vhs, &settings->vhs, colour_standard(settings),
                           settings->freq, settings->phase, carrier_flags(settings, frame->number),
                           &sequence, rect, frame->w, frame->h, frame->number) != 0;
-}
-
-// What becomes of finished rows: kept as the composite signal, decoded,
-// "MONO", and handed back to the host where there is one, in order.
-struct RowSink {
-    const FrameRows* host;
-    const EffectFrame* frame;
-    FilterRect rect;
-    RowPlace output;
-    DecodeWalk* decoder;  // null: not decoded
-    VhsWalk* deck;        // null: no VHS deck
-    bool mono;
-    int handed;  // rows top .. handed - 1 are back with the host
-};
-
-static void hand_back(RowSink* sink, int end)
-{
-    RegionRowFn* strip_row_chroma = dispatched(&strip_chroma_row_kernel);
-    const int width = sink->rect.right - sink->rect.left;
-    for (; sink->handed < end; ++sink->handed) {
-        PIXEL_YC* row = place_row(&sink->output, sink->handed);
-        if (sink->mono)
-            strip_row_chroma(row, width);
-        if (sink->host != nullptr)
-            sink->host->write(sink->host->host, sink->handed, row);
-    }
-}
-
-static void row_finished(void* context, int row)
-{
-    auto* sink = static_cast<RowSink*>(context);
-    const int width = sink->rect.right - sink->rect.left;
-    if (sink->deck != nullptr)
-        play_vhs_row(sink->deck, place_row(&sink->output, row), row);
-    if (sink->frame->composite != nullptr)
-        std::memcpy(rect_row(sink->frame->composite, &sink->rect, row),
-                    place_row(&sink->output, row), width * sizeof(PIXEL_YC));
-    if (sink->decoder == nullptr) {
-        hand_back(sink, row + 1);
-        return;
-    }
-    // A row is decoded once the rows its combs reach below it are there.
-    const int last = row + 1 == sink->rect.bottom;
-    decode_walk_rows(sink->decoder, &sink->output,
-                     last ? row + 1 : row + 1 - decode_walk_reach(sink->decoder));
-    hand_back(sink, sink->decoder->decoded);
 }
 
 // Every row of the rectangle read, changed by `change` and handed back.
@@ -386,54 +423,116 @@ static bool reserve_walk_rows(EffectState* state, size_t count)
     return state->walk_rows != nullptr;
 }
 
-// The chain over the whole rectangle's width in one walk, rows decoded as
-// they are finished: over the host's rows, or with no host over the
-// frame's own pixels in place. FALSE when memory cannot be had; nothing has
-// been written then.
-static int walk_whole_rows(EffectState* state, const EffectSettings* settings,
-                           const EffectFrame* frame, const Chain* chain, const FilterRect* rect,
-                           const FrameRows* host)
+// A rectangle this narrow is walked in strips of strip_pixels, whose rows
+// at every stage stay in the first-level cache; wider ones, and decoded
+// ones (whose strips overlap), in strips as wide as the second-level cache
+// holds the rows in use (the start of each row costs more than the
+// first-level cache saves).
+constexpr int strip_pixels = 256;
+constexpr int narrow_rect = 2 * strip_pixels;
+
+// The narrowest strip: wider than the decoder's overlap, so that only the
+// strip before it has written the overlap's columns.
+constexpr int min_strip_columns = 64;
+
+// The strips' width for this chain: as many columns as keep the walk's
+// rows in use within three quarters of the second-level cache (the rest
+// holds the frame's rows in flight, the tables and the code), unless the
+// state forces one.
+static int strip_columns(const EffectState* state, int width, int staged_rows, bool decoding)
+{
+    if (state->strip_columns > 0)
+        return std::max(state->strip_columns, min_strip_columns);
+    if (width <= narrow_rect && !decoding)
+        return strip_pixels;
+    // Per column: the staged rows, the shifted ring, the finished rows a
+    // filter group and the decoder's reach hold, the frame's rows fetched
+    // ahead, the decoder's working rows (about nine pixels' worth) and
+    // the carrier tables.
+    const size_t rows = static_cast<size_t>(staged_rows) + vertical_lpf_ring_rows +
+                        vertical_lpf_group_rows + prefetch_rows + (decoding ? 8 + 9 : 0);
+    const size_t column_bytes = rows * sizeof(PIXEL_YC) + 2 * sizeof(int16_t);
+    const size_t l2 = cpu_l2_cache_bytes();
+    if (l2 == 0)
+        return width;
+    return static_cast<int>(std::max<size_t>(min_strip_columns, l2 / 4 * 3 / column_bytes));
+}
+
+// The chain over the rectangle in strips, each walked through every stage:
+// over the host's rows (one strip of the whole width, as the host takes
+// its rows whole), or with no host over the frame's own pixels in place.
+// FALSE when memory cannot be had; nothing has been written then.
+static int walk_rect(EffectState* state, const EffectSettings* settings, const EffectFrame* frame,
+                     const Chain* chain, const FilterRect* rect, const FrameRows* host)
 {
     const int width = rect->right - rect->left;
-    const int staged_rows = staged_row_count(frame, chain);
-    // Over the frame itself, its own rows are the input and the output.
+    const int height = rect->bottom - rect->top;
+    const bool decodes = chain->carrier != nullptr && settings->decode.mode != DECODE_OFF;
+    const int staged_rows = staged_row_count(frame->h, chain);
+    const int columns = strip_columns(state, width, staged_rows, decodes);
+    // The deck moves and filters whole rows (time-base error, its reach
+    // across the line): it plays the rectangle in one strip.
+    const bool plays = chain->carrier != nullptr && settings->vhs.format != VHS_OFF;
+    const int strips = host != nullptr || plays ? 1 : (width + columns - 1) / columns;
+    const int overlap = decodes && strips > 1 ? decoder_overlap : 0;
+    const int span_width = std::min(width, (width + strips - 1) / strips + 2 * overlap);
+    // Over the frame itself, its own rows are the input, and the output
+    // unless the strips overlap.
+    const bool output_ring = host != nullptr || overlap > 0;
     const size_t rows = static_cast<size_t>(staged_rows) + vertical_lpf_ring_rows +
-                        (host != nullptr ? host_input_rows + host_output_rows : 0);
-    if (!reserve_walk_rows(state, rows * width))
+                        (output_ring ? output_ring_rows : 0) +
+                        (host != nullptr ? host_input_rows : 0);
+    const size_t band = static_cast<size_t>(overlap) * height;
+    if (!reserve_walk_rows(state, rows * span_width + band))
         return 0;
+    // The decoder's rows for the widest span, so that each strip's start cannot fail.
+    DecodeWalk decoder;
+    FilterRect widest = *rect;
+    widest.right = rect->left + span_width;
+    if (decodes && !start_decoding(&decoder, state, settings, frame, chain->carrier, &widest))
+        return 0;
+    VhsWalk deck;
+    if (plays && !start_deck(&deck, state, settings, frame, rect))
+        return 0;
+
+    Walk walk = {};
+    walk.chain = chain;
+    walk.frame_h = frame->h;
+    walk.host = host;
     PIXEL_YC* next = state->walk_rows;
     auto ring_of = [&](int count) {
-        const RowPlace place = {next, width, count};
-        next += static_cast<size_t>(count) * width;
+        const RowPlace place = {next, span_width, count};
+        next += static_cast<size_t>(count) * span_width;
         return place;
     };
-    Walk walk = {};
-    walk.host = host;
     walk.staged = ring_of(staged_rows);
     walk.shifted = ring_of(vertical_lpf_ring_rows);
-    if (host != nullptr) {
+    if (output_ring)
+        walk.output = ring_of(output_ring_rows);
+    if (host != nullptr)
         walk.input = ring_of(host_input_rows);
-        walk.output = ring_of(host_output_rows);
-    } else {
-        walk.input = walk.output = {rect_row(frame->pixels, rect, 0), rect->pitch, 0};
+    walk.band = overlap > 0 ? next : nullptr;
+    walk.composite = frame->composite;
+    walk.decoder = decodes ? &decoder : nullptr;
+    walk.deck = plays ? &deck : nullptr;
+    walk.mono = settings->mono && (!settings->composite || decodes);
+    walk.finishes = output_ring || decodes || plays || walk.mono || frame->composite != nullptr;
+    for (int k = 0; k < strips; ++k) {
+        walk.left = rect->left + static_cast<int>(static_cast<long long>(width) * k / strips);
+        walk.right = rect->left + static_cast<int>(static_cast<long long>(width) * (k + 1) / strips);
+        walk.span = *rect;
+        walk.span.left = std::max(rect->left, walk.left - overlap);
+        walk.span.right = std::min(rect->right, walk.right + overlap);
+        if (host == nullptr) {
+            walk.frame = {rect_row(frame->pixels, &walk.span, 0), walk.span.pitch, 0};
+            walk.input = walk.frame;
+            if (!output_ring)
+                walk.output = walk.frame;
+        }
+        if (decodes)
+            start_decoding(&decoder, state, settings, frame, chain->carrier, &walk.span);
+        walk_strip(&walk);
     }
-    DecodeWalk decoder;
-    const bool decoding = start_decoding(&decoder, state, settings, frame, chain->carrier, rect);
-    if (!decoding && chain->carrier != nullptr && settings->decode.mode != DECODE_OFF)
-        return 0;  // the decoder's rows cannot be had
-    VhsWalk deck;
-    const bool playing = settings->vhs.format != VHS_OFF && chain->carrier != nullptr;
-    if (playing && !start_deck(&deck, state, settings, frame, rect))
-        return 0;
-    RowSink sink = {host, frame, *rect, walk.output, decoding ? &decoder : nullptr,
-                    playing ? &deck : nullptr,
-                    settings->mono && (!settings->composite || decoding), rect->top};
-    // Over the frame itself, rows that are only finished need nothing more.
-    const bool needs_rows =
-        host != nullptr || decoding || playing || sink.mono || frame->composite != nullptr;
-    walk.finished = needs_rows ? row_finished : nullptr;
-    walk.sink = &sink;
-    run_chain(frame, rect, chain, walk);
     return 1;
 }
 
@@ -446,46 +545,11 @@ void apply_effects(EffectState* state, const EffectSettings* given, const Effect
         show_range(frame->pixels, &rect);
         return;
     }
+    // The tables are built even for an empty rectangle: the state is the
+    // same after any frame.
     const Chain chain = frame_chain(state, settings, frame);
-    // Decoded, the rows are walked over the rectangle's whole width, so that
-    // the decoder takes each row while it is still in cache; so are wide
-    // rectangles, whose rows in use stay in the second-level cache, which
-    // serves them faster than walking strips (narrow rectangles the other
-    // way round).
-    const bool decodes = chain.carrier != nullptr && settings->decode.mode != DECODE_OFF;
-    const bool wide = rect.right - rect.left > 2 * strip_pixels;
-    if ((decodes || wide) && !rect_is_empty(&rect) &&
-        walk_whole_rows(state, settings, frame, &chain, &rect, nullptr))
-        return;
-
-    // "C/Y", the field shift and "LPF" together, strip by strip of columns.
-    alignas(32) PIXEL_YC ring[vertical_lpf_ring_rows][strip_pixels];
-    const int width = rect.right - rect.left;
-    const int strips = (width + strip_pixels - 1) / strip_pixels;
-    for (int k = 0; k < strips; ++k) {
-        FilterRect strip = rect;
-        strip.left = rect.left + static_cast<int>(static_cast<long long>(width) * k / strips);
-        strip.right = rect.left + static_cast<int>(static_cast<long long>(width) * (k + 1) / strips);
-        const RowPlace in_frame = {rect_row(frame->pixels, &strip, 0), strip.pitch, 0};
-        Walk walk = {};
-        walk.input = walk.output = in_frame;
-        walk.staged = {rect_row(frame->scratch, &strip, 0), strip.pitch, 0};
-        walk.shifted = {&ring[0][0], strip_pixels, vertical_lpf_ring_rows};
-        run_chain(frame, &strip, &chain, walk);
-    }
-
-    VhsWalk deck;
-    if (settings->vhs.format != VHS_OFF && chain.carrier != nullptr && !rect_is_empty(&rect) &&
-        start_deck(&deck, state, settings, frame, &rect)) {
-        for (int r = rect.top; r < rect.bottom; ++r)
-            play_vhs_row(&deck, rect_row(frame->pixels, &rect, r), r);
-    }
-
-    const bool decoded = decode_rect(state, settings, frame, chain.carrier, &rect);
-
-    // A monochrome set: no colour, whether it was never encoded or decoded again.
-    if (settings->mono && (!settings->composite || decoded))
-        strip_chroma(frame->pixels, &rect);
+    if (!rect_is_empty(&rect))
+        walk_rect(state, settings, frame, &chain, &rect, nullptr);
 }
 
 int apply_effects_by_rows(EffectState* state, const EffectSettings* given,
@@ -503,7 +567,7 @@ int apply_effects_by_rows(EffectState* state, const EffectSettings* given,
         return 1;
     }
     const Chain chain = frame_chain(state, settings, frame);
-    return walk_whole_rows(state, settings, frame, &chain, &rect, host);
+    return walk_rect(state, settings, frame, &chain, &rect, host);
 }
 
 int decode_effects(EffectState* state, const EffectSettings* given, const EffectFrame* frame)

@@ -49,8 +49,12 @@ struct EffectState {
     int32_t kernel_key = 0;  // the shift value shift_kernel was built for; 0: none
     DecoderState decoder;
     VhsState vhs;
-    PIXEL_YC* walk_rows = nullptr;  // apply_effects_by_rows' rings of rows
+    PIXEL_YC* walk_rows = nullptr;  // the walk's rings of rows
     size_t walk_capacity = 0;       // pixels in walk_rows
+    // Columns of the strips a frame in memory is walked in; 0: as many as
+    // the second-level cache holds the rows in use for (any width gives
+    // the same pixels).
+    int strip_columns = 0;
 };
 
 // One frame: `pixels` is input and output; `scratch` has the same geometry
@@ -78,7 +82,8 @@ struct EffectFrame {
 // Runs show range (alone, when set), then "C/Y", the field shift, "LPF",
 // the VHS deck, the decoder and "MONO", each as the settings ask, inside the rectangle
 // cut to the picture.
-// Touches nothing but the frame, its scratch frame and `state`.
+// Touches nothing but the frame, its scratch frame and `state`; where the
+// memory for the rows in use cannot be had, the frame is left as it is.
 void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
 
 // A frame in a host's own pixel format, handed to the chain a row at a

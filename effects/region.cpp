@@ -3,6 +3,10 @@
 #include <cstring>
 #include <iterator>
 
+#if NOREL_X86
+#include "effects/x86/region.h"
+#endif
+
 void copy_rect(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect)
 {
     if (rect_is_empty(rect))

@@ -25,9 +25,3 @@ void strip_chroma_row_c(PIXEL_YC* pixels, int count);
 extern DispatchedKernel<RegionRowFn> show_range_row_kernel;
 extern DispatchedKernel<RegionRowFn> strip_chroma_row_kernel;
 
-#if NOREL_X86
-void show_range_row_sse2(PIXEL_YC* pixels, int count);
-void show_range_row_avx2(PIXEL_YC* pixels, int count);
-void strip_chroma_row_sse2(PIXEL_YC* pixels, int count);
-void strip_chroma_row_avx2(PIXEL_YC* pixels, int count);
-#endif

@@ -2,6 +2,10 @@
 
 #include <iterator>
 
+#if NOREL_X86
+#include "effects/x86/rgba_yc.h"
+#endif
+
 static short to_yc(int r, int g, int b, int from_r, int from_g, int from_b)
 {
     const int rounding = 1 << (YC_FROM_RGB_SHIFT - 1);

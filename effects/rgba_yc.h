@@ -32,16 +32,6 @@ void yc_to_rgba_row_c(RgbaPixel* dst, const PIXEL_YC* src, const RgbaPixel* alph
 extern DispatchedKernel<RgbaToYcRowFn> rgba_to_yc_row_kernel;
 extern DispatchedKernel<YcToRgbaRowFn> yc_to_rgba_row_kernel;
 
-#if NOREL_X86
-void rgba_to_yc_row_sse2(PIXEL_YC* dst, const RgbaPixel* src, int count);
-void rgba_to_yc_row_avx2(PIXEL_YC* dst, const RgbaPixel* src, int count);
-void yc_to_rgba_row_sse2(RgbaPixel* dst, const PIXEL_YC* src, const RgbaPixel* alpha_from,
-                         int count);
-void yc_to_rgba_row_avx2(RgbaPixel* dst, const PIXEL_YC* src, const RgbaPixel* alpha_from,
-                         int count);
-#endif
-
-
 // The fixed-point matrices, shared by the references and the packed variants.
 // To YC, Q11: 4096 / 255 * 2048 times the BT.601 weights; each colour
 // difference row sums to 0, so greys have no chroma.

@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <iterator>
 
+#if NOREL_X86
+#include "effects/x86/vertical_lpf.h"
+#endif
+
 static inline int32_t saturate16(int32_t v)
 {
     return std::min(32767, std::max(-32768, v));

@@ -76,11 +76,3 @@ void vertical_lpf_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max
 void vertical_lpf_window_rows(PIXEL_YC* dst, const PIXEL_YC* src, int h, const FilterRect* window,
                               VerticalLpfRowsFn* filter_rows);
 
-#if NOREL_X86
-void vertical_lpf_sse2(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
-void vertical_lpf_avx2(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w);
-void vertical_lpf_rows_sse2(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
-                            int count);
-void vertical_lpf_rows_avx2(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,
-                            int count);
-#endif

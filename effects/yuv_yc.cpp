@@ -10,6 +10,10 @@
 #include <emmintrin.h>
 #endif
 
+#if NOREL_X86
+#include "effects/x86/yuv_yc.h"
+#endif
+
 namespace {
 
 // Rounds numerator / denominator to nearest, halves upward, for a positive

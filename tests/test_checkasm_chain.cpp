@@ -132,3 +132,66 @@ TEST(CheckasmChain, FusedEqualsTheStagesOneAfterAnother)
         }
     }
 }
+
+// Strips of every width give the same frame and the same kept composite
+// signal: decoded strips overlap by the decoder's reach, and the columns a
+// strip writes never depend on where its neighbours end.
+TEST(CheckasmChain, EveryStripWidthGivesTheSameFrame)
+{
+    std::mt19937 random(checkasm::seed() + 11);
+    const int w = 611, h = 41, max_w = 617;
+    const struct {
+        int32_t standard, mode, bandwidth, shift, lpf, mono;
+        TestRectangle rect;
+    } cases[] = {
+        {STANDARD_NTSC, DECODE_OFF, CHROMA_WIDE, 23, 1, 0, {0, 10000, 0, 10000}},
+        {STANDARD_NTSC, DECODE_NOTCH, CHROMA_WIDE, 23, 1, 1, {0, 10000, 0, 10000}},
+        {STANDARD_NTSC, DECODE_NOTCH, CHROMA_NARROW, 0, 1, 0, {0, 10000, 0, 10000}},
+        {STANDARD_NTSC, DECODE_2LINE, CHROMA_WIDE, 0, 0, 0, {3, 590, 2, 30}},
+        {STANDARD_NTSC, DECODE_3LINE, CHROMA_NARROW, -40, 1, 0, {1, 601, 5, 36}},
+        {STANDARD_NTSC, DECODE_3D, CHROMA_WIDE, 8, 1, 1, {0, 10000, 0, 10000}},
+        {STANDARD_PAL, DECODE_3LINE, CHROMA_WIDE, 23, 1, 0, {0, 10000, 1, 39}},
+        {STANDARD_PAL, DECODE_NOTCH, CHROMA_NARROW, -17, 0, 1, {5, 200, 0, 10000}},
+    };
+    const size_t pixels = static_cast<size_t>(h) * max_w;
+    std::vector<PIXEL_YC> input(pixels), scratch(pixels), partner(pixels);
+    checkasm::fill(random, input.data(), pixels, checkasm::Values::nominal);
+    checkasm::fill(random, partner.data(), pixels, checkasm::Values::nominal);
+    // The first: one strip, whatever the cache.
+    const int widths[] = {1 << 20, 64, 97, 300};
+    for (const auto& c : cases) {
+        EffectSettings settings;
+        settings.left = c.rect.left;
+        settings.width = c.rect.width;
+        settings.top = c.rect.top;
+        settings.height = c.rect.height;
+        settings.standard = c.standard;
+        settings.decode.mode = c.mode;
+        settings.decode.bandwidth = c.bandwidth;
+        settings.shift = c.shift;
+        settings.lpf = c.lpf;
+        settings.mono = c.mono;
+        settings.composite = 1;
+        std::vector<PIXEL_YC> expected, expected_composite;
+        for (int columns : widths) {
+            SCOPED_TRACE(testing::Message() << "standard " << c.standard << ", mode " << c.mode
+                                            << ", shift " << c.shift << ", strips of " << columns);
+            std::vector<PIXEL_YC> actual = input;
+            std::vector<PIXEL_YC> composite(pixels, checkasm::sentinel);
+            EffectState state;
+            state.strip_columns = columns;
+            EffectFrame frame = {actual.data(), scratch.data(), w, h, max_w, 7};
+            frame.partner = partner.data();
+            frame.composite = composite.data();
+            apply_effects(&state, &settings, &frame);
+            release_effect_state(&state);
+            if (expected.empty()) {
+                expected = actual;
+                expected_composite = composite;
+                continue;
+            }
+            EXPECT_TRUE(checkasm::same_buffers(expected, actual, max_w));
+            EXPECT_TRUE(checkasm::same_buffers(expected_composite, composite, max_w));
+        }
+    }
+}

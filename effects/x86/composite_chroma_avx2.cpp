@@ -1,6 +1,7 @@
 // The composite encoding sixteen pixels (48 components, three vectors) at a
 // time in AVX2. The gathered pixel order is 11L mod 16 for lane L
 // (11 = 1/3 mod 16): 0, 11, 6, 1, 12, 7, 2, 13 | 8, 3, 14, 9, 4, 15, 10, 5.
+#include "effects/x86/composite_chroma.h"
 #include <immintrin.h>
 
 #include "effects/x86/composite_chroma_packed.h"

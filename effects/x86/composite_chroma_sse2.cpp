@@ -1,5 +1,6 @@
 // The composite encoding eight pixels (24 components, three vectors) at a
 // time in SSE2. The gathered pixel order is 0, 3, 6, 1, 4, 7, 2, 5.
+#include "effects/x86/composite_chroma.h"
 #include <emmintrin.h>
 
 #include "effects/x86/composite_chroma_packed.h"

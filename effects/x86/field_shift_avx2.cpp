@@ -1,5 +1,6 @@
 // The field shift's row operations sixteen components at a time in AVX2;
 // rows shorter than that go to the SSE2 variants.
+#include "effects/x86/field_shift.h"
 #include "effects/x86/field_shift_packed.h"
 
 void interpolate_row_avx2(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],

@@ -1,4 +1,5 @@
 // The field shift's row operations eight components at a time in SSE2.
+#include "effects/x86/field_shift.h"
 #include "effects/x86/field_shift_packed.h"
 
 void interpolate_row_sse2(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],

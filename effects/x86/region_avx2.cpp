@@ -1,5 +1,6 @@
 // show_range and strip_chroma sixteen pixels (48 components) at a time in
 // AVX2; what is left of a row goes to the SSE2 variants.
+#include "effects/x86/region.h"
 #include "effects/x86/region_packed.h"
 
 void show_range_row_avx2(PIXEL_YC* pixels, int count)

@@ -1,4 +1,5 @@
 // show_range and strip_chroma eight pixels (24 components) at a time in SSE2.
+#include "effects/x86/region.h"
 #include "effects/x86/region_packed.h"
 
 void show_range_row_sse2(PIXEL_YC* pixels, int count)

@@ -1,5 +1,6 @@
 // RGBA <-> YC sixteen pixels at a time in AVX2; what is left of a row goes
 // to the SSE2 variants.
+#include "effects/x86/rgba_yc.h"
 #include "effects/x86/rgba_yc_packed.h"
 
 void rgba_to_yc_row_avx2(PIXEL_YC* dst, const RgbaPixel* src, int count)

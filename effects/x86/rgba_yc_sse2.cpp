@@ -1,4 +1,5 @@
 // RGBA <-> YC eight pixels at a time in SSE2.
+#include "effects/x86/rgba_yc.h"
 #include "effects/x86/rgba_yc_packed.h"
 
 void rgba_to_yc_row_sse2(PIXEL_YC* dst, const RgbaPixel* src, int count)

@@ -1,4 +1,5 @@
 // The low-pass filter sixteen components at a time in AVX2.
+#include "effects/x86/vertical_lpf.h"
 #include "effects/x86/vertical_lpf_packed.h"
 
 void vertical_lpf_rows_avx2(int16_t* out, ptrdiff_t pitch, const int16_t* const* tap, int rows,

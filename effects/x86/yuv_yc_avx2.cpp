@@ -4,6 +4,7 @@
 // taken apart by one byte shuffle per component and two word blends per
 // vector (store_pixels, load_pixels). What is left of a row, and maps that
 // are not linear, go to the references.
+#include "effects/x86/yuv_yc.h"
 #include "effects/yuv_yc.h"
 #include "effects/x86/rgba_yc_packed.h"
 
