@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/noise_frames.h"
-#include "cli/frame_filter.h"
+#include "hosts/cli/frame_filter.h"
 
 extern "C" {
 #include <libavutil/frame.h>

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "bench/bench_frames.h"
-#include "effects/composite_chroma.h"
-#include "effects/composite_decoder.h"
-#include "effects/frame_effects.h"
+#include "engine/composite_chroma.h"
+#include "engine/composite_decoder.h"
+#include "engine/frame_effects.h"
 
 namespace {
 

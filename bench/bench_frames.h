@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/noise_frames.h"
-#include "effects/cpu.h"
+#include "engine/cpu.h"
 
 // Holds dispatch to the variant that needs `flags` while a benchmark runs.
 struct VariantScope {

@@ -13,7 +13,7 @@ extern "C" {
 }
 
 #include "bench/bench_frames.h"
-#include "effects/rgba_yc.h"
+#include "engine/rgba_yc.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench/bench_frames.h"
-#include "effects/yuv_frame.h"
+#include "engine/yuv_frame.h"
 
 namespace {
 

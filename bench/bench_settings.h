@@ -7,7 +7,7 @@
 
 #include "bench/noise_frames.h"
 #include "tests/host_services.h"
-#include "plugin/driver.h"
+#include "hosts/aviutl/driver.h"
 
 struct FilterProcBenchmark {
     const char* name;  // the row's name without its size

@@ -11,12 +11,12 @@
 #include "bench/bench_frames.h"
 #include "bench/bench_settings.h"
 #include "tests/host_services.h"
-#include "effects/composite_chroma.h"
-#include "effects/field_shift.h"
-#include "effects/shift_kernel.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
-#include "effects/region.h"
+#include "engine/composite_chroma.h"
+#include "engine/field_shift.h"
+#include "engine/shift_kernel.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
+#include "engine/region.h"
 
 namespace {
 

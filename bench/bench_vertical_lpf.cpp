@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bench/bench_frames.h"
-#include "effects/vertical_lpf.h"
+#include "engine/vertical_lpf.h"
 
 static void run_vertical_lpf(benchmark::State& state, VerticalLpfFn* fn, FrameSize size)
 {

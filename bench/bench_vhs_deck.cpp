@@ -4,7 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_frames.h"
-#include "effects/vhs_deck.h"
+#include "engine/vhs_deck.h"
 
 namespace {
 

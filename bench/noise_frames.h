@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "host/pixel_yc.h"
+#include "engine/pixel_yc.h"
 
 struct FrameSize {
     const char* name;

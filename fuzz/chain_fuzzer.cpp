@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "effects/cpu.h"
-#include "effects/frame_effects.h"
+#include "engine/cpu.h"
+#include "engine/frame_effects.h"
 #include "fuzz/byte_reader.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "hosts/cli/options.h"
 
 namespace {
 

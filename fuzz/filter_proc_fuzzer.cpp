@@ -32,10 +32,10 @@
 #include <vector>
 
 #include "fuzz/byte_reader.h"
-#include "effects/composite_chroma.h"
-#include "effects/cpu.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "engine/composite_chroma.h"
+#include "engine/cpu.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 
 namespace {
 

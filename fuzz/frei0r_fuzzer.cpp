@@ -15,9 +15,9 @@ extern "C" {
 #include <frei0r.h>
 }
 
-#include "effects/cpu.h"
+#include "engine/cpu.h"
 #include "fuzz/byte_reader.h"
-#include "frei0r/parameters.h"
+#include "hosts/frei0r/parameters.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Drives the conversion between YUV pictures and PIXEL_YC frames
-// (effects/yuv_yc) with every pixel format it works in, odd and tiny
+// (engine/yuv_yc) with every pixel format it works in, odd and tiny
 // sizes, padded rows and any sample values. Each plane is a heap block of
 // exactly the bytes a packed picture holds (the last row without padding),
 // so AddressSanitizer reports any access past a plane. Every input checks
@@ -27,7 +27,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "cli/av.h"
+#include "hosts/cli/av.h"
 #include "fuzz/byte_reader.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Drives the effects over YUV pictures in a host's memory (effects/yuv_frame)
+// Drives the effects over YUV pictures in a host's memory (engine/yuv_frame)
 // with every packing, depth and subsampling, progressive and interlaced, odd
 // and tiny sizes, padded rows, any settings and any sample values. Each plane is a heap block of exactly
 // its rows (the last without padding), so AddressSanitizer reports any access
@@ -24,7 +24,7 @@
 #include <random>
 #include <vector>
 
-#include "effects/yuv_frame.h"
+#include "engine/yuv_frame.h"
 #include "fuzz/byte_reader.h"
 
 namespace {

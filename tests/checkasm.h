@@ -29,8 +29,8 @@
 #include <unistd.h>
 #endif
 
-#include "effects/cpu.h"
-#include "host/pixel_yc.h"
+#include "engine/cpu.h"
+#include "engine/pixel_yc.h"
 
 namespace checkasm {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "effects/frame_effects.h"
+#include "engine/frame_effects.h"
 #include "tests/scenario_support.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // filter linked in, chained through the stand-in host.
 #include <cstdio>
 
-#include "plugin/descriptor.h"
-#include "plugin_decode/decode_filter.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl_decode/decode_filter.h"
 #include "tests/decode_chain.h"
 
 static FILTER_DLL* encoder_table()

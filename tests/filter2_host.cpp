@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "effects/frame_effects.h"
-#include "effects/rgba_yc.h"
-#include "host/filter2.h"
+#include "engine/frame_effects.h"
+#include "engine/rgba_yc.h"
+#include "abi/filter2.h"
 
 namespace {
 

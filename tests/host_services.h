@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "host/filter.h"
+#include "abi/filter.h"
 
 // The plug-in's export GetFilterTable, linked in or looked up in the DLL.
 typedef FILTER_DLL*(NOREL_STDCALL* GetFilterTableFunction)(void);

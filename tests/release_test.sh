@@ -69,7 +69,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -q "./$deb" >/dev/null
 trap 'apt-get remove -y -q norel >/dev/null 2>&1 || true' EXIT
-if grep -q NOREL_VERSION cli/*.cpp; then
+if grep -q NOREL_VERSION hosts/cli/*.cpp; then
     out=$(env -i PATH=/usr/bin:/bin norel --version)
     [ "$out" = "norel $version" ] || fail "norel --version prints '$out'"
 else

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/pixel_yc.h"
+#include "engine/pixel_yc.h"
 
 struct Xorshift {
     uint32_t state;

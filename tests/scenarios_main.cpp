@@ -2,7 +2,7 @@
 // through the plug-in linked in.
 #include <cstdio>
 
-#include "plugin/descriptor.h"
+#include "hosts/aviutl/descriptor.h"
 #include "tests/scenarios.h"
 
 static FILTER_DLL* linked_table()

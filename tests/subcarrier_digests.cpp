@@ -20,9 +20,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "effects/composite_chroma.h"
-#include "effects/composite_decoder.h"
-#include "effects/vhs_deck.h"
+#include "engine/composite_chroma.h"
+#include "engine/composite_decoder.h"
+#include "engine/vhs_deck.h"
 
 namespace {
 

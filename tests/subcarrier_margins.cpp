@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "effects/composite_chroma.h"
-#include "effects/composite_decoder.h"
+#include "engine/composite_chroma.h"
+#include "engine/composite_decoder.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "effects/cpu.h"
-#include "effects/vertical_lpf.h"
+#include "engine/cpu.h"
+#include "engine/vertical_lpf.h"
 #include "tests/checkasm.h"
 
 using checkasm::Values;

@@ -6,13 +6,13 @@
 
 #include <vector>
 
-#include "effects/composite_chroma.h"
-#include "effects/cpu.h"
-#include "effects/field_shift.h"
-#include "effects/frame_effects.h"
-#include "effects/region.h"
-#include "effects/shift_kernel.h"
-#include "effects/vertical_lpf.h"
+#include "engine/composite_chroma.h"
+#include "engine/cpu.h"
+#include "engine/field_shift.h"
+#include "engine/frame_effects.h"
+#include "engine/region.h"
+#include "engine/shift_kernel.h"
+#include "engine/vertical_lpf.h"
 #include "tests/checkasm.h"
 
 namespace {

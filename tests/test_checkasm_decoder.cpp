@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "effects/composite_chroma.h"
-#include "effects/composite_decoder.h"
-#include "effects/cpu.h"
+#include "engine/composite_chroma.h"
+#include "engine/composite_decoder.h"
+#include "engine/cpu.h"
 #include "tests/checkasm.h"
 
 using checkasm::Values;

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "effects/composite_chroma.h"
-#include "effects/cpu.h"
-#include "effects/field_shift.h"
-#include "effects/shift_kernel.h"
-#include "effects/region.h"
+#include "engine/composite_chroma.h"
+#include "engine/cpu.h"
+#include "engine/field_shift.h"
+#include "engine/shift_kernel.h"
+#include "engine/region.h"
 #include "tests/checkasm.h"
 
 using checkasm::Values;

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "effects/vhs_deck.h"
+#include "engine/vhs_deck.h"
 #include "tests/checkasm.h"
 
 namespace {

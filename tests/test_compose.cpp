@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "tests/host_services.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 #include "tests/tagged_clip.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "tests/host_services.h"
-#include "effects/composite_chroma.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "engine/composite_chroma.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "effects/frame_effects.h"
+#include "engine/frame_effects.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "plugin/descriptor.h"
+#include "hosts/aviutl/descriptor.h"
 #include "tests/expected_descriptor.h"
 #include "tests/scenarios.h"
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "tests/host_services.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
-#include "effects/region.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
+#include "engine/region.h"
 
 namespace {
 

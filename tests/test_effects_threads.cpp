@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "effects/frame_effects.h"
+#include "engine/frame_effects.h"
 
 namespace {
 

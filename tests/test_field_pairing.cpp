@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "tests/host_services.h"
-#include "plugin/field_pairing.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "hosts/aviutl/field_pairing.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 #include "tests/tagged_clip.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "tests/host_services.h"
-#include "effects/field_shift.h"
-#include "effects/shift_kernel.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "engine/field_shift.h"
+#include "engine/shift_kernel.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 
 // At global scope, where the assertions find them next to PIXEL_YC.
 static bool operator==(const PIXEL_YC& a, const PIXEL_YC& b)

@@ -7,8 +7,8 @@
 #include <climits>
 
 #include "tests/host_services.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 
 namespace {
 

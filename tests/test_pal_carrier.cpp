@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "effects/frame_effects.h"
+#include "engine/frame_effects.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "effects/region.h"
+#include "engine/region.h"
 
 namespace {
 

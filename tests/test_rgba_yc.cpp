@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "effects/rgba_yc.h"
+#include "engine/rgba_yc.h"
 #include "tests/checkasm.h"
 
 namespace {

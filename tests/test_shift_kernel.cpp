@@ -3,7 +3,7 @@
 #include <array>
 #include <cmath>
 
-#include "effects/shift_kernel.h"
+#include "engine/shift_kernel.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "tests/host_services.h"
-#include "effects/vertical_lpf.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "engine/vertical_lpf.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 
 namespace {
 

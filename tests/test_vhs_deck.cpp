@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "effects/cpu.h"
-#include "effects/frame_effects.h"
+#include "engine/cpu.h"
+#include "engine/frame_effects.h"
 
 namespace {
 

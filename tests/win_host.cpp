@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/filter.h"
+#include "abi/filter.h"
 #include "tests/decode_chain.h"
 #include "tests/scenarios.h"
 

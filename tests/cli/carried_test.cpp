@@ -9,7 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "cli/av.h"
+#include "hosts/cli/av.h"
 #include "tests/cli/support.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "cli/decode.h"
-#include "plugin/driver.h"
+#include "hosts/cli/decode.h"
+#include "hosts/aviutl/driver.h"
 #include "tests/cli/support.h"
 
 namespace {

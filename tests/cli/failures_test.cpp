@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 #include "tests/cli/support.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
-#include "plugin/descriptor.h"
-#include "plugin/driver.h"
+#include "hosts/cli/options.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl/driver.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "tests/host_services.h"
-#include "plugin/descriptor.h"
+#include "hosts/aviutl/descriptor.h"
 
 namespace fs = std::filesystem;
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "effects/yuv_frame.h"
-#include "host/pixel_yc.h"
+#include "engine/yuv_frame.h"
+#include "engine/pixel_yc.h"
 
 // Defined under AddressSanitizer, whose quarantine makes peak memory meaningless.
 #if defined(__SANITIZE_ADDRESS__)

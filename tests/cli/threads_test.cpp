@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "effects/frame_effects.h"
-#include "plugin/driver.h"
+#include "engine/frame_effects.h"
+#include "hosts/aviutl/driver.h"
 #include "tests/cli/support.h"
 
 namespace {

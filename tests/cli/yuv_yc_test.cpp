@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "effects/yuv_yc.h"
+#include "engine/yuv_yc.h"
 
 namespace {
 

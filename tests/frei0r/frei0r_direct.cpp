@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "effects/frame_effects.h"
-#include "effects/rgba_yc.h"
+#include "engine/frame_effects.h"
+#include "engine/rgba_yc.h"
 
 int main(int argc, char** argv)
 {

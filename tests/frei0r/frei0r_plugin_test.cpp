@@ -18,8 +18,8 @@ extern "C" {
 #include <frei0r.h>
 }
 
-#include "effects/rgba_yc.h"
-#include "frei0r/parameters.h"
+#include "engine/rgba_yc.h"
+#include "hosts/frei0r/parameters.h"
 
 namespace {
 

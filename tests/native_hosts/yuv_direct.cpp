@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "effects/frame_effects.h"
-#include "effects/yuv_yc.h"
+#include "engine/frame_effects.h"
+#include "engine/yuv_yc.h"
 
 int main(int argc, char** argv)
 {

@@ -25,12 +25,12 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
-#include "effects/settings_table.h"
-#include "frei0r/parameters.h"
-#include "host/filter2.h"
-#include "plugin/descriptor.h"
-#include "plugin_decode/decode_filter.h"
+#include "hosts/cli/options.h"
+#include "engine/settings_table.h"
+#include "hosts/frei0r/parameters.h"
+#include "abi/filter2.h"
+#include "hosts/aviutl/descriptor.h"
+#include "hosts/aviutl_decode/decode_filter.h"
 
 extern "C" aviutl2_filter_plugin_table* GetFilterPluginTable(void);
 

@@ -1,0 +1,82 @@
+// Processor features and run-time selection of kernel variants.
+//
+// A kernel is one inner loop with a plain C++ reference and optional packed
+// variants that need processor features. Each kernel keeps a small table of
+// its variants and one dispatch record; the stage calls
+// dispatched(&kernel)(...), which uses the last variant of the table that the
+// allowed features can run. Adding a kernel:
+//   1. write foo_c and the variants (engine/x86/foo_sse2.cpp, ...);
+//   2. next to foo_c, define the table {"c", 0, foo_c}, {"sse2",
+//      CPU_FLAG_SSE2, foo_sse2}, ... (reference first, best last) and
+//      DispatchedKernel<FooFn> foo_kernel = {table, std::size(table)};
+//   3. call dispatched(&foo_kernel) in the stage.
+// Tests and benchmarks walk kernel.variants and skip those !cpu_can_run.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+
+// Features a variant may need. The 32-bit plug-in is built for SSE2 as a
+// whole, but its packed variants still name what they use.
+enum : unsigned {
+    CPU_FLAG_SSE2 = 1u << 0,
+    CPU_FLAG_AVX2 = 1u << 1,
+};
+
+// What this processor (and its operating system) supports, detected once.
+unsigned cpu_detected_flags();
+
+// The features dispatch may use: the detected ones within the mask.
+unsigned cpu_flags();
+
+// Lets tests, benchmarks and fuzzers hold dispatch to a subset of the
+// features (0: references only; ~0u: everything detected). Every kernel
+// chooses its variant again on its next call.
+void cpu_set_mask(unsigned mask);
+
+// True when every feature in `required` may be used.
+inline bool cpu_can_run(unsigned required)
+{
+    return (required & ~cpu_flags()) == 0;
+}
+
+template <typename Fn>
+struct KernelVariant {
+    const char* name;         // "c", "sse2", "avx2", ...
+    unsigned required_flags;  // CPU_FLAG_* the variant needs
+    Fn* fn;
+};
+
+// The choice is cached in atomics: threads that choose at once choose the
+// same variant, and a thread that sees selected_for also sees its choice.
+template <typename Fn>
+struct DispatchedKernel {
+    const KernelVariant<Fn>* variants;  // the reference first, then by preference
+    size_t variant_count;
+    std::atomic<Fn*> selected{nullptr};    // the variant in use while selected_for == cpu_flags()
+    std::atomic<unsigned> selected_for{~0u};  // ~0u: not chosen yet (cpu_flags() never returns it)
+};
+
+// The kernel's function for the features allowed now; safe from any thread.
+template <typename Fn>
+Fn* dispatched(DispatchedKernel<Fn>* kernel)
+{
+    const unsigned flags = cpu_flags();
+    if (kernel->selected_for.load(std::memory_order_acquire) != flags) {
+        Fn* best = kernel->variants[0].fn;
+        for (size_t i = 1; i < kernel->variant_count; ++i) {
+            if (cpu_can_run(kernel->variants[i].required_flags))
+                best = kernel->variants[i].fn;
+        }
+        kernel->selected.store(best, std::memory_order_relaxed);
+        kernel->selected_for.store(flags, std::memory_order_release);
+        return best;
+    }
+    return kernel->selected.load(std::memory_order_relaxed);
+}
+
+// The second-level cache of one core in bytes, read once: the environment's
+// NOREL_L2_CACHE_SIZE (bytes, or with a K or M suffix) where it is set, so
+// that a benchmark can show another machine's walk; else what the system or
+// the processor reports; 0 where nothing does.
+size_t cpu_l2_cache_bytes();

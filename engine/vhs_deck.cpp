@@ -1,0 +1,706 @@
+#include "engine/vhs_deck.h"
+
+#include "engine/composite_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+// Working rows carry this many values to either side of the rectangle, for
+// the filters' reach.
+constexpr int row_margin = 64;
+constexpr int most_reach = vhs_most_reach;
+
+const char* vhs_format_name(int32_t format)
+{
+    static const char* const names[vhs_format_count] = {"off", "sp", "lp", "ep", "svhs"};
+    return format >= 0 && format < vhs_format_count ? names[format] : "off";
+}
+
+int32_t vhs_format_from_name(const char* name)
+{
+    for (int32_t format = 0; format < vhs_format_count; ++format) {
+        if (std::strcmp(name, vhs_format_name(format)) == 0)
+            return format;
+    }
+    return -1;
+}
+
+// What each tape format records (docs/vhs.md): luma bandwidth in kHz, the
+// luma signal-to-noise ratio in tenths of a dB, the deck's peaking in
+// percent, the chroma's lag behind luma in ns.
+struct TapeFormat {
+    int32_t luma_khz;
+    int32_t snr_decibels_10;
+    int32_t peaking;
+    int32_t chroma_delay_ns;
+};
+static const TapeFormat tape_formats[vhs_format_count] = {
+    {0, 0, 0, 0},             // off
+    {3000, 430, 50, 150},     // SP
+    {2800, 405, 50, 150},     // LP
+    {2500, 380, 50, 150},     // EP
+    {5000, 450, 35, 100},     // S-VHS
+};
+constexpr int32_t chroma_bandwidth_khz = 500;   // colour-under, both standards
+constexpr int32_t chroma_snr_decibels_10 = 400;  // AM noise of the colour-under channel
+
+VhsSettings clamp_vhs_settings(const VhsSettings& settings, int32_t standard)
+{
+    VhsSettings s = settings;
+    if (s.format < 0 || s.format >= vhs_format_count)
+        s.format = VHS_OFF;
+    s.tape_noise = std::clamp(s.tape_noise, 0, vhs_tape_noise_max);
+    s.chroma_noise = std::clamp(s.chroma_noise, 0, vhs_tape_noise_max);
+    if (s.head_switching == vhs_standard_default)
+        s.head_switching = standard == STANDARD_PAL ? 4 : 3;
+    s.head_switching = std::clamp(s.head_switching, 0, vhs_head_switching_max);
+    s.head_switching_shift = std::clamp(s.head_switching_shift, -vhs_head_switching_shift_max,
+                                        vhs_head_switching_shift_max);
+    s.tracking = std::clamp(s.tracking, 0, vhs_tracking_max);
+    s.dropouts = std::clamp(s.dropouts, 0, vhs_dropouts_max);
+    s.dropout_compensator = s.dropout_compensator != 0;
+    s.jitter = std::clamp(s.jitter, 0, vhs_jitter_max);
+    if (s.chroma_delay == vhs_standard_default)
+        s.chroma_delay = tape_formats[s.format].chroma_delay_ns;
+    s.chroma_delay = std::clamp(s.chroma_delay, -vhs_chroma_delay_max, vhs_chroma_delay_max);
+    s.generations = std::clamp(s.generations, 1, vhs_generations_max);
+    return s;
+}
+
+uint32_t vhs_hash(uint32_t x)
+{
+    x ^= x >> 16;
+    x *= 0x7feb352du;
+    x ^= x >> 15;
+    x *= 0x846ca68bu;
+    x ^= x >> 16;
+    return x;
+}
+
+static int16_t saturate16(int32_t value)
+{
+    return static_cast<int16_t>(std::clamp(value, -32768, 32767));
+}
+
+void vhs_fir_row_c(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        int32_t sum = 8192;
+        for (int k = -reach; k <= reach; ++k)
+            sum += taps[k + reach] * in[x + k];
+        out[x] = saturate16(sum >> 14);
+    }
+}
+
+void vhs_noise_row_c(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        const uint32_t h = vhs_hash(key + static_cast<uint32_t>(first + x) * 0x9E3779B9u);
+        luma[x] = static_cast<int16_t>(h & 0xffffu);
+        u[x] = static_cast<int16_t>((h >> 8) & 0xff00u);
+        v[x] = static_cast<int16_t>((h >> 16) & 0xff00u);
+    }
+}
+
+void vhs_add_noise_row_c(int16_t* y, const int16_t* w, int count, int32_t gain, int32_t rise)
+{
+    for (int x = 0; x < count; ++x)
+        y[x] = saturate16(y[x] + (((gain + rise) * w[x] - rise * w[x - 1] + 16384) >> 15));
+}
+
+void vhs_shift_row_c(int16_t* out, const int16_t* in, int count, int32_t fraction)
+{
+    for (int x = 0; x < count; ++x)
+        out[x] = static_cast<int16_t>((in[x] * (256 - fraction) + in[x + 1] * fraction + 128) >> 8);
+}
+
+void vhs_assemble_row_c(int16_t* out, const int16_t* y, const int16_t* u, const int16_t* v,
+                        const int16_t* cos_weights, const int16_t* sin_weights,
+                        const int16_t matrix[4], int count)
+{
+    for (int x = 0; x < count; ++x) {
+        const int32_t a = saturate16((matrix[0] * u[x] + matrix[1] * v[x] + 8192) >> 14);
+        const int32_t b = saturate16((matrix[2] * u[x] + matrix[3] * v[x] + 8192) >> 14);
+        out[x] = saturate16(y[x] + ((a * cos_weights[x] + b * sin_weights[x] + 1024) >> 11));
+    }
+}
+
+static const KernelVariant<VhsFirRowFn> fir_variants[] = {
+    {"c", 0, vhs_fir_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_fir_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_fir_row_avx2},
+#endif
+};
+static const KernelVariant<VhsNoiseRowFn> noise_variants[] = {
+    {"c", 0, vhs_noise_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_noise_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_noise_row_avx2},
+#endif
+};
+static const KernelVariant<VhsAddNoiseRowFn> add_noise_variants[] = {
+    {"c", 0, vhs_add_noise_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_add_noise_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_add_noise_row_avx2},
+#endif
+};
+static const KernelVariant<VhsShiftRowFn> shift_variants[] = {
+    {"c", 0, vhs_shift_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_shift_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_shift_row_avx2},
+#endif
+};
+static const KernelVariant<VhsAssembleRowFn> assemble_variants[] = {
+    {"c", 0, vhs_assemble_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_assemble_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_assemble_row_avx2},
+#endif
+};
+DispatchedKernel<VhsFirRowFn> vhs_fir_row_kernel = {fir_variants, std::size(fir_variants)};
+DispatchedKernel<VhsNoiseRowFn> vhs_noise_row_kernel = {noise_variants, std::size(noise_variants)};
+DispatchedKernel<VhsAddNoiseRowFn> vhs_add_noise_row_kernel = {add_noise_variants,
+                                                               std::size(add_noise_variants)};
+DispatchedKernel<VhsShiftRowFn> vhs_shift_row_kernel = {shift_variants, std::size(shift_variants)};
+DispatchedKernel<VhsAssembleRowFn> vhs_assemble_row_kernel = {assemble_variants,
+                                                              std::size(assemble_variants)};
+
+// The set-up's cosine and exponential from additions, multiplications and
+// divisions alone, which IEEE rounds alike on every build (no library's
+// own approximation decides a tap).
+static double series_cos(double x)
+{
+    const double two_pi = 6.283185307179586;
+    x -= two_pi * std::floor(x / two_pi + 0.5);
+    const double x2 = x * x;
+    double term = 1, sum = 1;
+    for (int n = 1; n <= 14; ++n) {
+        term = -term * x2 / ((2 * n - 1) * (2.0 * n));
+        sum += term;
+    }
+    return sum;
+}
+
+static double series_exp(double x)
+{
+    // e^x = (e^(x / 1024))^1024, the small power from its series.
+    const double small = x / 1024;
+    double term = 1, sum = 1;
+    for (int n = 1; n <= 12; ++n) {
+        term = term * small / n;
+        sum += term;
+    }
+    for (int i = 0; i < 10; ++i)
+        sum *= sum;
+    return sum;
+}
+
+constexpr double ln2 = 0.6931471805599453;
+constexpr double pi = 3.141592653589793;
+
+// A Gaussian of sigma pixels, sampled from -reach to reach, into taps
+// (reach as given).
+static void gaussian(double* taps, int reach, double sigma)
+{
+    for (int k = -reach; k <= reach; ++k)
+        taps[k + reach] = series_exp(-(k * k) / (2 * sigma * sigma));
+    double sum = 0;
+    for (int k = 0; k <= 2 * reach; ++k)
+        sum += taps[k];
+    for (int k = 0; k <= 2 * reach; ++k)
+        taps[k] /= sum;
+}
+
+static int reach_for(double sigma)
+{
+    return std::clamp(static_cast<int>(std::ceil(3.5 * sigma)), 1, most_reach);
+}
+
+// Taps in Q14 summing to exactly `total`, the rounding's error in the centre.
+static void quantise(int16_t* out, const double* taps, int reach, int32_t total)
+{
+    int32_t sum = 0;
+    for (int k = 0; k <= 2 * reach; ++k) {
+        out[k] = static_cast<int16_t>(std::floor(taps[k] * total + 0.5));
+        sum += out[k];
+    }
+    out[reach] = static_cast<int16_t>(out[reach] + total - sum);
+}
+
+// The luma's record-to-playback response: the tape's FM bandwidth (a
+// Gaussian roll-off) with the deck's peaking, a difference of Gaussians,
+// (1 + p) G(sigma) - p G(1.6 sigma). Sigma is searched so that the
+// response falls to -3 dB at `cutoff` (cycles per pixel).
+static int luma_filter(int16_t* out, double cutoff, double peaking)
+{
+    double taps[2 * most_reach + 1], wide[2 * most_reach + 1];
+    int reach = 1;
+    auto build = [&](double sigma) {
+        reach = reach_for(1.6 * sigma);
+        gaussian(taps, reach, sigma);
+        gaussian(wide, reach, 1.6 * sigma);
+        for (int k = 0; k <= 2 * reach; ++k)
+            taps[k] = (1 + peaking) * taps[k] - peaking * wide[k];
+    };
+    auto response = [&] {
+        double sum = 0;
+        for (int k = -reach; k <= reach; ++k)
+            sum += taps[k + reach] * series_cos(2 * pi * cutoff * k);
+        return sum;
+    };
+    double low = 0.05, high = 40;
+    for (int i = 0; i < 60; ++i) {
+        const double sigma = (low + high) / 2;
+        build(sigma);
+        if (response() > 0.7071067811865476)
+            low = sigma;
+        else
+            high = sigma;
+    }
+    build((low + high) / 2);
+    quantise(out, taps, reach, 16384);
+    return reach;
+}
+
+// One of the two colour-under low-passes; together they fall to -3 dB at
+// `cutoff`: each to 2^(-1/4).
+static int chroma_filter(int16_t* out, double cutoff, int32_t total)
+{
+    // At least half a pixel, so that no tap reaches 16 bits.
+    const double sigma = std::max(0.5, std::sqrt(ln2 / (8 * pi * pi)) / cutoff);
+    double taps[2 * most_reach + 1];
+    const int reach = reach_for(sigma);
+    gaussian(taps, reach, sigma);
+    quantise(out, taps, reach, total);
+    return reach;
+}
+
+// Standard deviation of 16-bit uniform noise: 2^15 / sqrt(3).
+constexpr double uniform_sigma = 18918.6;
+
+static void build_filters(VhsState* state, const VhsSettings* s, int w)
+{
+    const TapeFormat& format = tape_formats[s->format];
+    const double pixel_mhz = 13.5 * w / 720;  // the picture's sampling rate
+    state->luma_reach = luma_filter(state->luma_taps, format.luma_khz / 1000.0 / pixel_mhz,
+                                    format.peaking / 100.0);
+    const double chroma_cutoff = chroma_bandwidth_khz / 1000.0 / pixel_mhz;
+    state->chroma_reach = chroma_filter(state->record_taps, chroma_cutoff, 32768);
+    chroma_filter(state->playback_taps, chroma_cutoff, 16384);
+
+    // Luma noise w (uniform) shaped to rise with frequency, then through the
+    // luma filter: its deviation there is gain times sqrt(sum e^2 / 2^28 / 3)
+    // with e the filter convolved with (1 + rise, -rise).
+    const double rise = 2;
+    const int reach = state->luma_reach;
+    double energy = 0;
+    for (int k = 0; k <= 2 * reach + 1; ++k) {
+        const double now = k <= 2 * reach ? state->luma_taps[k] : 0;
+        const double before = k > 0 ? state->luma_taps[k - 1] : 0;
+        const double e = (1 + rise) * now - rise * before;
+        energy += e * e;
+    }
+    const double per_gain = uniform_sigma / 32768 * std::sqrt(energy) / 16384;
+    const double target = 4096 * series_exp(-format.snr_decibels_10 / 200.0 * 2.302585092994046) *
+                          s->tape_noise / 100;
+    const double gain = std::min(target / per_gain, 32767 / (1 + rise));
+    state->noise_gain = static_cast<int32_t>(std::floor(gain + 0.5));
+    state->noise_rise = static_cast<int32_t>(std::floor(gain * rise + 0.5));
+
+    double chroma_energy = 0;
+    for (int k = 0; k <= 2 * state->chroma_reach; ++k)
+        chroma_energy += static_cast<double>(state->playback_taps[k]) * state->playback_taps[k];
+    const double chroma_per_gain = uniform_sigma / 32768 * std::sqrt(chroma_energy) / 16384;
+    const double chroma_target = 4096 * series_exp(-chroma_snr_decibels_10 / 200.0 * 2.302585092994046) *
+                                 s->tape_noise / 100 * s->chroma_noise / 100;
+    state->chroma_noise_gain =
+        static_cast<int32_t>(std::floor(std::min(chroma_target / chroma_per_gain, 32767.0) + 0.5));
+    state->chroma_delay_q8 = static_cast<int32_t>(static_cast<long long>(s->chroma_delay) * w * 12 / 2500);
+}
+
+// The deck's own carrier, the encoder's angles at unit gain (Q11), for
+// columns -row_margin .. w + row_margin - 1.
+static void build_carrier(VhsState* state, int32_t standard, int32_t freq, int32_t phase, int w)
+{
+    const double offset = (phase * 0.005555555555555556) * pi;
+    const double step = carrier_step(standard, freq);
+    for (int x = -row_margin; x < w + row_margin; ++x) {
+        const double angle = x * step + offset;
+        state->cos_table[x + row_margin] = static_cast<int16_t>(std::floor(series_cos(angle) * 2048 + 0.5));
+        state->sin_table[x + row_margin] =
+            static_cast<int16_t>(std::floor(series_cos(angle - pi / 2) * 2048 + 0.5));
+    }
+}
+
+// The working rows, each row_length values: the rectangle's columns from
+// row_margin on.
+enum WorkRow { ROW_S, ROW_Y, ROW_U, ROW_V, ROW_T, ROW_UR, ROW_VR, ROW_WN, ROW_UN, ROW_VN, work_rows };
+// Per generation and field: two comb rows of u and v, the compensator's y, u, v.
+constexpr int history_rows = 7;
+
+static int16_t* work_row(const VhsWalk* walk, int which)
+{
+    return walk->state->cos_table + 2 * (walk->w + 2 * row_margin) +
+           static_cast<size_t>(which) * walk->row_length + row_margin;
+}
+
+static int16_t* history_row(const VhsWalk* walk, int generation, int field, int which)
+{
+    return work_row(walk, work_rows + (generation * 2 + field) * history_rows + which);
+}
+
+int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsSettings* settings, int32_t standard,
+                   int32_t freq, int32_t phase, int32_t carrier_flags, const PalSequence* sequence,
+                   const FilterRect* rect, int w, int h, int32_t frame_number)
+{
+    walk->state = state;
+    walk->standard = standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
+    walk->settings = clamp_vhs_settings(*settings, walk->standard);
+    walk->carrier_flags = carrier_flags;
+    walk->sequence = *sequence;
+    walk->rect = *rect;
+    walk->w = w;
+    walk->h = h;
+    walk->frame = static_cast<uint32_t>(walk->settings.first_frame) + static_cast<uint32_t>(frame_number);
+    const int width = rect->right - rect->left;
+    walk->row_length = width + 2 * row_margin;
+    // No line yet: far from any line's "line above".
+    const int none = -1000000;
+    for (auto& generation : walk->comb_line)
+        for (auto& field : generation)
+            field[0] = field[1] = none;
+    for (auto& generation : walk->doc_line)
+        generation[0] = generation[1] = none;
+
+    const VhsSettings& s = walk->settings;
+    const size_t need = 2 * static_cast<size_t>(w + 2 * row_margin) +
+                        static_cast<size_t>(walk->row_length) *
+                            (work_rows + s.generations * 2 * history_rows + 1);
+    if (need > state->capacity) {
+        std::free(state->memory);
+        state->memory = static_cast<int16_t*>(std::malloc(need * sizeof(int16_t)));
+        state->capacity = state->memory != nullptr ? need : 0;
+        state->built_w = -1;
+        if (state->memory == nullptr)
+            return 0;
+    }
+    state->cos_table = state->memory;
+    state->sin_table = state->memory + (w + 2 * row_margin);
+    const VhsSettings& b = state->built_for;
+    const bool same_filters = state->built_w == w && b.format == s.format &&
+                              b.tape_noise == s.tape_noise && b.chroma_noise == s.chroma_noise &&
+                              b.chroma_delay == s.chroma_delay;
+    if (!same_filters)
+        build_filters(state, &s, w);
+    if (!same_filters || state->built_standard != walk->standard || state->built_freq != freq ||
+        state->built_phase != phase)
+        build_carrier(state, walk->standard, freq, phase, w);
+    state->built_for = s;
+    state->built_w = w;
+    state->built_standard = walk->standard;
+    state->built_freq = freq;
+    state->built_phase = phase;
+    return 1;
+}
+
+void release_vhs_state(VhsState* state)
+{
+    std::free(state->memory);
+    *state = VhsState{};
+}
+
+// The row's values beyond its ends, for a filter's reach: the end values again.
+static void extend(int16_t* row, int width, int reach)
+{
+    std::fill(row - reach, row, row[0]);
+    std::fill(row + width, row + width + reach, row[width - 1]);
+}
+
+// out[x] = in at x + offset / 256 (Q8), between its samples linearly,
+// beyond its ends the end value.
+static void shift_row(int16_t* out, const int16_t* in, int width, int32_t offset)
+{
+    const int whole = offset >> 8;  // floor
+    const int32_t fraction = offset & 255;
+    // Columns x whose samples x + whole and x + whole + 1 are both inside.
+    const int first = std::clamp(-whole, 0, width);
+    const int end = std::clamp(width - 1 - whole, first, width);
+    auto at = [&](int x) {
+        const int i = std::clamp(x + whole, 0, width - 1);
+        const int j = std::clamp(x + whole + 1, 0, width - 1);
+        return static_cast<int16_t>((in[i] * (256 - fraction) + in[j] * fraction + 128) >> 8);
+    };
+    for (int x = 0; x < first; ++x)
+        out[x] = at(x);
+    if (end > first)
+        dispatched(&vhs_shift_row_kernel)(out + first, in + first + whole, end - first, fraction);
+    for (int x = end; x < width; ++x)
+        out[x] = at(x);
+}
+
+// (u, v) turned by a Q14 matrix, saturated.
+static void turn(int16_t* u, int16_t* v, const int16_t m[4], int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const int32_t a = (m[0] * u[x] + m[1] * v[x] + 8192) >> 14;
+        const int32_t b = (m[2] * u[x] + m[3] * v[x] + 8192) >> 14;
+        u[x] = saturate16(a);
+        v[x] = saturate16(b);
+    }
+}
+
+// Purposes of the row keys.
+enum : uint32_t { KEY_NOISE = 1, KEY_TIMEBASE, KEY_DROPOUT, KEY_PHASE, KEY_FLAG };
+
+static uint32_t row_key(const VhsWalk* walk, int generation, int field, int line, uint32_t purpose)
+{
+    uint32_t k = vhs_hash(walk->settings.seed ^ 0x6a09e667u);
+    k = vhs_hash(k ^ walk->frame);
+    k = vhs_hash(k ^ (static_cast<uint32_t>(generation) << 1 | static_cast<uint32_t>(field)));
+    k = vhs_hash(k ^ static_cast<uint32_t>(line));
+    return vhs_hash(k ^ purpose * 0x85ebca6bu);
+}
+
+// A signed 16-bit random value.
+static int32_t signed16(uint32_t h)
+{
+    return static_cast<int16_t>(h & 0xffffu);
+}
+
+// ns of the line in Q8 pixels of a picture w wide (720 pixels: 13.5 MHz).
+static int32_t q8_pixels(long long ns, int w)
+{
+    return static_cast<int32_t>(ns * w * 12 / 2500);
+}
+
+// The sideways displacement of a field line, Q8 pixels: time-base error
+// (with flagging at the top of the field), head switching and tracking.
+static int32_t displacement(const VhsWalk* walk, int generation, int field, int line, int lines,
+                            int32_t tracking_weight)
+{
+    const VhsSettings& s = walk->settings;
+    const uint32_t a = row_key(walk, generation, field, line, KEY_TIMEBASE);
+    const uint32_t b = vhs_hash(a);
+    // Four uniform values make a near-normal one of deviation 37837.
+    const long long normal = signed16(a) + signed16(a >> 16) + signed16(b) + signed16(b >> 16);
+    long long ns_256 = normal * s.jitter * 256 / 37837;
+    // Flagging: the field's first lines skew, ten times the jitter at the
+    // top, by a factor of 0.5 .. 1.5 for the field, falling off squarely.
+    constexpr int flag_lines = 12;
+    if (line < flag_lines) {
+        const uint32_t f = row_key(walk, generation, field, 0, KEY_FLAG);
+        const long long factor = 128 + (f & 255);  // Q8
+        const long long fall = (flag_lines - line) * (flag_lines - line);
+        ns_256 += 10LL * s.jitter * factor * fall / (flag_lines * flag_lines);
+    }
+    const int band = std::min(s.head_switching, lines);
+    const int in_band = line - (lines - band);
+    if (in_band >= 0)
+        ns_256 += 256LL * s.head_switching_shift * (band - in_band) / band;
+    if (tracking_weight > 0)
+        ns_256 += signed16(b >> 8) * 1500LL * s.tracking / 100 * tracking_weight / 32768;
+    return q8_pixels(ns_256, walk->w) / 256;
+}
+
+// 0 .. 256: how deep the field line lies in the tracking error's band,
+// which rolls slowly down the picture, a quarter of the field high at 100 %.
+static int32_t tracking_weight(const VhsWalk* walk, int line, int lines)
+{
+    const int32_t t = walk->settings.tracking;
+    if (t == 0)
+        return 0;
+    const int half = std::max(1, t * lines / 800);
+    const uint32_t start = vhs_hash(walk->settings.seed ^ 0xbb67ae85u);
+    const int period = lines + 2 * half;
+    const int centre = static_cast<int>((start + walk->frame * 2u) % static_cast<uint32_t>(period)) - half;
+    const int distance = std::abs(line - centre);
+    return distance < half ? 256 * (half - distance) / half : 0;
+}
+
+// The demodulation's matrix that brings a line's (u, v) to the
+// colour-difference axes, and the remodulation's back, with a phase error
+// of `error` (Q14 radians, small). NTSC: the line's sign; PAL: its phase
+// and V switch.
+static void line_matrices(const VhsWalk* walk, int row, int32_t error, int16_t to_axes[4],
+                          int16_t back[4])
+{
+    const int32_t c_error = 16384 - ((error * error) >> 15);
+    if (walk->standard == STANDARD_NTSC) {
+        const int32_t sign = composite_row_sign(&walk->rect, walk->carrier_flags, row);
+        to_axes[0] = to_axes[3] = 16384;
+        to_axes[1] = to_axes[2] = 0;
+        back[0] = back[3] = static_cast<int16_t>(sign * c_error);
+        back[1] = static_cast<int16_t>(-sign * error);
+        back[2] = static_cast<int16_t>(sign * error);
+        return;
+    }
+    const PalLine line = pal_line(&walk->sequence, row);
+    int16_t r[2];
+    pal_rotation(r, line.phase);
+    const int32_t sw = line.v_switch;
+    to_axes[0] = r[0];
+    to_axes[1] = static_cast<int16_t>(-r[1]);
+    to_axes[2] = static_cast<int16_t>(sw * r[1]);
+    to_axes[3] = static_cast<int16_t>(sw * r[0]);
+    // The line's own rotation, turned on by the error.
+    const int32_t c = (r[0] * c_error - r[1] * error + 8192) >> 14;
+    const int32_t s = (r[1] * c_error + r[0] * error + 8192) >> 14;
+    back[0] = saturate16(c);
+    back[1] = saturate16(sw * s);
+    back[2] = saturate16(-s);
+    back[3] = saturate16(sw * c);
+}
+
+// One generation of record and playback of the composite row `s` into
+// `out` (both the rectangle's width).
+static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int row, int generation)
+{
+    VhsState* state = walk->state;
+    const VhsSettings& s = walk->settings;
+    const FilterRect& rect = walk->rect;
+    const int width = rect.right - rect.left;
+    const int field = row & 1, line = row >> 1;
+    const int lines = (walk->h - field + 1) / 2;
+    int16_t* sig = work_row(walk, ROW_S);
+    int16_t* y = work_row(walk, ROW_Y);
+    int16_t* u = work_row(walk, ROW_U);
+    int16_t* v = work_row(walk, ROW_V);
+    int16_t* t = work_row(walk, ROW_T);
+    int16_t* ur = work_row(walk, ROW_UR);
+    int16_t* vr = work_row(walk, ROW_VR);
+    int16_t* wn = work_row(walk, ROW_WN);
+    int16_t* un = work_row(walk, ROW_UN);
+    int16_t* vn = work_row(walk, ROW_VN);
+    VhsFirRowFn* fir = dispatched(&vhs_fir_row_kernel);
+    VhsAddNoiseRowFn* add_noise = dispatched(&vhs_add_noise_row_kernel);
+    VhsAssembleRowFn* assemble = dispatched(&vhs_assemble_row_kernel);
+    const int16_t* cos_at = state->cos_table + row_margin + rect.left;
+    const int16_t* sin_at = state->sin_table + row_margin + rect.left;
+    const int cr = state->chroma_reach;
+
+    // Record: the colour-under chroma is the composite demodulated on the
+    // carrier and low-passed; the luma is what remains, noise added.
+    std::memmove(sig, in, width * sizeof(int16_t));
+    extend(sig, width, cr);
+    const int32_t sign = walk->standard == STANDARD_NTSC
+                             ? composite_row_sign(&rect, walk->carrier_flags, row)
+                             : 1;
+    // demodulate_row_kernel gives half the chroma's amplitude; record_taps double it.
+    dispatched(&demodulate_row_kernel)(ur - cr, vr - cr, sig - cr, cos_at - cr, sin_at - cr,
+                                       width + 2 * cr, sign);
+    fir(u, ur, state->record_taps, cr, width);
+    fir(v, vr, state->record_taps, cr, width);
+    const int16_t remove[4] = {static_cast<int16_t>(-16384 * sign), 0, 0,
+                               static_cast<int16_t>(-16384 * sign)};
+    assemble(y, sig, u, v, cos_at, sin_at, remove, width);
+
+    const int32_t tracking = tracking_weight(walk, line, lines);
+    dispatched(&vhs_noise_row_kernel)(wn - 1, un - 1, vn - 1,
+                                      row_key(walk, generation, field, line, KEY_NOISE),
+                                      rect.left - 1, width + 1);
+    if (state->noise_gain > 0)
+        add_noise(y, wn, width, state->noise_gain, state->noise_rise);
+    if (tracking > 0)
+        add_noise(y, wn, width, s.tracking * tracking * 10 / 256, 0);
+
+    // Playback: the luma's bandwidth and peaking, the chroma's second
+    // low-pass with its noise, then the comb.
+    extend(y, width, state->luma_reach);
+    fir(t, y, state->luma_taps, state->luma_reach, width);
+    if (state->chroma_noise_gain > 0) {
+        add_noise(u, un, width, state->chroma_noise_gain, 0);
+        add_noise(v, vn, width, state->chroma_noise_gain, 0);
+    }
+    extend(u, width, cr);
+    extend(v, width, cr);
+    fir(ur, u, state->playback_taps, cr, width);
+    fir(vr, v, state->playback_taps, cr, width);
+
+    const uint32_t phase_key = row_key(walk, generation, field, line, KEY_PHASE);
+    const int32_t error = signed16(phase_key) * 286 >> 15;  // within 1 degree, Q14 radians
+    int16_t to_axes[4], back[4];
+    line_matrices(walk, row, error, to_axes, back);
+    if (walk->standard == STANDARD_PAL)
+        turn(ur, vr, to_axes, width);
+    // The comb: NTSC the field line above (1H), PAL the one two above (2H).
+    const int span = walk->standard == STANDARD_PAL ? 2 : 1;
+    const int slot = walk->standard == STANDARD_PAL ? (line & 1) : 0;
+    int* comb_line = &walk->comb_line[generation][field][slot];
+    int16_t* comb_u = history_row(walk, generation, field, 2 * slot);
+    int16_t* comb_v = history_row(walk, generation, field, 2 * slot + 1);
+    const bool comb = *comb_line == line - span;
+    for (int x = 0; x < width; ++x) {
+        const int16_t own_u = ur[x], own_v = vr[x];
+        if (comb) {
+            ur[x] = static_cast<int16_t>((own_u + comb_u[x] + 1) >> 1);
+            vr[x] = static_cast<int16_t>((own_v + comb_v[x] + 1) >> 1);
+        }
+        comb_u[x] = own_u;
+        comb_v[x] = own_v;
+    }
+    *comb_line = line;
+
+    // Time-base error moves luma and chroma together; chroma lags by the delay.
+    const int32_t moved = displacement(walk, generation, field, line, lines, tracking);
+    shift_row(y, t, width, -moved);
+    shift_row(u, ur, width, -moved - state->chroma_delay_q8);
+    shift_row(v, vr, width, -moved - state->chroma_delay_q8);
+
+    // Dropouts: streaks of 10 .. 50 us (one in eight three times that),
+    // up to four a line; the compensator repeats the field's line above.
+    int16_t* doc_y = history_row(walk, generation, field, 4);
+    int16_t* doc_u = history_row(walk, generation, field, 5);
+    int16_t* doc_v = history_row(walk, generation, field, 6);
+    const bool above = walk->doc_line[generation][field] == line - 1;
+    if (s.dropouts > 0 && (above || !s.dropout_compensator)) {
+        const unsigned long long threshold =
+            std::min<unsigned long long>(0xffffffffull, (static_cast<unsigned long long>(s.dropouts) << 32) /
+                                                            (400ull * static_cast<unsigned>(lines)));
+        uint32_t h = row_key(walk, generation, field, line, KEY_DROPOUT);
+        for (int k = 0; k < 4; ++k) {
+            const uint32_t chance = vhs_hash(h + 1), where = vhs_hash(h + 2), length = vhs_hash(h + 3);
+            h = vhs_hash(h + 4);
+            if (chance >= threshold)
+                continue;
+            long long us = 10 + length % 41;
+            if ((length >> 8) % 8 == 0)
+                us *= 3;
+            const int start = static_cast<int>(where % static_cast<uint32_t>(walk->w)) - rect.left;
+            const int end = start + std::max(1, q8_pixels(us * 1000, walk->w) / 256);
+            for (int x = std::max(0, start); x < std::min(width, end); ++x) {
+                const bool fill = s.dropout_compensator;
+                y[x] = fill ? doc_y[x] : 4096;
+                u[x] = fill ? doc_u[x] : 0;
+                v[x] = fill ? doc_v[x] : 0;
+            }
+        }
+    }
+    std::memcpy(doc_y, y, width * sizeof(int16_t));
+    std::memcpy(doc_u, u, width * sizeof(int16_t));
+    std::memcpy(doc_v, v, width * sizeof(int16_t));
+    walk->doc_line[generation][field] = line;
+
+    // Chroma back on the stable carrier, with the line's small phase error.
+    assemble(out, y, u, v, cos_at, sin_at, back, width);
+}
+
+void play_vhs_row(VhsWalk* walk, PIXEL_YC* pixels, int row)
+{
+    const int width = walk->rect.right - walk->rect.left;
+    if (walk->settings.format == VHS_OFF || width <= 0)
+        return;
+    // The row's composite values in a row of their own, after the histories.
+    int16_t* own = history_row(walk, walk->settings.generations, 0, 0);
+    for (int x = 0; x < width; ++x)
+        own[x] = pixels[x].y;
+    for (int g = 0; g < walk->settings.generations; ++g)
+        play_generation(walk, own, own, row, g);
+    for (int x = 0; x < width; ++x)
+        pixels[x].y = own[x];
+}

@@ -1,0 +1,15 @@
+// The field shift's row operations sixteen components at a time in AVX2;
+// rows shorter than that go to the SSE2 variants.
+#include "engine/x86/field_shift.h"
+#include "engine/x86/field_shift_packed.h"
+
+void interpolate_row_avx2(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
+                          int count)
+{
+    interpolate_row_packed<Avx2Ops>(out, tap, weights, count, interpolate_row_sse2);
+}
+
+void average_rows_avx2(int16_t* out, const int16_t* a, const int16_t* b, int count)
+{
+    average_rows_packed<Avx2Ops>(out, a, b, count, average_rows_sse2);
+}

@@ -1,0 +1,36 @@
+// The deck's row kernels sixteen values at a time in AVX2; rows shorter than that go to the SSE2 variants.
+#include "engine/x86/vhs_deck_packed.h"
+
+using Ops = Avx2Ops;
+
+void vhs_fir_row_avx2(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count)
+{
+    if (!fir_row_any_packed<Ops>(out, in, taps, reach, count))
+        vhs_fir_row_sse2(out, in, taps, reach, count);
+}
+
+void vhs_noise_row_avx2(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count)
+{
+    if (!noise_row_packed<Ops>(luma, u, v, key, first, count))
+        vhs_noise_row_sse2(luma, u, v, key, first, count);
+}
+
+void vhs_add_noise_row_avx2(int16_t* y, const int16_t* w, int count, int32_t gain, int32_t rise)
+{
+    if (!add_noise_row_packed<Ops>(y, w, count, gain, rise))
+        vhs_add_noise_row_sse2(y, w, count, gain, rise);
+}
+
+void vhs_shift_row_avx2(int16_t* out, const int16_t* in, int count, int32_t fraction)
+{
+    if (!shift_row_packed<Ops>(out, in, count, fraction))
+        vhs_shift_row_sse2(out, in, count, fraction);
+}
+
+void vhs_assemble_row_avx2(int16_t* out, const int16_t* y, const int16_t* u, const int16_t* v,
+                          const int16_t* cos_weights, const int16_t* sin_weights,
+                          const int16_t matrix[4], int count)
+{
+    if (!assemble_row_any_packed<Ops>(out, y, u, v, cos_weights, sin_weights, matrix, count))
+        vhs_assemble_row_sse2(out, y, u, v, cos_weights, sin_weights, matrix, count);
+}

@@ -1,0 +1,206 @@
+// The deck's row kernels over 16-bit lanes, written once for SSE2 and AVX2
+// (see vector_ops.h for why everything here has internal linkage). Each
+// returns false for a row shorter than one vector; the caller then runs
+// the reference.
+#pragma once
+
+#include "engine/vhs_deck.h"
+#include "engine/x86/vector_ops.h"
+
+#include <cstring>
+
+namespace {
+
+// 32-bit lanes: what the hash needs beyond vector_ops.h.
+inline __m128i mullo_u32(__m128i a, __m128i b)
+{
+    const __m128i even = _mm_mul_epu32(a, b);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
+}
+inline __m128i srli_u32(__m128i a, int bits) { return _mm_srli_epi32(a, bits); }
+// Packs whose results are in 16-bit range, back in lane order.
+inline __m128i in_order(__m128i packed) { return packed; }
+#ifdef __AVX2__
+inline __m256i mullo_u32(__m256i a, __m256i b) { return _mm256_mullo_epi32(a, b); }
+inline __m256i srli_u32(__m256i a, int bits) { return _mm256_srli_epi32(a, bits); }
+inline __m256i in_order(__m256i packed) { return _mm256_permute4x64_epi64(packed, 0xD8); }
+#endif
+
+template <typename Ops>
+typename Ops::V hash_lanes(typename Ops::V x)
+{
+    x = Ops::bit_xor(x, srli_u32(x, 16));
+    x = mullo_u32(x, Ops::set1_i32(0x7feb352d));
+    x = Ops::bit_xor(x, srli_u32(x, 15));
+    x = mullo_u32(x, Ops::set1_i32(static_cast<int32_t>(0x846ca68bu)));
+    return Ops::bit_xor(x, srli_u32(x, 16));
+}
+
+// The low 16 bits of each 32-bit lane, sign-extended, so that packing keeps them.
+template <typename Ops>
+typename Ops::V low16(typename Ops::V x)
+{
+    return Ops::srai_i32(Ops::slli_i32(x, 16), 16);
+}
+
+template <typename Ops>
+bool noise_row_packed(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count)
+{
+    using V = typename Ops::V;
+    constexpr int half = Ops::lanes / 2;  // 32-bit lanes a vector
+    if (count < Ops::lanes)
+        return false;
+    alignas(32) int32_t steps[half];
+    for (int i = 0; i < half; ++i)
+        steps[i] = static_cast<int32_t>(static_cast<uint32_t>(i) * 0x9E3779B9u);
+    V offsets;
+    std::memcpy(&offsets, steps, sizeof(offsets));
+    const V mask = Ops::set1_i32(0xff00);
+    auto step = [&](int x) {
+        const uint32_t base = key + static_cast<uint32_t>(first + x) * 0x9E3779B9u;
+        const uint32_t next = key + static_cast<uint32_t>(first + x + half) * 0x9E3779B9u;
+        const V a = hash_lanes<Ops>(Ops::add_i32(Ops::set1_i32(static_cast<int32_t>(base)), offsets));
+        const V b = hash_lanes<Ops>(Ops::add_i32(Ops::set1_i32(static_cast<int32_t>(next)), offsets));
+        Ops::store(luma + x, in_order(Ops::packs_i32(low16<Ops>(a), low16<Ops>(b))));
+        Ops::store(u + x, in_order(Ops::packs_i32(low16<Ops>(Ops::bit_and(srli_u32(a, 8), mask)),
+                                                  low16<Ops>(Ops::bit_and(srli_u32(b, 8), mask)))));
+        Ops::store(v + x, in_order(Ops::packs_i32(low16<Ops>(Ops::bit_and(srli_u32(a, 16), mask)),
+                                                  low16<Ops>(Ops::bit_and(srli_u32(b, 16), mask)))));
+    };
+    int x = 0;
+    for (; x + Ops::lanes <= count; x += Ops::lanes)
+        step(x);
+    if (x < count)
+        step(count - Ops::lanes);  // the last values again, from the same columns
+    return true;
+}
+
+// sum over pairs of (a[x] wa + b[x] wb) as 32-bit lanes of the low and high halves.
+template <typename Ops>
+void madd_pair(typename Ops::V& lo, typename Ops::V& hi, typename Ops::V a, typename Ops::V b,
+               typename Ops::V weights)
+{
+    lo = Ops::add_i32(lo, Ops::madd_i16(Ops::unpacklo_i16(a, b), weights));
+    hi = Ops::add_i32(hi, Ops::madd_i16(Ops::unpackhi_i16(a, b), weights));
+}
+
+template <typename Ops>
+bool fir_row_any_packed(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const int taps_n = 2 * reach + 1;
+    V pairs[vhs_most_reach + 1];
+    for (int k = 0; k < taps_n; k += 2)
+        pairs[k / 2] = weight_pair<Ops>(taps[k], k + 1 < taps_n ? taps[k + 1] : 0);
+    auto step = [&](int x) {
+        V lo = Ops::set1_i32(8192), hi = lo;
+        const int16_t* p = in + x - reach;
+        for (int k = 0; k < taps_n; k += 2)
+            madd_pair<Ops>(lo, hi, Ops::load(p + k), Ops::load(p + k + 1), pairs[k / 2]);
+        Ops::store(out + x, Ops::packs_i32(Ops::srai_i32(lo, 14), Ops::srai_i32(hi, 14)));
+    };
+    int x = 0;
+    for (; x + Ops::lanes <= count; x += Ops::lanes)
+        step(x);
+    if (x < count)
+        step(count - Ops::lanes);
+    return true;
+}
+
+template <typename Ops>
+bool add_noise_row_packed(int16_t* y, const int16_t* w, int count, int32_t gain, int32_t rise)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const V weights = weight_pair<Ops>(gain + rise, -rise);
+    const V round = Ops::set1_i32(16384);
+    // The sum in 32 bits: the noise alone may exceed 16 bits.
+    auto noisy = [&](int x) {
+        V lo = round, hi = round;
+        madd_pair<Ops>(lo, hi, Ops::load(w + x), Ops::load(w + x - 1), weights);
+        const V yy = Ops::load(y + x);
+        lo = Ops::add_i32(Ops::srai_i32(lo, 15), Ops::srai_i32(Ops::unpacklo_i16(yy, yy), 16));
+        hi = Ops::add_i32(Ops::srai_i32(hi, 15), Ops::srai_i32(Ops::unpackhi_i16(yy, yy), 16));
+        return Ops::packs_i32(lo, hi);
+    };
+    auto step = [&](int x) { Ops::store(y + x, noisy(x)); };
+    // In place: each vector is read before it is written, so the last,
+    // overlapping one is taken from the values as they were.
+    if (count % Ops::lanes != 0) {
+        alignas(32) int16_t tail[Ops::lanes];
+        const int last = count - Ops::lanes;
+        Ops::store(tail, noisy(last));
+        int x = 0;
+        for (; x + Ops::lanes <= count; x += Ops::lanes)
+            step(x);
+        std::memcpy(y + last, tail, sizeof(tail));
+        return true;
+    }
+    for (int x = 0; x < count; x += Ops::lanes)
+        step(x);
+    return true;
+}
+
+template <typename Ops>
+bool shift_row_packed(int16_t* out, const int16_t* in, int count, int32_t fraction)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const V weights = weight_pair<Ops>(256 - fraction, fraction);
+    auto step = [&](int x) {
+        V lo = Ops::set1_i32(128), hi = lo;
+        madd_pair<Ops>(lo, hi, Ops::load(in + x), Ops::load(in + x + 1), weights);
+        Ops::store(out + x, Ops::packs_i32(Ops::srai_i32(lo, 8), Ops::srai_i32(hi, 8)));
+    };
+    int x = 0;
+    for (; x + Ops::lanes <= count; x += Ops::lanes)
+        step(x);
+    if (x < count)
+        step(count - Ops::lanes);
+    return true;
+}
+
+template <typename Ops>
+bool assemble_row_any_packed(int16_t* out, const int16_t* y, const int16_t* u, const int16_t* v,
+                             const int16_t* cos_weights, const int16_t* sin_weights,
+                             const int16_t matrix[4], int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const V to_a = weight_pair<Ops>(matrix[0], matrix[1]);
+    const V to_b = weight_pair<Ops>(matrix[2], matrix[3]);
+    auto step = [&](int16_t* dst, int x) {
+        const V uu = Ops::load(u + x), vv = Ops::load(v + x);
+        V a_lo = Ops::set1_i32(8192), a_hi = a_lo, b_lo = a_lo, b_hi = a_lo;
+        madd_pair<Ops>(a_lo, a_hi, uu, vv, to_a);
+        madd_pair<Ops>(b_lo, b_hi, uu, vv, to_b);
+        const V a = Ops::packs_i32(Ops::srai_i32(a_lo, 14), Ops::srai_i32(a_hi, 14));
+        const V b = Ops::packs_i32(Ops::srai_i32(b_lo, 14), Ops::srai_i32(b_hi, 14));
+        const V c = Ops::load(cos_weights + x), s = Ops::load(sin_weights + x);
+        const V round = Ops::set1_i32(1024);
+        const V c_lo = Ops::srai_i32(
+            Ops::add_i32(Ops::madd_i16(Ops::unpacklo_i16(a, b), Ops::unpacklo_i16(c, s)), round), 11);
+        const V c_hi = Ops::srai_i32(
+            Ops::add_i32(Ops::madd_i16(Ops::unpackhi_i16(a, b), Ops::unpackhi_i16(c, s)), round), 11);
+        const V yy = Ops::load(y + x);
+        const V y_lo = Ops::srai_i32(Ops::unpacklo_i16(yy, yy), 16);
+        const V y_hi = Ops::srai_i32(Ops::unpackhi_i16(yy, yy), 16);
+        Ops::store(dst, Ops::packs_i32(Ops::add_i32(y_lo, c_lo), Ops::add_i32(y_hi, c_hi)));
+    };
+    // out may be y: the overlapping last vector is computed before any store.
+    const int last = count - Ops::lanes;
+    alignas(32) int16_t tail[Ops::lanes];
+    step(tail, last);
+    for (int x = 0; x + Ops::lanes <= count; x += Ops::lanes)
+        step(out + x, x);
+    std::memcpy(out + last, tail, sizeof(tail));
+    return true;
+}
+
+}  // namespace

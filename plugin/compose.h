@@ -1,8 +1,0 @@
-// "合成モード": pastes the rectangle of the source frame half a clip later
-// into every frame of the clip's first half.
-#pragma once
-
-#include "effects/frame_effects.h"
-#include "host/filter.h"
-
-void compose_second_half(FILTER* fp, FILTER_PROC_INFO* fpip, const EffectSettings* settings);

@@ -1,6 +1,0 @@
-// The export the host looks up by name, and the descriptor it returns.
-#pragma once
-
-#include "host/filter.h"
-
-extern "C" FILTER_DLL* NOREL_STDCALL GetFilterTable(void);
