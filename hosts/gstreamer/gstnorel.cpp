@@ -363,19 +363,19 @@ void gst_norel_class_init(GstNorelClass* klass)
         if (setting.to_picture_edge)
             text += std::string("; -1: to the picture's ") + (id == SETTING_WIDTH ? "right" : "bottom") + " edge";
         const char* blurb = g_intern_string(text.c_str());
-        GParamSpec* spec;
+        GParamSpec* property;
         if (setting.from_stream)
-            spec = g_param_spec_enum(setting.key, setting.key, blurb, field_order_type(), FIELD_ORDER_AUTO, flags);
+            property = g_param_spec_enum(setting.key, setting.key, blurb, field_order_type(), FIELD_ORDER_AUTO, flags);
         else if (setting.kind == SETTING_SWITCH)
-            spec = g_param_spec_boolean(setting.key, setting.key, blurb, setting.default_value != 0, flags);
+            property = g_param_spec_boolean(setting.key, setting.key, blurb, setting.default_value != 0, flags);
         else if (setting.kind == SETTING_CHOICE)
-            spec = g_param_spec_enum(setting.key, setting.key, blurb, choice_type(setting), setting.default_value, flags);
+            property = g_param_spec_enum(setting.key, setting.key, blurb, choice_type(setting), setting.default_value, flags);
         else if (setting.to_picture_edge)
-            spec = g_param_spec_int(setting.key, setting.key, blurb, -1, setting.maximum, -1, flags);
+            property = g_param_spec_int(setting.key, setting.key, blurb, -1, setting.maximum, -1, flags);
         else
-            spec = g_param_spec_int(setting.key, setting.key, blurb, setting.minimum, setting.maximum,
+            property = g_param_spec_int(setting.key, setting.key, blurb, setting.minimum, setting.maximum,
                                     setting.default_value, flags);
-        g_object_class_install_property(object_class, property_id(static_cast<SettingId>(id)), spec);
+        g_object_class_install_property(object_class, property_id(static_cast<SettingId>(id)), property);
     }
 
     gst_element_class_set_static_metadata(

@@ -162,26 +162,26 @@ std::vector<Parameter> gstreamer_parameters()
     if (element == nullptr)
         return listed;
     guint count = 0;
-    GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(element), &count);
+    GParamSpec** properties = g_object_class_list_properties(G_OBJECT_GET_CLASS(element), &count);
     for (guint i = 0; i < count; ++i) {
-        GParamSpec* spec = specs[i];
-        if (spec->owner_type != G_OBJECT_TYPE(element))
+        GParamSpec* property = properties[i];
+        if (property->owner_type != G_OBJECT_TYPE(element))
             continue;
-        Parameter p{spec->name, 0, 1, 0, ""};
-        if (G_IS_PARAM_SPEC_INT(spec)) {
-            const GParamSpecInt* number = G_PARAM_SPEC_INT(spec);
-            p = {spec->name, number->minimum, number->maximum, number->default_value, ""};
-        } else if (G_IS_PARAM_SPEC_BOOLEAN(spec)) {
-            p.default_value = G_PARAM_SPEC_BOOLEAN(spec)->default_value;
-        } else if (G_IS_PARAM_SPEC_ENUM(spec)) {
-            const GParamSpecEnum* choice = G_PARAM_SPEC_ENUM(spec);
-            p = {spec->name, choice->enum_class->minimum, choice->enum_class->maximum, choice->default_value, ""};
+        Parameter p{property->name, 0, 1, 0, ""};
+        if (G_IS_PARAM_SPEC_INT(property)) {
+            const GParamSpecInt* number = G_PARAM_SPEC_INT(property);
+            p = {property->name, number->minimum, number->maximum, number->default_value, ""};
+        } else if (G_IS_PARAM_SPEC_BOOLEAN(property)) {
+            p.default_value = G_PARAM_SPEC_BOOLEAN(property)->default_value;
+        } else if (G_IS_PARAM_SPEC_ENUM(property)) {
+            const GParamSpecEnum* choice = G_PARAM_SPEC_ENUM(property);
+            p = {property->name, choice->enum_class->minimum, choice->enum_class->maximum, choice->default_value, ""};
             for (guint v = 0; v < choice->enum_class->n_values; ++v)
                 p.choices += std::string(v ? " " : "") + choice->enum_class->values[v].value_nick;
         }
         listed.push_back(p);
     }
-    g_free(specs);
+    g_free(properties);
     gst_object_unref(element);
     gst_object_unref(plugin);
     return listed;
