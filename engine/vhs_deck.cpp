@@ -85,16 +85,6 @@ static int16_t saturate16(int32_t value)
     return static_cast<int16_t>(std::clamp(value, -32768, 32767));
 }
 
-void vhs_fir_row_c(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count)
-{
-    for (int x = 0; x < count; ++x) {
-        int32_t sum = 8192;
-        for (int k = -reach; k <= reach; ++k)
-            sum += taps[k + reach] * in[x + k];
-        out[x] = saturate16(sum >> 14);
-    }
-}
-
 void vhs_noise_row_c(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count)
 {
     for (int x = 0; x < count; ++x) {
@@ -129,7 +119,7 @@ void vhs_assemble_row_c(int16_t* out, const int16_t* y, const int16_t* u, const 
 }
 
 static const KernelVariant<VhsFirRowFn> fir_variants[] = {
-    {"c", 0, vhs_fir_row_c},
+    {"c", 0, decoder_fir_row_c},
 #if NOREL_X86
     {"sse2", CPU_FLAG_SSE2, vhs_fir_row_sse2},
     {"avx2", CPU_FLAG_AVX2, vhs_fir_row_avx2},

@@ -130,7 +130,8 @@ typedef void VhsAssembleRowFn(int16_t* out, const int16_t* y, const int16_t* u, 
                               const int16_t* cos_weights, const int16_t* sin_weights,
                               const int16_t matrix[4], int count);
 
-void vhs_fir_row_c(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count);
+// The FIR's plain reference is the decoder's decoder_fir_row_c, the same filter
+// at any reach; the deck's variants take the deck's longer reaches too.
 void vhs_noise_row_c(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count);
 void vhs_add_noise_row_c(int16_t* y, const int16_t* w, int count, int32_t gain, int32_t rise);
 void vhs_shift_row_c(int16_t* out, const int16_t* in, int count, int32_t fraction);

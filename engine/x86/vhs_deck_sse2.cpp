@@ -1,4 +1,5 @@
 // The deck's row kernels eight values at a time in SSE2; rows shorter than that go to the references.
+#include "engine/composite_decoder.h"
 #include "engine/x86/vhs_deck_packed.h"
 
 using Ops = Sse2Ops;
@@ -6,7 +7,7 @@ using Ops = Sse2Ops;
 void vhs_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count)
 {
     if (!fir_row_any_packed<Ops>(out, in, taps, reach, count))
-        vhs_fir_row_c(out, in, taps, reach, count);
+        decoder_fir_row_c(out, in, taps, reach, count);
 }
 
 void vhs_noise_row_sse2(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count)
