@@ -21,6 +21,14 @@ const SettingChoice bandwidth_choices[] = {
     {CHROMA_NARROW, "narrow", "About 0.5 MHz, a consumer set", false},
 };
 
+const SettingChoice vhs_choices[] = {
+    {VHS_OFF, "off", "No deck: the composite signal goes straight to the television", false},
+    {VHS_SP, "sp", "VHS at standard play: about 3.0 MHz of luma, 43 dB", false},
+    {VHS_LP, "lp", "VHS at long play: about 2.8 MHz, 40.5 dB", false},
+    {VHS_EP, "ep", "VHS at extended play: about 2.5 MHz, 38 dB", false},
+    {VHS_SVHS, "svhs", "S-VHS: about 5.0 MHz, 45 dB", false},
+};
+
 const SettingChoice standard_choices[] = {
     {STANDARD_NTSC, "ntsc", "NTSC: 3.579545 MHz, the carrier inverted every field line", false},
     {STANDARD_PAL, "pal", "PAL: 4.43361875 MHz with the V switch", false},
@@ -31,8 +39,8 @@ const SettingChoice standard_choices[] = {
 constexpr int32_t largest_rectangle = 65536;
 
 constexpr SettingInfo number(const char* key, const char* label, const char* label_cp932,
-                             const char* meaning, const char* unit, int32_t minimum,
-                             int32_t maximum, int32_t default_value, size_t offset)
+                             const char* meaning, const char* unit, int64_t minimum,
+                             int64_t maximum, int64_t default_value, size_t offset)
 {
     SettingInfo setting;
     setting.key = key;
@@ -121,13 +129,58 @@ constexpr SettingInfo with_frei0r_name(SettingInfo setting, const char* name)
     return setting;
 }
 
+// MLT's and frei0r's name, which keep no hyphen.
+constexpr SettingInfo with_host_name(SettingInfo setting, const char* name)
+{
+    setting.mlt_name = setting.frei0r_name = name;
+    return setting;
+}
+
+constexpr SettingInfo with_value_name(SettingInfo setting, const char* name)
+{
+    setting.value_name = name;
+    return setting;
+}
+
+// The table's minimum stands for the standard's or the format's own.
+constexpr SettingInfo with_own_default(SettingInfo setting, const char* own)
+{
+    setting.own_default = own;
+    return setting;
+}
+
+constexpr SettingInfo unsigned_field(SettingInfo setting)
+{
+    setting.is_unsigned = true;
+    return setting;
+}
+
+constexpr SettingInfo on_the_command_line_in(SettingInfo setting, const char* unit, int32_t scale)
+{
+    setting.cli_unit = unit;
+    setting.cli_scale = scale;
+    return setting;
+}
+
+// A number of the deck: the engine holds every one to its range.
+constexpr SettingInfo deck_number(const char* key, const char* host_name, const char* label,
+                                  const char* label_cp932, const char* meaning, const char* unit,
+                                  int64_t minimum, int64_t maximum, int64_t default_value,
+                                  size_t offset)
+{
+    return held_to_range(with_host_name(number(key, label, label_cp932, meaning, unit, minimum,
+                                               maximum, default_value, offset),
+                                        host_name));
+}
+
 #define AT(member) offsetof(EffectSettings, member)
 
 }  // namespace
 
 // Labels as escapes, so that no editor or compiler can re-encode them. In
 // the order of the editors' lists: norel.auf's tracks and check boxes, then
-// the television of the decoder filter and the 64-bit plug-in.
+// the television of the decoder filter and the 64-bit plug-in, then the VHS
+// deck before it.
 const SettingInfo setting_table[SETTING_COUNT] = {
     rectangle("left", "\u5DE6", "\x8D\xB6", "left edge of the rectangle", "pixels", 0, false,
               AT(left)),
@@ -188,6 +241,60 @@ const SettingInfo setting_table[SETTING_COUNT] = {
                     "no-delay-line",
                     "PAL without its delay line (\"simple PAL\": hue errors show as Hanover "
                     "bars)"),
+    choice("vhs", nullptr, "VHS", "VHS",
+           "play the composite signal through a VHS deck, between C/Y and the television", "F",
+           VHS_OFF, vhs_choices, AT(vhs.format)),
+    unsigned_field(deck_number("seed", nullptr, "\u30B7\u30FC\u30C9", "\x83\x56\x81\x5B\x83\x68",
+                               "the deck's noise: another seed, other noise", nullptr, 0,
+                               UINT32_MAX, 0, AT(vhs.seed))),
+    deck_number("tape-noise", "tape_noise", "\u30C6\u30FC\u30D7\u30CE\u30A4\u30BA",
+                "\x83\x65\x81\x5B\x83\x76\x83\x6D\x83\x43\x83\x59",
+                "tape noise, of the format's nominal signal-to-noise ratio", "percent", 0,
+                vhs_tape_noise_max, 100, AT(vhs.tape_noise)),
+    with_own_default(deck_number("head-switching", "head_switching",
+                                 "\u30D8\u30C3\u30C9\u5207\u66FF",
+                                 "\x83\x77\x83\x62\x83\x68\x90\xD8\x91\xD6",
+                                 "the head switching band at the foot of each field",
+                                 "field lines", vhs_own_head_switching, vhs_head_switching_max,
+                                 vhs_own_head_switching, AT(vhs.head_switching)),
+                     "the standard's own, 3 (PAL 4)"),
+    on_the_command_line_in(with_value_name(deck_number("head-switching-shift", "head_switching_shift",
+                                       "\u5207\u66FF\u305A\u308C", "\x90\xD8\x91\xD6\x82\xB8\x82\xEA",
+                                       "sideways shift of the head switching band's first line",
+                                       "ns", -vhs_head_switching_shift_max,
+                                       vhs_head_switching_shift_max, 2000,
+                                       AT(vhs.head_switching_shift)),
+                                           "US"),
+                           "microseconds", 1000),
+    deck_number("tracking", nullptr, "\u30C8\u30E9\u30C3\u30AD\u30F3\u30B0",
+                "\x83\x67\x83\x89\x83\x62\x83\x4C\x83\x93\x83\x4F",
+                "tracking error: a band of noise and displacement", "percent", 0,
+                vhs_tracking_max, 0, AT(vhs.tracking)),
+    deck_number("dropouts", nullptr, "\u30C9\u30ED\u30C3\u30D7\u30A2\u30A6\u30C8",
+                "\x83\x68\x83\x8D\x83\x62\x83\x76\x83\x41\x83\x45\x83\x67",
+                "mean dropouts per 100 fields", nullptr, 0, vhs_dropouts_max, 30,
+                AT(vhs.dropouts)),
+    with_off_option(on_off("dropout-compensator", "dropout_compensator",
+                           "\u30C9\u30ED\u30C3\u30D7\u30A2\u30A6\u30C8\u88DC\u511F",
+                           "\x83\x68\x83\x8D\x83\x62\x83\x76\x83\x41\x83\x45\x83\x67\x95\xE2\x8F\x9E",
+                           "dropouts filled with the same field's line above", 1,
+                           AT(vhs.dropout_compensator)),
+                    "no-dropout-compensator", "dropouts left white"),
+    with_value_name(deck_number("jitter", nullptr, "\u30B8\u30C3\u30BF\u30FC",
+                                "\x83\x57\x83\x62\x83\x5E\x81\x5B",
+                                "time-base error, rms", "ns", 0, vhs_jitter_max, 30,
+                                AT(vhs.jitter)),
+                    "NS"),
+    with_value_name(with_own_default(deck_number("chroma-delay", "chroma_delay",
+                                                 "\u8272\u305A\u308C", "\x90\x46\x82\xB8\x82\xEA",
+                                                 "chroma behind luma", "ns",
+                                                 vhs_own_chroma_delay, vhs_chroma_delay_max,
+                                                 vhs_own_chroma_delay, AT(vhs.chroma_delay)),
+                                     "the format's own, 150 (S-VHS 100)"),
+                    "NS"),
+    deck_number("generations", nullptr, "\u4E16\u4EE3", "\x90\xA2\x91\xE3",
+                "copies of the tape, each with its own noise (1: the recording itself)",
+                nullptr, 1, vhs_generations_max, 1, AT(vhs.generations)),
 };
 
 const SettingInfo* setting_by_key(const char* key)
@@ -209,12 +316,12 @@ const char* setting_frei0r_name(const SettingInfo* setting)
     return setting->frei0r_name != nullptr ? setting->frei0r_name : setting->key;
 }
 
-int32_t setting_editor_minimum(const SettingInfo* setting)
+int64_t setting_editor_minimum(const SettingInfo* setting)
 {
     return setting->editor_maximum != 0 ? setting->editor_minimum : setting->minimum;
 }
 
-int32_t setting_editor_maximum(const SettingInfo* setting)
+int64_t setting_editor_maximum(const SettingInfo* setting)
 {
     return setting->editor_maximum != 0 ? setting->editor_maximum : setting->maximum;
 }
@@ -228,7 +335,7 @@ int32_t setting_choice_value(const SettingInfo* setting, const char* name)
     return -1;
 }
 
-const char* setting_choice_name(const SettingInfo* setting, int32_t value)
+const char* setting_choice_name(const SettingInfo* setting, int64_t value)
 {
     const char* fallback = "";
     for (int i = 0; i < setting->choice_count; ++i) {
@@ -240,7 +347,7 @@ const char* setting_choice_name(const SettingInfo* setting, int32_t value)
     return fallback;
 }
 
-int32_t normalised_value(const SettingInfo* setting, int32_t value)
+int64_t normalised_value(const SettingInfo* setting, int64_t value)
 {
     switch (setting->kind) {
     case SETTING_SWITCH:

@@ -30,6 +30,17 @@ enum SettingId : int {
     SETTING_CHROMA_BANDWIDTH,
     SETTING_STANDARD,
     SETTING_DELAY_LINE,
+    SETTING_VHS,
+    SETTING_SEED,
+    SETTING_TAPE_NOISE,
+    SETTING_HEAD_SWITCHING,
+    SETTING_HEAD_SWITCHING_SHIFT,
+    SETTING_TRACKING,
+    SETTING_DROPOUTS,
+    SETTING_DROPOUT_COMPENSATOR,
+    SETTING_JITTER,
+    SETTING_CHROMA_DELAY,
+    SETTING_GENERATIONS,
     SETTING_COUNT
 };
 
@@ -65,12 +76,23 @@ struct SettingInfo {
     const char* meaning = nullptr;      // a line for --help and a host's description
     SettingKind kind = SETTING_NUMBER;
     const char* unit = nullptr;  // what a number counts; null for none
-    int32_t minimum = 0;         // what the engine takes; a switch 0 to 1, a choice
-    int32_t maximum = 1;         // its first to its last value
-    int32_t default_value = 0;
+    int64_t minimum = 0;         // what the engine takes; a switch 0 to 1, a choice
+    int64_t maximum = 1;         // its first to its last value
+    int64_t default_value = 0;
     // The editor's track bar ends where they are narrower than the engine's
     // (the rectangle: at most 2048 there); 0, 0: the same.
-    int32_t editor_minimum = 0, editor_maximum = 0;
+    int64_t editor_minimum = 0, editor_maximum = 0;
+    // EffectSettings keeps it as a uint32_t (the seed), else as an int32_t.
+    bool is_unsigned = false;
+    // A number whose default is the colour standard's or the tape format's
+    // own: its minimum, below the numbers that are set, stands for that,
+    // which this says; null for none.
+    const char* own_default = nullptr;
+    // The command line takes and shows the number in this unit, the
+    // table's divided by cli_scale (the head switching's shift: us, kept in
+    // ns), with as many decimals as cli_scale has zeros; null: the table's.
+    const char* cli_unit = nullptr;
+    int32_t cli_scale = 1;
     const SettingChoice* choices = nullptr;
     int choice_count = 0;
     const char* value_name = "N";  // what --help shows for the value
@@ -90,20 +112,27 @@ struct SettingInfo {
     // ("bff" for "tff"), and what it means; null for none.
     const char* off_option = nullptr;
     const char* off_meaning = nullptr;
-    size_t offset = 0;  // where EffectSettings keeps it, an int32_t
+    size_t offset = 0;  // where EffectSettings keeps it
 };
 
 extern const SettingInfo setting_table[SETTING_COUNT];
 
-inline int32_t setting_value(const EffectSettings* settings, SettingId id)
+inline int64_t setting_value(const EffectSettings* settings, SettingId id)
 {
-    return *reinterpret_cast<const int32_t*>(reinterpret_cast<const char*>(settings) +
-                                             setting_table[id].offset);
+    const char* field = reinterpret_cast<const char*>(settings) + setting_table[id].offset;
+    if (setting_table[id].is_unsigned)
+        return *reinterpret_cast<const uint32_t*>(field);
+    return *reinterpret_cast<const int32_t*>(field);
 }
 
-inline void set_setting_value(EffectSettings* settings, SettingId id, int32_t value)
+// Kept as the field holds it: an int32_t's or a uint32_t's low 32 bits.
+inline void set_setting_value(EffectSettings* settings, SettingId id, int64_t value)
 {
-    *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(settings) + setting_table[id].offset) = value;
+    char* field = reinterpret_cast<char*>(settings) + setting_table[id].offset;
+    if (setting_table[id].is_unsigned)
+        *reinterpret_cast<uint32_t*>(field) = static_cast<uint32_t>(value);
+    else
+        *reinterpret_cast<int32_t*>(field) = static_cast<int32_t>(value);
 }
 
 // The setting with that key; null for none.
@@ -114,18 +143,18 @@ const char* setting_mlt_name(const SettingInfo* setting);
 const char* setting_frei0r_name(const SettingInfo* setting);
 
 // The track bar's ends in the editor.
-int32_t setting_editor_minimum(const SettingInfo* setting);
-int32_t setting_editor_maximum(const SettingInfo* setting);
+int64_t setting_editor_minimum(const SettingInfo* setting);
+int64_t setting_editor_maximum(const SettingInfo* setting);
 
 // A choice's value by its name; -1 for a name that is none.
 int32_t setting_choice_value(const SettingInfo* setting, const char* name);
 // A choice's name; the default's for a value that is none.
-const char* setting_choice_name(const SettingInfo* setting, int32_t value);
+const char* setting_choice_name(const SettingInfo* setting, int64_t value);
 
 // A value as the engine takes it: a number held to its range where the
 // table says so, a switch on for any non-zero value, a choice that is
 // none its default.
-int32_t normalised_value(const SettingInfo* setting, int32_t value);
+int64_t normalised_value(const SettingInfo* setting, int64_t value);
 
 // Every setting so made safe: what a damaged project, a script or a
 // hostile host may give becomes a value the stages are built for.

@@ -1,6 +1,7 @@
 #include "engine/vhs_deck.h"
 
 #include "engine/composite_decoder.h"
+#include "engine/settings_table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,15 +18,6 @@ const char* vhs_format_name(int32_t format)
 {
     static const char* const names[vhs_format_count] = {"off", "sp", "lp", "ep", "svhs"};
     return format >= 0 && format < vhs_format_count ? names[format] : "off";
-}
-
-int32_t vhs_format_from_name(const char* name)
-{
-    for (int32_t format = 0; format < vhs_format_count; ++format) {
-        if (std::strcmp(name, vhs_format_name(format)) == 0)
-            return format;
-    }
-    return -1;
 }
 
 // What each tape format records (docs/vhs.md): luma bandwidth in kHz, the
@@ -49,24 +41,14 @@ constexpr int32_t chroma_snr_decibels_10 = 400;  // AM noise of the colour-under
 
 VhsSettings clamp_vhs_settings(const VhsSettings& settings, int32_t standard)
 {
-    VhsSettings s = settings;
-    if (s.format < 0 || s.format >= vhs_format_count)
-        s.format = VHS_OFF;
-    s.tape_noise = std::clamp(s.tape_noise, 0, vhs_tape_noise_max);
+    EffectSettings given;
+    given.vhs = settings;
+    VhsSettings s = normalised_settings(&given).vhs;
     s.chroma_noise = std::clamp(s.chroma_noise, 0, vhs_tape_noise_max);
-    if (s.head_switching == vhs_standard_default)
+    if (s.head_switching == vhs_own_head_switching)
         s.head_switching = standard == STANDARD_PAL ? 4 : 3;
-    s.head_switching = std::clamp(s.head_switching, 0, vhs_head_switching_max);
-    s.head_switching_shift = std::clamp(s.head_switching_shift, -vhs_head_switching_shift_max,
-                                        vhs_head_switching_shift_max);
-    s.tracking = std::clamp(s.tracking, 0, vhs_tracking_max);
-    s.dropouts = std::clamp(s.dropouts, 0, vhs_dropouts_max);
-    s.dropout_compensator = s.dropout_compensator != 0;
-    s.jitter = std::clamp(s.jitter, 0, vhs_jitter_max);
-    if (s.chroma_delay == vhs_standard_default)
+    if (s.chroma_delay == vhs_own_chroma_delay)
         s.chroma_delay = tape_formats[s.format].chroma_delay_ns;
-    s.chroma_delay = std::clamp(s.chroma_delay, -vhs_chroma_delay_max, vhs_chroma_delay_max);
-    s.generations = std::clamp(s.generations, 1, vhs_generations_max);
     return s;
 }
 

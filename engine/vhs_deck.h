@@ -21,37 +21,41 @@ enum VhsFormat : int32_t {
     VHS_SVHS = 4,
 };
 constexpr int32_t vhs_format_count = 5;
-const char* vhs_format_name(int32_t format);   // "off", "sp", "lp", "ep", "svhs"
-int32_t vhs_format_from_name(const char* name);  // -1 for an unknown name
+const char* vhs_format_name(int32_t format);  // "off", "sp", "lp", "ep", "svhs"
 
-// The deck's settings, as every host names them.
-constexpr int32_t vhs_standard_default = -1;  // head_switching, chroma_delay: the format's own
+// The deck's settings, as every host names them (engine/settings_table.h
+// has their ranges). Two defaults are the standard's or the format's own,
+// each stood for by a value below the range that is set.
+constexpr int32_t vhs_head_switching_max = 8;
+constexpr int32_t vhs_chroma_delay_max = 1000;
+constexpr int32_t vhs_own_head_switching = -1;                    // 3 NTSC, 4 PAL
+constexpr int32_t vhs_own_chroma_delay = -vhs_chroma_delay_max - 1;  // the format's
 struct VhsSettings {
     int32_t format = VHS_OFF;
     uint32_t seed = 0;
     int32_t tape_noise = 100;      // percent of the format's nominal noise, 0 .. 200
     int32_t chroma_noise = 100;    // percent of that in the colour-under channel, 0 .. 200
-    int32_t head_switching = vhs_standard_default;  // field lines in the band, 0 .. 8
+    int32_t head_switching = vhs_own_head_switching;  // field lines in the band, 0 .. 8
     int32_t head_switching_shift = 2000;  // ns the band's first line moves right, -10000 .. 10000
     int32_t tracking = 0;          // percent, 0 .. 100
     int32_t dropouts = 30;         // mean dropouts per 100 fields, 0 .. 5000
     int32_t dropout_compensator = 1;
     int32_t jitter = 30;           // time-base error, rms ns, 0 .. 300
-    int32_t chroma_delay = vhs_standard_default;  // ns of chroma behind luma, -1000 .. 1000
+    int32_t chroma_delay = vhs_own_chroma_delay;  // ns of chroma behind luma, -1000 .. 1000
     int32_t generations = 1;       // 1 .. 5
     // The frame's place in the source is first_frame + EffectFrame::number:
     // a host that hands over a part of a clip counted from 0 gives here the
     // source's number of the part's first frame.
     int32_t first_frame = 0;
 };
-constexpr int32_t vhs_tape_noise_max = 200, vhs_head_switching_max = 8,
-                  vhs_head_switching_shift_max = 10000, vhs_tracking_max = 100,
-                  vhs_dropouts_max = 5000, vhs_jitter_max = 300, vhs_chroma_delay_max = 1000,
+constexpr int32_t vhs_tape_noise_max = 200, vhs_head_switching_shift_max = 10000,
+                  vhs_tracking_max = 100, vhs_dropouts_max = 5000, vhs_jitter_max = 300,
                   vhs_generations_max = 5;
 
-// Values a damaged project or a script may give, made safe: an unknown
-// format off, every number held to its range, the standard's defaults
-// filled in for `standard`.
+// The settings as the deck plays them: made safe as the settings table
+// makes every setting (normalised_settings), chroma_noise, which no host
+// sets, held to its range, and the standard's and the format's own
+// defaults filled in for `standard`.
 VhsSettings clamp_vhs_settings(const VhsSettings& settings, int32_t standard);
 
 // The deck's filters, tables and rows for one picture width, carrier and

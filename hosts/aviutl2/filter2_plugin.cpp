@@ -59,14 +59,14 @@ std::wstring utf16(const char* utf8)
 
 // A track's ends: a choice's values up to the last one that needs no
 // other frame ("3d" reads the frame before).
-int32_t track_maximum(const SettingInfo& setting)
+int64_t track_maximum(const SettingInfo& setting)
 {
     if (setting.kind != SETTING_CHOICE)
         return setting.maximum;
-    int32_t maximum = setting.minimum;
+    int64_t maximum = setting.minimum;
     for (int i = 0; i < setting.choice_count; ++i) {
         if (!setting.choices[i].needs_other_frames)
-            maximum = std::max(maximum, setting.choices[i].value);
+            maximum = std::max<int64_t>(maximum, setting.choices[i].value);
     }
     return maximum;
 }
@@ -89,9 +89,9 @@ struct Items {
             item.label = utf16(setting.label);
             if (item.is_track)
                 item.track = {filter2_item_type_track, item.label.c_str(), double(setting.default_value),
-                              double(setting_editor_minimum(&setting)), double(std::min(track_maximum(setting),
-                                                                                      setting_editor_maximum(&setting))),
-                              1.0, nullptr, 1.0};
+                              double(setting_editor_minimum(&setting)),
+                              double(std::min(track_maximum(setting), setting_editor_maximum(&setting))), 1.0,
+                              nullptr, 1.0};
             else
                 item.check = {filter2_item_type_check, item.label.c_str(), setting.default_value != 0};
         }
@@ -104,17 +104,18 @@ struct Items {
 Items items;
 
 // A track value as the engine's integer: NaN gives the default, anything
-// else is held to the range and rounded to the nearest step.
-int32_t track_value(const Item& item)
+// else is held to the range and rounded to the nearest step (the seed's
+// range is more than an int32_t's).
+int64_t track_value(const Item& item)
 {
     const double value = item.track.value;
     if (std::isnan(value))
         return setting_table[item.id].default_value;
-    return static_cast<int32_t>(std::lround(std::clamp(value, item.track.s, item.track.e)));
+    return std::llround(std::clamp(value, item.track.s, item.track.e));
 }
 
 // Read as a byte: a host may store any non-zero byte for "on".
-int32_t check_value(const Item& item)
+int64_t check_value(const Item& item)
 {
     unsigned char byte;
     std::memcpy(&byte, &item.check.value, 1);
@@ -170,7 +171,8 @@ void run_effects(EffectInstance* instance, const EffectSettings* settings,
 
 // What the effects read of the object's picture to YC, the chain, and the
 // rectangle back: nothing outside it can have changed, and alpha is carried
-// from the host's pixels. Frames are numbered from the object's first frame.
+// from the host's pixels. Frames are numbered from the object's first frame:
+// the carrier's sequence and the VHS deck's noise follow the object.
 bool filter_video(aviutl2_filter_proc_video* video)
 {
     const EffectSettings settings = settings_from_items();

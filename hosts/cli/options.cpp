@@ -55,22 +55,62 @@ std::string padded(const std::string& text, int width)
     return text + std::string(std::max(0, width - display_width(text)), ' ');
 }
 
-int parse_int(const std::string& option, const std::string& text)
+int64_t parse_whole(const std::string& option, const std::string& text)
 {
     errno = 0;
     char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || value < INT_MIN || value > INT_MAX)
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno == ERANGE)
         throw UsageError("--" + option + ": '" + text + "' is not a whole number");
-    return static_cast<int>(value);
+    return value;
 }
 
 int parse_in_range(const std::string& option, const std::string& text, int minimum, int maximum)
 {
-    const int value = parse_int(option, text);
+    const int64_t value = parse_whole(option, text);
     if (value < minimum || value > maximum)
         throw UsageError("--" + option + " " + text + " is out of range: it must be from " +
                          std::to_string(minimum) + " to " + std::to_string(maximum));
+    return static_cast<int>(value);
+}
+
+// A number of the table as the command line shows it: in its command-line
+// unit, with as many decimals as that needs and no trailing zeros.
+std::string number_text(const SettingInfo& setting, int64_t value)
+{
+    const int64_t scale = setting.cli_scale;
+    const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    std::string text = (value < 0 ? "-" : "") + std::to_string(magnitude / scale);
+    std::string fraction = std::to_string(scale + magnitude % scale).substr(1);
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.pop_back();
+    return fraction.empty() ? text : text + "." + fraction;
+}
+
+// A number in the setting's command-line unit, such as -2.5, as the table
+// keeps it (times cli_scale), refused outside the table's range.
+int64_t parse_number(const SettingInfo& setting, const std::string& text)
+{
+    const std::string option = setting.key;
+    int64_t value = 0;
+    if (setting.cli_scale == 1) {
+        value = parse_whole(option, text);
+    } else {
+        const size_t decimals = std::to_string(setting.cli_scale).size() - 1;
+        const size_t point = text.find('.');
+        const std::string whole = text.substr(0, point);
+        std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+        if (fraction.size() > decimals || fraction.find_first_not_of("0123456789") != std::string::npos ||
+            whole.empty() || whole == "-" || whole == "+" || whole.size() > 12)
+            throw UsageError("--" + option + ": '" + text + "' is not a number of " + setting.cli_unit +
+                             " such as 2.5, with at most " + std::to_string(decimals) + " decimals");
+        fraction.resize(decimals, '0');
+        value = parse_whole(option, whole) * setting.cli_scale +
+                (text[0] == '-' ? -1 : 1) * std::stoll(fraction);
+    }
+    if (value < setting.minimum || value > setting.maximum)
+        throw UsageError("--" + option + " " + text + " is out of range: it must be from " +
+                         number_text(setting, setting.minimum) + " to " + number_text(setting, setting.maximum));
     return value;
 }
 
@@ -90,9 +130,9 @@ void set_setting(const SettingInfo& setting, const std::string& where, const std
                  Options& options)
 {
     const SettingId id = static_cast<SettingId>(&setting - setting_table);
-    int32_t value = 0;
+    int64_t value = 0;
     if (setting.kind == SETTING_NUMBER) {
-        value = parse_in_range(setting.key, text, setting.minimum, setting.maximum);
+        value = parse_number(setting, text);
     } else if (setting.kind == SETTING_CHOICE) {
         value = setting_choice_value(&setting, text.c_str());
         if (value < 0)
@@ -106,130 +146,6 @@ void set_setting(const SettingInfo& setting, const std::string& where, const std
     }
     set_setting_value(&options.settings, id, value);
     options.given[id] = true;
-}
-
-// The VHS deck between --cy and the television: the command line's own
-// settings, not yet in the engine's settings table.
-// Each takes a value; to move into the settings table (its values are not all int32_t).
-struct DeckOption {
-    const char* name;
-    const char* value;  // what --help shows for the value
-    const char* meaning;
-};
-
-const DeckOption deck_options[] = {
-    {"vhs", "F", "play the composite signal through a VHS deck: sp, lp, ep, svhs or off; default off"},
-    {"seed", "N", "the deck's noise, 0 to 4294967295; default 0"},
-    {"tape-noise", "N", "tape noise in percent of the format's, 0 to 200; default 100"},
-    {"head-switching", "N", "field lines of the head switching band, 0 to 8; default 3 (PAL 4)"},
-    {"head-switching-shift", "US", "sideways shift of the band's first line, -10 to 10 us; default 2"},
-    {"tracking", "N", "tracking error in percent, 0 to 100; default 0"},
-    {"dropouts", "N", "mean dropouts per 100 fields, 0 to 5000; default 30"},
-    {"jitter", "NS", "time-base error, rms ns, 0 to 300; default 30"},
-    {"chroma-delay", "NS", "chroma behind luma in ns, -1000 to 1000; default the format's"},
-    {"generations", "N", "copies of the tape, 1 to 5; default 1"},
-};
-
-// Microseconds with up to three decimals, such as -2.5, in whole ns.
-int parse_microseconds(const std::string& option, const std::string& text, int most_ns)
-{
-    const size_t point = text.find('.');
-    const std::string whole = text.substr(0, point);
-    std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
-    const bool digits = fraction.size() <= 3 &&
-                        fraction.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || whole.empty() || whole == "-" || whole == "+")
-        throw UsageError("--" + option + ": '" + text + "' is not a time in microseconds such as 2.5");
-    fraction.resize(3, '0');
-    const long long us = parse_int(option, whole);
-    const long long ns = us * 1000 + (text[0] == '-' ? -1 : 1) * std::stoi(fraction);
-    if (ns < -most_ns || ns > most_ns)
-        throw UsageError("--" + option + " " + text + " is out of range: it must be from " +
-                         std::to_string(-most_ns / 1000) + " to " + std::to_string(most_ns / 1000));
-    return static_cast<int>(ns);
-}
-
-// Sets the deck option `name` to `value`; false for a name that is none.
-bool set_deck_option(const std::string& name, const std::string& value, Options& options)
-{
-    VhsSettings& vhs = options.settings.vhs;
-    if (name == "vhs") {
-        vhs.format = vhs_format_from_name(value.c_str());
-        if (vhs.format < 0)
-            throw UsageError("--vhs: '" + value + "' is not a tape format; choose sp, lp, ep, svhs or off");
-    } else if (name == "seed") {
-        errno = 0;
-        char* end = nullptr;
-        const unsigned long long seed = std::strtoull(value.c_str(), &end, 10);
-        if (value.empty() || value[0] == '-' || *end != '\0' || errno == ERANGE || seed > UINT32_MAX)
-            throw UsageError("--seed: '" + value + "' is not a whole number from 0 to 4294967295");
-        vhs.seed = static_cast<uint32_t>(seed);
-    } else if (name == "tape-noise") {
-        vhs.tape_noise = parse_in_range(name, value, 0, vhs_tape_noise_max);
-    } else if (name == "head-switching") {
-        vhs.head_switching = parse_in_range(name, value, 0, vhs_head_switching_max);
-    } else if (name == "head-switching-shift") {
-        vhs.head_switching_shift = parse_microseconds(name, value, vhs_head_switching_shift_max);
-    } else if (name == "tracking") {
-        vhs.tracking = parse_in_range(name, value, 0, vhs_tracking_max);
-    } else if (name == "dropouts") {
-        vhs.dropouts = parse_in_range(name, value, 0, vhs_dropouts_max);
-    } else if (name == "dropout-compensator") {
-        if (value != "on" && value != "off")
-            throw UsageError("dropout-compensator is on or off, not '" + value + "'");
-        vhs.dropout_compensator = value == "on";
-    } else if (name == "jitter") {
-        vhs.jitter = parse_in_range(name, value, 0, vhs_jitter_max);
-    } else if (name == "chroma-delay") {
-        vhs.chroma_delay = parse_in_range(name, value, -vhs_chroma_delay_max, vhs_chroma_delay_max);
-    } else if (name == "generations") {
-        vhs.generations = parse_in_range(name, value, 1, vhs_generations_max);
-    } else {
-        return false;
-    }
-    return true;
-}
-
-// The deck's settings as preset lines, when it plays; the standard's
-// defaults are left out.
-std::string deck_preset_text(const VhsSettings& vhs)
-{
-    if (vhs.format == VHS_OFF)
-        return "";
-    std::string text = std::string("vhs ") + vhs_format_name(vhs.format) + "\n";
-    text += "seed " + std::to_string(vhs.seed) + "\n";
-    text += "tape-noise " + std::to_string(vhs.tape_noise) + "\n";
-    if (vhs.head_switching != vhs_standard_default)
-        text += "head-switching " + std::to_string(vhs.head_switching) + "\n";
-    const int shift = vhs.head_switching_shift;
-    text += std::string("head-switching-shift ") + (shift < 0 ? "-" : "") + std::to_string(std::abs(shift) / 1000) +
-            "." + std::to_string(1000 + std::abs(shift) % 1000).substr(1) + "\n";
-    text += "tracking " + std::to_string(vhs.tracking) + "\n";
-    text += "dropouts " + std::to_string(vhs.dropouts) + "\n";
-    text += std::string("dropout-compensator ") + (vhs.dropout_compensator ? "on" : "off") + "\n";
-    text += "jitter " + std::to_string(vhs.jitter) + "\n";
-    if (vhs.chroma_delay != vhs_standard_default)
-        text += "chroma-delay " + std::to_string(vhs.chroma_delay) + "\n";
-    text += "generations " + std::to_string(vhs.generations) + "\n";
-    return text;
-}
-
-// The deck's looks, and its part of --help.
-const std::pair<const char*, const char*> deck_presets[] = {
-    {"vhs", "cy on\nshift 0\ndecode notch\nchroma-bandwidth narrow\nvhs sp\n"},
-    {"vhs-ep", "cy on\nshift 0\ndecode notch\nchroma-bandwidth narrow\nvhs ep\n"},
-    // PAL's LPF blends lines of other carrier phase, as in the pal look.
-    {"vhs-pal", "cy on\nshift 0\nlpf off\nstandard pal\ndecode notch\nchroma-bandwidth narrow\ndelay-line on\nvhs sp\n"},
-    {"svhs", "cy on\nshift 0\ndecode 3line\nvhs svhs\n"},
-};
-
-std::string deck_help_text()
-{
-    std::string text = "\nVHS deck (the command line's own: it plays what --cy encodes into the television):\n";
-    for (const DeckOption& deck : deck_options)
-        text += "  " + padded("--" + std::string(deck.name) + " " + deck.value, 27) + deck.meaning + "\n";
-    text += "  " + padded("--no-dropout-compensator", 27) + "dropouts left white, not filled with the line above\n";
-    return text;
 }
 
 void parse_size(const std::string& text, Options& options)
@@ -277,6 +193,12 @@ const std::pair<const char*, const char*> named_presets[] = {
     {"mono", "mono on\nshift 8\n"},
     {"field-shift", "shift 8\n"},
     {"clean", "shift 0\nlpf off\n"},
+    // The deck's: a consumer set's notch and narrow chroma, S-VHS's comb.
+    {"vhs", "cy on\nshift 0\ndecode notch\nchroma-bandwidth narrow\nvhs sp\n"},
+    {"vhs-ep", "cy on\nshift 0\ndecode notch\nchroma-bandwidth narrow\nvhs ep\n"},
+    // PAL's LPF blends lines of other carrier phase, as in the pal look.
+    {"vhs-pal", "cy on\nshift 0\nlpf off\nstandard pal\ndecode notch\nchroma-bandwidth narrow\ndelay-line on\nvhs sp\n"},
+    {"svhs", "cy on\nshift 0\ndecode 3line\nvhs svhs\n"},
 };
 
 // Applies a preset: one setting a line, "NAME VALUE" with the long option's
@@ -296,10 +218,9 @@ void apply_preset(const std::string& text, const std::string& origin, Options& o
         if (!(words >> value) || (words >> extra))
             throw UsageError(where + "expected a setting and its value, such as 'shift 8'");
         const SettingInfo* setting = setting_by_key(name.c_str());
-        if (setting != nullptr)
-            set_setting(*setting, where + name + ": ", value, options);
-        else if (!set_deck_option(name, value, options))
+        if (setting == nullptr)
             throw UsageError(where + "unknown setting '" + name + "'");
+        set_setting(*setting, where + name + ": ", value, options);
     }
 }
 
@@ -309,17 +230,11 @@ void load_preset(const std::string& name, Options& options)
         if (name == preset)
             return apply_preset(text, "--preset " + name, options);
     }
-    for (const auto& [preset, text] : deck_presets) {
-        if (name == preset)
-            return apply_preset(text, "--preset " + name, options);
-    }
     std::ifstream file(name);
     if (!file) {
         std::string names;
         for (const auto& preset : named_presets)
             names += std::string(names.empty() ? "" : ", ") + preset.first;
-        for (const auto& preset : deck_presets)
-            names += std::string(", ") + preset.first;
         throw UsageError("--preset: '" + name + "' is neither a preset (" + names + ") nor a file that can be read");
     }
     std::ostringstream text;
@@ -430,19 +345,6 @@ Options parse_options(int argc, const char* const* argv)
                     input_options_seen.push_back(name);
                 known = true;
             }
-        }
-        for (const DeckOption& deck : deck_options) {
-            if (name == deck.name) {
-                set_deck_option(name, value(), options);
-                filter_options_seen.push_back(name);
-                known = true;
-            }
-        }
-        if (name == "no-dropout-compensator") {
-            no_value();
-            options.settings.vhs.dropout_compensator = 0;
-            filter_options_seen.push_back(name);
-            known = true;
         }
         if (known)
             continue;
@@ -556,14 +458,14 @@ std::string preset_text(const Options& options)
         if ((setting.to_picture_edge || setting.from_stream || id == SETTING_LEFT || id == SETTING_TOP) &&
             !options.given[id])
             continue;
-        const int32_t value = setting_value(&options.settings, id);
+        const int64_t value = setting_value(&options.settings, id);
         text += std::string(setting.key) + " " +
-                (setting.kind == SETTING_NUMBER   ? std::to_string(value)
+                (setting.kind == SETTING_NUMBER   ? number_text(setting, value)
                  : setting.kind == SETTING_CHOICE ? std::string(setting_choice_name(&setting, value))
                                                   : std::string(value ? "on" : "off")) +
                 "\n";
     }
-    return text + deck_preset_text(options.settings.vhs);
+    return text;
 }
 
 namespace {
@@ -577,8 +479,10 @@ std::string help_line(const SettingInfo& setting, bool off, int width, int label
         option += std::string(" ") + setting.value_name;
     const std::string label = "[" + std::string(setting.label) + "]";
     std::string meaning = off ? setting.off_meaning : setting.meaning;
-    if (setting.unit != nullptr)
-        meaning += std::string(", in ") + setting.unit;
+    if (setting.cli_unit != nullptr || setting.unit != nullptr)
+        meaning += std::string(", in ") + (setting.cli_unit != nullptr ? setting.cli_unit : setting.unit);
+    if (setting.own_default != nullptr)
+        meaning += "; " + number_text(setting, setting.minimum) + ": " + setting.own_default;
     if (setting.kind == SETTING_SWITCH) {
         if (setting.from_stream)
             meaning += ", whatever the input says";
@@ -587,12 +491,12 @@ std::string help_line(const SettingInfo& setting, bool off, int width, int label
     }
     std::string range;
     if (setting.kind == SETTING_NUMBER)
-        range = std::to_string(setting.minimum) + " to " + std::to_string(setting.maximum) + "; ";
+        range = number_text(setting, setting.minimum) + " to " + number_text(setting, setting.maximum) + "; ";
     else if (setting.kind == SETTING_CHOICE)
         range = choice_list(setting) + "; ";
     const std::string fallback =
         setting.to_picture_edge ? "the whole picture"
-        : setting.kind == SETTING_NUMBER ? std::to_string(setting.default_value)
+        : setting.kind == SETTING_NUMBER ? number_text(setting, setting.default_value)
         : setting.kind == SETTING_CHOICE ? setting_choice_name(&setting, setting.default_value)
                                          : setting.default_value ? "on" : "off";
     const std::string defaults = setting.from_stream ? " (default: the input's, else " + std::string(setting.meaning) + ")"
@@ -621,7 +525,9 @@ std::string help_text()
         const bool television = &setting - setting_table >= SETTING_DECODE;
         if (&setting - setting_table == SETTING_DECODE)
             text += "\nTelevision (it decodes what --cy encodes):\n";
-        const int width = television ? 21 : 14;
+        if (&setting - setting_table == SETTING_VHS)
+            text += "\nVHS deck (it plays what --cy encodes into the television):\n";
+        const int width = &setting - setting_table >= SETTING_VHS ? 27 : television ? 21 : 14;
         // A switch that is on is listed by the option that turns it off.
         const bool off_first = setting.off_option != nullptr && setting.default_value != 0 && !setting.from_stream;
         if (!off_first)
@@ -631,12 +537,9 @@ std::string help_text()
         if (off_first)
             text += help_line(setting, false, width, label_width);
     }
-    text += deck_help_text();
     std::string names;
     for (const auto& preset : named_presets)
         names += std::string(names.empty() ? "" : ", ") + preset.first;
-    for (const auto& preset : deck_presets)
-        names += std::string(", ") + preset.first;
     text +=
         "\n"
         "Looks:\n"

@@ -53,13 +53,13 @@ Frei0rParam param(const char* explanation, Span span = SPAN_RANGE)
         return p;
     }
     if (span == SPAN_RANGE) {
-        p.scale = setting.maximum - setting.minimum;
+        p.scale = static_cast<double>(setting.maximum - setting.minimum);
         p.offset = setting.minimum;
     } else {
-        p.scale = span == SPAN_FRACTION ? setting.maximum : frei0r_rectangle_span;
+        p.scale = span == SPAN_FRACTION ? static_cast<double>(setting.maximum) : frei0r_rectangle_span;
         p.high = span == SPAN_FRACTION ? setting.maximum : frei0r_rectangle_span;
     }
-    p.default_value = (setting.default_value - p.offset) / p.scale;
+    p.default_value = static_cast<double>(setting.default_value - p.offset) / p.scale;
     return p;
 }
 
@@ -98,6 +98,19 @@ const Frei0rParam frei0r_params[FREI0R_PARAM_COUNT] = {
     // PAL after the decoder's, so that every earlier position stays.
     param<SETTING_STANDARD>("The colour standard of composite and the decoder: ntsc or pal"),
     param<SETTING_DELAY_LINE>("PAL's delay line: a phase error costs saturation, not hue (off: Hanover bars)"),
+    // The VHS deck between composite and the decoder, after all of those;
+    // its noise follows the frame's number, from the host's time and fps.
+    param<SETTING_VHS>("A VHS deck between composite and the decoder: off, sp, lp, ep or svhs"),
+    param<SETTING_SEED>("The deck's noise: seed / 4294967295"),
+    param<SETTING_TAPE_NOISE>("Tape noise: percent of the format's / 200"),
+    param<SETTING_HEAD_SWITCHING>("Head switching band: (field lines + 1) / 9; 0: the standard's own (3, PAL 4)"),
+    param<SETTING_HEAD_SWITCHING_SHIFT>("Head switching band's shift: (ns + 10000) / 20000"),
+    param<SETTING_TRACKING>("Tracking error: percent / 100"),
+    param<SETTING_DROPOUTS>("Dropouts: mean per 100 fields / 5000"),
+    param<SETTING_DROPOUT_COMPENSATOR>("Dropouts filled with the field's line above (off: left white)"),
+    param<SETTING_JITTER>("Time-base error: rms ns / 300"),
+    param<SETTING_CHROMA_DELAY>("Chroma behind luma: (ns + 1001) / 2001; 0: the format's own (150, S-VHS 100)"),
+    param<SETTING_GENERATIONS>("Copies of the tape: (generations - 1) / 4"),
 };
 
 enum : int { PARAM_FPS = 12, PARAM_CLOCK_MS = 13 };
@@ -116,15 +129,15 @@ int frei0r_choice(const Frei0rParam& param, const char* name)
     return -1;
 }
 
-static int setting_value(const Frei0rParam& param, double value)
+static int64_t setting_value(const Frei0rParam& param, double value)
 {
     const SettingInfo& setting = setting_table[param.setting_id];
     if (param.choice_name != nullptr)
         return setting.choices[value >= 1.0 && value < param.choice_count ? static_cast<int>(value) : 0].value;
     if (param.is_bool)
         return value >= 0.5;
-    const double v = std::nearbyint(value * param.scale) + param.offset;
-    return static_cast<int>(v < param.low ? param.low : v > param.high ? param.high : v);
+    const double v = std::nearbyint(value * param.scale) + static_cast<double>(param.offset);
+    return v < static_cast<double>(param.low) ? param.low : v > static_cast<double>(param.high) ? param.high : static_cast<int64_t>(v);
 }
 
 EffectSettings frei0r_settings(const double* values)

@@ -5,7 +5,7 @@
 
 #include "engine/frame_effects.h"
 
-enum : int { FREI0R_PARAM_COUNT = 20 };
+enum : int { FREI0R_PARAM_COUNT = 31 };
 
 // The rectangle's parameters span 10000 pixels or rows: frei0r's doubles,
 // which hosts show with a few decimals, keep their pixels apart.
@@ -16,8 +16,8 @@ struct Frei0rParam {
     const char* explanation;
     bool is_bool;         // on at 0.5 and above
     double scale;         // an integer setting is round(value * scale) + offset,
-    int offset;           // then clamped to [low, high]
-    int low, high;
+    int64_t offset;       // then clamped to [low, high]
+    int64_t low, high;
     double default_value;
     int setting_id;  // its SettingId; -1: frei0r's own, no effect setting
     // A choice: the host passes one of choice_count names, choice_name(0)

@@ -126,6 +126,8 @@ void gst_norel_set_property(GObject* object, guint id, const GValue* value, GPar
     if (int32_t* setting = setting_field(self, id)) {
         if (G_VALUE_HOLDS_ENUM(value))
             *setting = g_value_get_enum(value);
+        else if (G_VALUE_HOLDS_UINT(value))
+            *reinterpret_cast<uint32_t*>(setting) = g_value_get_uint(value);
         else if (G_VALUE_HOLDS_BOOLEAN(value))
             *setting = g_value_get_boolean(value) ? 1 : 0;
         else
@@ -143,6 +145,8 @@ void gst_norel_get_property(GObject* object, guint id, GValue* value, GParamSpec
     if (int32_t* setting = setting_field(self, id)) {
         if (G_VALUE_HOLDS_ENUM(value))
             g_value_set_enum(value, *setting);
+        else if (G_VALUE_HOLDS_UINT(value))
+            g_value_set_uint(value, *reinterpret_cast<const uint32_t*>(setting));
         else if (G_VALUE_HOLDS_BOOLEAN(value))
             g_value_set_boolean(value, *setting != 0);
         else
@@ -362,6 +366,8 @@ void gst_norel_class_init(GstNorelClass* klass)
             text += std::string(" (off: ") + setting.off_meaning + "); auto: the stream's own";
         if (setting.to_picture_edge)
             text += std::string("; -1: to the picture's ") + (id == SETTING_WIDTH ? "right" : "bottom") + " edge";
+        if (setting.own_default != nullptr)
+            text += "; " + std::to_string(setting.minimum) + ": " + setting.own_default;
         const char* blurb = g_intern_string(text.c_str());
         GParamSpec* property;
         if (setting.from_stream)
@@ -371,19 +377,25 @@ void gst_norel_class_init(GstNorelClass* klass)
         else if (setting.kind == SETTING_CHOICE)
             property = g_param_spec_enum(setting.key, setting.key, blurb, choice_type(setting), setting.default_value, flags);
         else if (setting.to_picture_edge)
-            property = g_param_spec_int(setting.key, setting.key, blurb, -1, setting.maximum, -1, flags);
+            property = g_param_spec_int(setting.key, setting.key, blurb, -1, static_cast<gint>(setting.maximum), -1, flags);
+        else if (setting.is_unsigned)
+            property = g_param_spec_uint(setting.key, setting.key, blurb, static_cast<guint>(setting.minimum),
+                                         static_cast<guint>(setting.maximum), static_cast<guint>(setting.default_value),
+                                         flags);
         else
-            property = g_param_spec_int(setting.key, setting.key, blurb, setting.minimum, setting.maximum,
-                                    setting.default_value, flags);
+            property = g_param_spec_int(setting.key, setting.key, blurb, static_cast<gint>(setting.minimum),
+                                        static_cast<gint>(setting.maximum), static_cast<gint>(setting.default_value),
+                                        flags);
         g_object_class_install_property(object_class, property_id(static_cast<SettingId>(id)), property);
     }
 
     gst_element_class_set_static_metadata(
         element_class, "norel", "Filter/Effect/Video",
         "Analogue composite video on interlaced pictures, inside a rectangle: colour folded onto a subcarrier "
-        "in the luma, one field moved against the other, a vertical low-pass filter, colour removal. Field "
-        "order from the caps and buffer flags; frame number from the stream time and the frame rate, or from "
-        "the buffer offset when the caps have no rate",
+        "in the luma, one field moved against the other, a vertical low-pass filter, colour removal, a VHS deck "
+        "and the television's decoder. Field order from the caps and buffer flags; frame number (the carrier's "
+        "sequence, the deck's noise) from the stream time and the frame rate, so that a seek gives the same "
+        "frames, or from the buffer offset when the caps have no rate",
         "the norel authors");
     GstCaps* caps = gst_caps_from_string(GST_VIDEO_CAPS_MAKE(NOREL_FORMATS));
     gst_element_class_add_pad_template(element_class, gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, caps));

@@ -1,8 +1,9 @@
 // The MLT module libmltnorel.so and its filter "norel": the effects over the
 // frame's own YUV (yuv422, yuv420p when the consumer asks for it, yuv422p16
 // for deep sources), with the field order and interlacing from the frame
-// and the frame number from its position in its source, so that a frame
-// rendered twice, out of order or from a trimmed clip comes out the same.
+// and the frame number (the carrier's sequence, the VHS deck's noise) from
+// its position in its source, so that a frame rendered twice, out of order
+// or from a trimmed clip comes out the same.
 #include <framework/mlt.h>
 
 #include <algorithm>
@@ -32,7 +33,7 @@ struct Instance {
 };
 
 // A number as the engine takes it, held to the range MLT offers.
-int held(const SettingInfo& setting, int value)
+int64_t held(const SettingInfo& setting, int64_t value)
 {
     return std::max(setting.minimum, std::min(setting.maximum, value));
 }
@@ -192,7 +193,9 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
             set_setting_value(&settings, id, value >= 0 ? value : setting.default_value);
             continue;
         }
-        const int value = mlt_properties_anim_get_int(properties, name, position, length);
+        // The seed's 32 bits are more than MLT's int, which its keyframes are.
+        const int64_t value = setting.is_unsigned ? mlt_properties_get_int64(properties, name)
+                                                  : mlt_properties_anim_get_int(properties, name, position, length);
         set_setting_value(&settings, id, setting.kind == SETTING_SWITCH ? value != 0 : held(setting, value));
     }
     // The rectangle in the frame's pixels: a preview may render smaller

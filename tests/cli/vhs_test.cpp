@@ -37,10 +37,10 @@ TEST(VhsDeckOnTheCommandLine, RefusesWhatItCannotPlay)
         const char* message;
     } cases[] = {
         {{"--vhs", "sp"}, "--vhs plays the composite signal that --cy makes; give --cy too"},
-        {{"--cy", "--vhs", "beta"}, "--vhs: 'beta' is not a tape format"},
-        {{"--cy", "--vhs", "sp", "--seed", "4294967296"}, "--seed: '4294967296' is not a whole number"},
+        {{"--cy", "--vhs", "beta"}, "--vhs: 'beta' is not off, sp, lp, ep or svhs"},
+        {{"--cy", "--vhs", "sp", "--seed", "4294967296"}, "--seed 4294967296 is out of range: it must be from 0 to 4294967295"},
         {{"--cy", "--vhs", "sp", "--head-switching-shift", "10.5"}, "--head-switching-shift 10.5 is out of range"},
-        {{"--cy", "--vhs", "sp", "--head-switching-shift", "1.2345"}, "is not a time in microseconds"},
+        {{"--cy", "--vhs", "sp", "--head-switching-shift", "1.2345"}, "'1.2345' is not a number of microseconds such as 2.5"},
         {{"--cy", "--vhs", "sp", "--generations", "6"}, "--generations 6 is out of range"},
     };
     for (const auto& c : cases) {

@@ -263,7 +263,7 @@ std::vector<std::map<std::string, std::string>> metadata_parameters()
 TEST(MltFilter, DescriptionsAgreeWithTheFilter)
 {
     const auto parameters = metadata_parameters();
-    ASSERT_EQ(parameters.size(), 15u);
+    ASSERT_EQ(parameters.size(), 26u);
 
     std::vector<std::pair<const char*, const char*>> defaults;
     for (const auto& p : parameters)

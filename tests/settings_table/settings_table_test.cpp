@@ -36,9 +36,11 @@ extern "C" aviutl2_filter_plugin_table* GetFilterPluginTable(void);
 
 namespace {
 
+// Numbers as the table holds them, 64 bits: the seed's range is more than
+// an int32_t's.
 struct Parameter {
     std::string name;
-    int32_t minimum, maximum, default_value;
+    int64_t minimum, maximum, default_value;
     std::string choices;  // the choices' names, space-separated
     bool operator==(const Parameter& other) const
     {
@@ -108,25 +110,38 @@ Options parse(std::vector<std::string> arguments)
     return parse_options(static_cast<int>(argv.size()), argv.data());
 }
 
-// The value the command line gives the setting, or INT_MIN when it refuses.
-int32_t cli_value(const SettingInfo& setting, std::vector<std::string> arguments)
+constexpr int64_t refused = INT64_MIN;
+
+// The value the command line gives the setting, or `refused`.
+int64_t cli_value(const SettingInfo& setting, std::vector<std::string> arguments)
 {
-    // The decoder decodes only what C/Y encodes.
-    if (&setting == &table(SETTING_DECODE))
+    // The decoder and the deck take only what C/Y encodes.
+    if (&setting == &table(SETTING_DECODE) || &setting == &table(SETTING_VHS))
         arguments.push_back("--cy");
     try {
         const Options options = parse(arguments);
         return setting_value(&options.settings, static_cast<SettingId>(&setting - setting_table));
     } catch (const UsageError&) {
-        return INT_MIN;
+        return refused;
     }
+}
+
+// A number as the command line writes it: in its own unit, the table's
+// divided by cli_scale (microseconds for ns).
+std::string cli_text(const SettingInfo& setting, int64_t value)
+{
+    if (setting.cli_scale == 1)
+        return std::to_string(value);
+    char text[40];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(value) / setting.cli_scale);
+    return text;
 }
 
 // The command line's range, read back: the ends it takes and refuses beyond.
 Parameter cli_parameter(const SettingInfo& setting)
 {
     const std::string option = std::string("--") + setting.key;
-    Parameter p{setting.key, INT_MIN, INT_MIN, cli_value(setting, {}), ""};
+    Parameter p{setting.key, refused, refused, cli_value(setting, {}), ""};
     if (setting.kind == SETTING_SWITCH) {
         p.maximum = cli_value(setting, {option});
         p.minimum = setting.off_option != nullptr ? cli_value(setting, {std::string("--") + setting.off_option})
@@ -136,18 +151,30 @@ Parameter cli_parameter(const SettingInfo& setting)
             if (cli_value(setting, {option, setting.choices[i].name}) == setting.choices[i].value)
                 p.choices += std::string(i ? " " : "") + setting.choices[i].name;
         }
-        if (cli_value(setting, {option, "bogus"}) == INT_MIN) {
+        if (cli_value(setting, {option, "bogus"}) == refused) {
             p.minimum = setting.minimum;
             p.maximum = setting.maximum;
         }
     } else {
-        const int32_t low = setting.minimum, high = setting.maximum;
-        if (cli_value(setting, {option, std::to_string(low - 1)}) == INT_MIN)
-            p.minimum = cli_value(setting, {option, std::to_string(low)});
-        if (cli_value(setting, {option, std::to_string(high + 1)}) == INT_MIN)
-            p.maximum = cli_value(setting, {option, std::to_string(high)});
+        const int64_t low = setting.minimum, high = setting.maximum;
+        if (cli_value(setting, {option, cli_text(setting, low - 1)}) == refused)
+            p.minimum = cli_value(setting, {option, cli_text(setting, low)});
+        if (cli_value(setting, {option, cli_text(setting, high + 1)}) == refused)
+            p.maximum = cli_value(setting, {option, cli_text(setting, high)});
     }
     return p;
+}
+
+// As --help shows a number: cli_text without trailing zeros.
+std::string cli_shown(const SettingInfo& setting, int64_t value)
+{
+    std::string text = cli_text(setting, value);
+    if (text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.')
+            text.pop_back();
+    }
+    return text;
 }
 
 // The element's properties, loaded from the built plug-in.
@@ -170,6 +197,9 @@ std::vector<Parameter> gstreamer_parameters()
         Parameter p{property->name, 0, 1, 0, ""};
         if (G_IS_PARAM_SPEC_INT(property)) {
             const GParamSpecInt* number = G_PARAM_SPEC_INT(property);
+            p = {property->name, number->minimum, number->maximum, number->default_value, ""};
+        } else if (G_IS_PARAM_SPEC_UINT(property)) {
+            const GParamSpecUInt* number = G_PARAM_SPEC_UINT(property);
             p = {property->name, number->minimum, number->maximum, number->default_value, ""};
         } else if (G_IS_PARAM_SPEC_BOOLEAN(property)) {
             p.default_value = G_PARAM_SPEC_BOOLEAN(property)->default_value;
@@ -206,10 +236,10 @@ std::vector<std::vector<std::string>> matches(const std::string& text, const std
     return found;
 }
 
-// A whole number in a host's file; INT_MIN for none.
-int32_t number_in(const std::string& text)
+// A whole number in a host's file; `refused` for none.
+int64_t number_in(const std::string& text)
 {
-    return std::regex_match(text, std::regex("-?[0-9]+")) ? std::stoi(text) : INT_MIN;
+    return std::regex_match(text, std::regex("-?[0-9]{1,18}")) ? std::stoll(text) : refused;
 }
 
 std::vector<std::string> split(const std::string& list, char separator)
@@ -247,9 +277,9 @@ Parameter choice_parameter(const std::string& name, const std::string& default_n
 }
 
 // A list of numbers (the field order's): its ends and default.
-Parameter number_list(const std::string& name, int32_t default_value, const std::vector<std::string>& values)
+Parameter number_list(const std::string& name, int64_t default_value, const std::vector<std::string>& values)
 {
-    Parameter p{name, INT_MAX, INT_MIN, default_value, ""};
+    Parameter p{name, INT64_MAX, INT64_MIN, default_value, ""};
     for (const std::string& value : values) {
         p.minimum = std::min(p.minimum, number_in(value));
         p.maximum = std::max(p.maximum, number_in(value));
@@ -308,8 +338,8 @@ std::vector<Parameter> mlt_yaml_parameters()
                 names.push_back(mlt_properties_get_value(values, v));
             listed.push_back(choice_parameter(name, mlt_properties_get(p, "default"), names));
         } else {
-            listed.push_back({name, mlt_properties_get_int(p, "minimum"), mlt_properties_get_int(p, "maximum"),
-                              mlt_properties_get_int(p, "default"), ""});
+            listed.push_back({name, mlt_properties_get_int64(p, "minimum"), mlt_properties_get_int64(p, "maximum"),
+                              mlt_properties_get_int64(p, "default"), ""});
         }
     }
     if (metadata != nullptr)
@@ -333,7 +363,7 @@ std::vector<Parameter> kdenlive_parameters()
         const std::vector<std::string> list = split(attribute(a, "paramlist"), ';');
         if (type == "animatedrect")
             listed.push_back({name, 0, 0, 0, ""});
-        else if (type == "list" && !list.empty() && number_in(list[0]) != INT_MIN)
+        else if (type == "list" && !list.empty() && number_in(list[0]) != refused)
             listed.push_back(number_list(name, number_in(attribute(a, "default")), list));
         else if (type == "list")
             listed.push_back(choice_parameter(name, attribute(a, "default"), list));
@@ -367,14 +397,21 @@ std::vector<Parameter> shotcut_parameters()
     std::vector<Parameter> listed;
     if (ui.find("filter.getRect('rect'") != std::string::npos && ui.find("filter.set('rect'") != std::string::npos)
         listed.push_back({"rect", 0, 0, 0, ""});
-    for (const auto& m :
-         matches(ui, "minimumValue: (-?[0-9]+)\\s+maximumValue: (-?[0-9]+)[^}]*?setValue\\('(\\w+)'"))
-        listed.push_back({m[3], number_in(m[1]), number_in(m[2]), number_in(defaults[m[3]]), ""});
+    std::map<std::string, std::string> slider_property;  // by the slider's id
+    for (const auto& m : matches(ui, "id: (\\w+)Slider\\s+minimumValue: (-?[0-9]+)\\s+maximumValue: (-?[0-9]+)[^}]*?"
+                                     "setValue\\('(\\w+)'")) {
+        listed.push_back({m[4], number_in(m[2]), number_in(m[3]), number_in(defaults[m[4]]), ""});
+        slider_property[m[1]] = m[4];
+    }
+    // A field of digits up to a number more than a spin box's int holds (the seed's).
+    for (const auto& m : matches(ui, "validator: RegExpValidator \\{ regExp: /\\[0-9\\]\\{1,10\\}/ \\}\\s+"
+                                     "onEditingFinished: setValue\\('(\\w+)', Math\\.min\\(Number\\(text\\), ([0-9]+)\\)\\)"))
+        listed.push_back({m[1], 0, number_in(m[2]), number_in(defaults[m[1]]), ""});
     for (const auto& m : matches(ui, "setValue\\('(\\w+)', checked"))
         listed.push_back({m[1], 0, 1, number_in(defaults[m[1]]), ""});
     for (const auto& m : matches(ui, "setValue\\('(\\w+)', (\\w+)\\[currentIndex\\]\\)")) {
         const std::vector<std::string>& list = lists[m[2]];
-        if (!list.empty() && number_in(list[0]) != INT_MIN)
+        if (!list.empty() && number_in(list[0]) != refused)
             listed.push_back(number_list(m[1], number_in(defaults[m[1]]), list));
         else
             listed.push_back(choice_parameter(m[1], defaults[m[1]], list));
@@ -383,7 +420,7 @@ std::vector<Parameter> shotcut_parameters()
     for (const auto& m : matches(ui, "number\\('(\\w+)', (-?[0-9]+)\\)"))
         EXPECT_EQ(m[2], defaults[m[1]]) << m[1] << " falls back to another default";
     for (const auto& m : matches(ui, "onClicked: (\\w+)Slider\\.value = (-?[0-9]+)"))
-        EXPECT_EQ(m[2], defaults[m[1]]) << m[1] << " undoes to another default";
+        EXPECT_EQ(m[2], defaults[slider_property[m[1]]]) << m[1] << " undoes to another default";
     return sorted(listed);
 }
 
@@ -449,15 +486,15 @@ std::vector<Parameter> frei0r_parameters()
             continue;
         }
         const std::string& a = described[name];
-        const double factor = number_in(attribute(a, "factor"));
-        const int32_t low = number_in(attribute(a, "min")), high = number_in(attribute(a, "max"));
-        int32_t start = INT_MIN;  // the table's minimum, where the span starts
+        const double factor = static_cast<double>(number_in(attribute(a, "factor")));
+        const int64_t low = number_in(attribute(a, "min")), high = number_in(attribute(a, "max"));
+        int64_t start = refused;  // the table's minimum, where the span starts
         for (const SettingInfo& setting : setting_table) {
             if (name == setting_frei0r_name(&setting))
                 start = setting.minimum;
         }
-        const int32_t at = static_cast<int32_t>(std::nearbyint(value * factor));
-        const int32_t offset = start - low;
+        const int64_t at = static_cast<int64_t>(std::nearbyint(value * factor));
+        const int64_t offset = start - low;
         listed.push_back({name, low + offset, high + offset, at + offset, ""});
     }
     destruct(instance);
@@ -517,7 +554,7 @@ TEST(SettingsTable, TheEditorsDescriptorsFollowTheTable)
         const wchar_t* type = *static_cast<const wchar_t* const*>(*item);
         if (std::wcscmp(type, filter2_item_type_track) == 0) {
             const auto* track = static_cast<const aviutl2_filter_item_track*>(*item);
-            listed.push_back({utf8(track->name), int32_t(track->s), int32_t(track->e), int32_t(track->value), ""});
+            listed.push_back({utf8(track->name), int64_t(track->s), int64_t(track->e), int64_t(track->value), ""});
         } else {
             const auto* check = static_cast<const aviutl2_filter_item_check*>(*item);
             listed.push_back({utf8(check->name), 0, 1, check->value, ""});
@@ -534,7 +571,7 @@ TEST(SettingsTable, TheEditorsDescriptorsFollowTheTable)
         expected.push_back(editor_track(setting.label, setting));
         for (int i = 0; i < setting.choice_count; ++i) {
             if (setting.choices[i].needs_other_frames)
-                expected.back().maximum = std::min(expected.back().maximum, setting.choices[i].value - 1);
+                expected.back().maximum = std::min<int64_t>(expected.back().maximum, setting.choices[i].value - 1);
         }
     }
     EXPECT_EQ(listed, expected);
@@ -554,8 +591,8 @@ TEST(SettingsTable, TheCommandLineAndGStreamerFollowTheTable)
         EXPECT_NE(help.find("--" + std::string(setting.key)), std::string::npos) << setting.key;
         EXPECT_NE(help.find("[" + std::string(setting.label) + "]"), std::string::npos) << setting.key;
         if (setting.kind == SETTING_NUMBER && !setting.to_picture_edge) {
-            EXPECT_NE(help.find("(" + std::to_string(setting.minimum) + " to " + std::to_string(setting.maximum) +
-                                "; default " + std::to_string(setting.default_value) + ")"),
+            EXPECT_NE(help.find("(" + cli_shown(setting, setting.minimum) + " to " + cli_shown(setting, setting.maximum) +
+                                "; default " + cli_shown(setting, setting.default_value) + ")"),
                       std::string::npos)
                 << setting.key;
         }

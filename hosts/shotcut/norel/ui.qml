@@ -10,12 +10,16 @@ Item {
     id: root
 
     // name, default: the numbers first, then the boxes and the choices.
-    property var numbers: [['shift', 0], ['freq', 704], ['phase', 0], ['saturation', 100], ['hue', 0]]
-    property var boxes: [['cy', 0], ['lpf', 1], ['mono', 0], ['show_range', 0], ['delay_line', 1]]
+    property var numbers: [['shift', 0], ['freq', 704], ['phase', 0], ['saturation', 100], ['hue', 0],
+        ['tape_noise', 100], ['head_switching', -1], ['head_switching_shift', 2000], ['tracking', 0],
+        ['dropouts', 30], ['jitter', 30], ['chroma_delay', -1001], ['generations', 1]]
+    property var boxes: [['cy', 0], ['lpf', 1], ['mono', 0], ['show_range', 0], ['delay_line', 1],
+        ['dropout_compensator', 1]]
     property var fieldOrders: [-1, 1, 0]
     property var standards: ['ntsc', 'pal']
     property var decoders: ['off', 'notch', '2line', '3line']
     property var bandwidths: ['wide', 'narrow']
+    property var tapes: ['off', 'sp', 'lp', 'ep', 'svhs']
     property bool ready: false
     property rect filterRect
 
@@ -65,6 +69,17 @@ Item {
         fieldOrderCombo.currentIndex = Math.max(0, fieldOrders.indexOf(number('tff', -1)));
         decodeCombo.currentIndex = Math.max(0, decoders.indexOf(filter.get('decode')));
         bandwidthCombo.currentIndex = Math.max(0, bandwidths.indexOf(filter.get('chroma_bandwidth')));
+        vhsCombo.currentIndex = Math.max(0, tapes.indexOf(filter.get('vhs')));
+        seedField.text = String(number('seed', 0));
+        tapeNoiseSlider.value = number('tape_noise', 100);
+        headSwitchingSlider.value = number('head_switching', -1);
+        headSwitchingShiftSlider.value = number('head_switching_shift', 2000);
+        trackingSlider.value = number('tracking', 0);
+        dropoutsSlider.value = number('dropouts', 30);
+        compensatorCheck.checked = number('dropout_compensator', 1) !== 0;
+        jitterSlider.value = number('jitter', 30);
+        chromaDelaySlider.value = number('chroma_delay', -1001);
+        generationsSlider.value = number('generations', 1);
         ready = true;
     }
 
@@ -74,7 +89,7 @@ Item {
     }
 
     width: 400
-    height: 640
+    height: 1040
     Component.onCompleted: {
         if (filter.isNew) {
             for (var i = 0; i < numbers.length; i++)
@@ -86,6 +101,8 @@ Item {
             filter.set('standard', 'ntsc');
             filter.set('decode', 'off');
             filter.set('chroma_bandwidth', 'wide');
+            filter.set('vhs', 'off');
+            filter.set('seed', 0);
             filter.savePreset(preset.parameters);
         }
         setControls();
@@ -102,7 +119,7 @@ Item {
         }
         Shotcut.Preset {
             id: preset
-            parameters: ['rect', 'shift', 'freq', 'phase', 'tff', 'cy', 'lpf', 'mono', 'show_range', 'standard', 'decode', 'chroma_bandwidth', 'saturation', 'hue', 'delay_line']
+            parameters: ['rect', 'shift', 'freq', 'phase', 'tff', 'cy', 'lpf', 'mono', 'show_range', 'standard', 'decode', 'chroma_bandwidth', 'saturation', 'hue', 'delay_line', 'vhs', 'seed', 'tape_noise', 'head_switching', 'head_switching_shift', 'tracking', 'dropouts', 'dropout_compensator', 'jitter', 'chroma_delay', 'generations']
             Layout.columnSpan: 2
             onPresetSelected: setControls()
         }
@@ -334,6 +351,182 @@ Item {
         }
         Shotcut.UndoButton {
             onClicked: hueSlider.value = 0
+        }
+
+        Label {
+            text: qsTr('VHS deck')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('Between C/Y and the decoder; its noise follows the seed and the frame')
+            ToolTip.visible: vhsHover.hovered
+            HoverHandler { id: vhsHover }
+        }
+        Shotcut.ComboBox {
+            id: vhsCombo
+            Layout.fillWidth: true
+            model: [qsTr('Off'), qsTr('VHS SP'), qsTr('VHS LP'), qsTr('VHS EP'), qsTr('S-VHS')]
+            Layout.columnSpan: 2
+            onActivated: setValue('vhs', tapes[currentIndex])
+        }
+
+        Label {
+            text: qsTr('Seed')
+            Layout.alignment: Qt.AlignRight
+        }
+        TextField {
+            id: seedField
+            Layout.fillWidth: true
+            // Digits only, 0 to 4294967295: more than a spin box's int holds.
+            validator: RegExpValidator { regExp: /[0-9]{1,10}/ }
+            onEditingFinished: setValue('seed', Math.min(Number(text), 4294967295))
+        }
+        Shotcut.UndoButton {
+            onClicked: { seedField.text = '0'; setValue('seed', 0); }
+        }
+
+        Label {
+            text: qsTr('Tape noise')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr("Of the format's nominal signal-to-noise ratio")
+            ToolTip.visible: tapeNoiseHover.hovered
+            HoverHandler { id: tapeNoiseHover }
+        }
+        Shotcut.SliderSpinner {
+            id: tapeNoiseSlider
+            minimumValue: 0
+            maximumValue: 200
+            suffix: ' %'
+            onValueChanged: setValue('tape_noise', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: tapeNoiseSlider.value = 100
+        }
+
+        Label {
+            text: qsTr('Head switching')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr("Field lines of the band; -1: the standard's own, 3 (PAL 4)")
+            ToolTip.visible: headSwitchingHover.hovered
+            HoverHandler { id: headSwitchingHover }
+        }
+        Shotcut.SliderSpinner {
+            id: headSwitchingSlider
+            minimumValue: -1
+            maximumValue: 8
+            onValueChanged: setValue('head_switching', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: headSwitchingSlider.value = -1
+        }
+
+        Label {
+            text: qsTr('Switching shift')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr("The band's first line moved right")
+            ToolTip.visible: headSwitchingShiftHover.hovered
+            HoverHandler { id: headSwitchingShiftHover }
+        }
+        Shotcut.SliderSpinner {
+            id: headSwitchingShiftSlider
+            minimumValue: -10000
+            maximumValue: 10000
+            suffix: ' ns'
+            onValueChanged: setValue('head_switching_shift', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: headSwitchingShiftSlider.value = 2000
+        }
+
+        Label {
+            text: qsTr('Tracking error')
+            Layout.alignment: Qt.AlignRight
+        }
+        Shotcut.SliderSpinner {
+            id: trackingSlider
+            minimumValue: 0
+            maximumValue: 100
+            suffix: ' %'
+            onValueChanged: setValue('tracking', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: trackingSlider.value = 0
+        }
+
+        Label {
+            text: qsTr('Dropouts')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('Mean dropouts per 100 fields')
+            ToolTip.visible: dropoutsHover.hovered
+            HoverHandler { id: dropoutsHover }
+        }
+        Shotcut.SliderSpinner {
+            id: dropoutsSlider
+            minimumValue: 0
+            maximumValue: 5000
+            onValueChanged: setValue('dropouts', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: dropoutsSlider.value = 30
+        }
+
+        Item { width: 1 }
+        CheckBox {
+            id: compensatorCheck
+            text: qsTr('Dropout compensator')
+            Layout.columnSpan: 2
+            onCheckedChanged: setValue('dropout_compensator', checked ? 1 : 0)
+        }
+
+        Label {
+            text: qsTr('Jitter')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('Time-base error, rms')
+            ToolTip.visible: jitterHover.hovered
+            HoverHandler { id: jitterHover }
+        }
+        Shotcut.SliderSpinner {
+            id: jitterSlider
+            minimumValue: 0
+            maximumValue: 300
+            suffix: ' ns'
+            onValueChanged: setValue('jitter', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: jitterSlider.value = 30
+        }
+
+        Label {
+            text: qsTr('Chroma delay')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr("Chroma behind luma; -1001: the format's own")
+            ToolTip.visible: chromaDelayHover.hovered
+            HoverHandler { id: chromaDelayHover }
+        }
+        Shotcut.SliderSpinner {
+            id: chromaDelaySlider
+            minimumValue: -1001
+            maximumValue: 1000
+            suffix: ' ns'
+            onValueChanged: setValue('chroma_delay', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: chromaDelaySlider.value = -1001
+        }
+
+        Label {
+            text: qsTr('Generations')
+            Layout.alignment: Qt.AlignRight
+            ToolTip.text: qsTr('Copies of the tape (1: the recording itself)')
+            ToolTip.visible: generationsHover.hovered
+            HoverHandler { id: generationsHover }
+        }
+        Shotcut.SliderSpinner {
+            id: generationsSlider
+            minimumValue: 1
+            maximumValue: 5
+            onValueChanged: setValue('generations', value)
+        }
+        Shotcut.UndoButton {
+            onClicked: generationsSlider.value = 1
         }
 
         Item {
