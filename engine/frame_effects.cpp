@@ -575,7 +575,16 @@ int decode_effects(EffectState* state, const EffectSettings* given, const Effect
     const EffectSettings safe = normalised_settings(given);
     const EffectSettings* settings = &safe;
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
-    if (settings->decode.mode == DECODE_OFF || rect_is_empty(&rect))
+    if (rect_is_empty(&rect))
+        return 1;
+    if (settings->vhs.format != VHS_OFF) {
+        VhsWalk deck;
+        if (!start_deck(&deck, state, settings, frame, &rect))
+            return 0;
+        for (int r = rect.top; r < rect.bottom; ++r)
+            play_vhs_row(&deck, rect_row(frame->pixels, &rect, r), r);
+    }
+    if (settings->decode.mode == DECODE_OFF)
         return 1;
     if (!build_carrier_tables(&state->subcarrier_tables, colour_standard(settings), settings->freq,
                               settings->phase, frame->w, frame->max_w) ||

@@ -107,10 +107,12 @@ struct FrameRows {
 int apply_effects_by_rows(EffectState* state, const EffectSettings* settings,
                           const EffectFrame* frame, const FrameRows* rows);
 
-// The decoder alone, as apply_effects runs it after "C/Y", then "MONO": for a
-// host whose frame holds the composite signal another filter encoded with
-// the same settings. FALSE when the memory cannot be had (the frame is then
-// left as it is).
+// The VHS deck and the decoder alone, as apply_effects runs them after
+// "C/Y", then "MONO": for a host whose frame holds the composite signal
+// another filter encoded with the same settings. The deck plays only the
+// frame itself: `partner` and `same_phase` must hold what it played there.
+// FALSE when the memory cannot be had (the frame may then be played but
+// not decoded).
 int decode_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
 
 // Frees what the state holds; it can be used again afterwards.

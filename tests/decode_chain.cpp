@@ -1,6 +1,7 @@
 #include "tests/decode_chain.h"
 
 #include <cinttypes>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -27,6 +28,8 @@ struct ChainScenario {
     bool reverse;       // frames drawn last to first, each after a seek
     bool refuse_cache;  // the decoder's cache request is refused: no frame comb partner
     bool decodes;       // false: the decoder leaves the frame as it reaches it
+    // The deck's tracks, VHS to 世代; VHS 0 (off): the descriptor's defaults.
+    int deck_track[10] = {};
 };
 
 constexpr bool Y = true, N = false;
@@ -49,20 +52,34 @@ const ChainScenario scenarios[] = {
     {"compose", 96, 40, 100, {10, 50, 5, 20, 0, 704, 0}, {1, 0, 1, 0, 0, 1, 1}, {1, 100, 0}, 0, 4, ENCODER_ON, Y, N, N, N, N},
     {"encoder_switched_off", 96, 40, 100, {0, 96, 0, 40, 0, 704, 0}, {0, 0, 1, 0, 0, 1, 1}, {2, 100, 0}, 0, 2, ENCODER_SWITCHED_OFF, Y, N, N, N, N},
     {"damaged_mode", 96, 40, 100, {0, 96, 0, 40, 0, 704, 0}, {0, 0, 1, 0, 0, 1, 1}, {9, 100, 0}, 0, 2, ENCODER_ON, Y, N, N, N, N},
+    // The deck plays into the television, frame by frame after a seek; with
+    // the frame comb it compares the earlier frames as the deck played them.
+    {"vhs_ep_notch_seeking", 96, 40, 100, {4, 88, 1, 37, 0, 704, 0}, {0, 0, 1, 0, 0, 1, 1}, {1, 100, 0}, 0, 4, ENCODER_ON, Y, N, Y, N, Y,
+     {VHS_EP, -7, 150, -1, -3500, 60, 4000, 80, -1001, 2}},
+    // The deck without noise, whose still frames the comb sees as still.
+    {"vhs_sp_3d_still_quiet", 96, 40, 100, {0, 96, 0, 40, 0, 704, 0}, {0, 0, 1, 0, 0, 1, 0}, {4, 100, 0}, 1, 5, ENCODER_ON, Y, Y, N, N, Y,
+     {VHS_SP, 12345, 0, 0, 2000, 0, 0, 0, 250, 1}},
+    {"vhs_sp_3d_moving", 96, 40, 100, {0, 96, 0, 40, 0, 704, 0}, {0, 0, 1, 0, 0, 1, 0}, {4, 100, 0}, 1, 5, ENCODER_ON, Y, N, N, N, Y,
+     {VHS_SP, 12345, 100, 5, 2000, 0, 3000, 30, 250, 1}},
 };
 
 // The decoder's descriptor as the editor must see it: after every other
 // filter, and the ranges of its three track bars (Y/C分離 from notch to 3d).
 const char* descriptor_mismatch(const FILTER_DLL* filter)
 {
-    const int ranges[3][3] = {{1, 4, 1}, {0, 200, 100}, {-180, 180, 0}};
+    const int ranges[13][3] = {{1, 4, 1}, {0, 200, 100}, {-180, 180, 0},
+                               // The deck's; the seed's track holds its 32 bits.
+                               {0, 4, 0}, {INT_MIN, INT_MAX, 0}, {0, 200, 100}, {-1, 8, -1},
+                               {-10000, 10000, 2000}, {0, 100, 0}, {0, 5000, 30}, {0, 300, 30},
+                               {-1001, 1000, -1001}, {1, 5, 1}};
     if (filter == nullptr || filter->flag != (FILTER_FLAG_EX_INFORMATION | FILTER_FLAG_PRIORITY_LOWEST))
         return "flag";
     if (filter->name == nullptr || std::strcmp(filter->name, "norel2 decode") != 0)
         return "name";
-    if (filter->track_n != 3 || filter->check_n != 1 || filter->check_default[0] != 0)
-        return "track or check count, or the check's default";
-    for (int i = 0; i < 3; ++i) {
+    if (filter->track_n != 13 || filter->check_n != 2 || filter->check_default[0] != 0 ||
+        filter->check_default[1] != 1)
+        return "track or check count, or the checks' defaults";
+    for (int i = 0; i < 13; ++i) {
         if (filter->track_s[i] != ranges[i][0] || filter->track_e[i] != ranges[i][1] ||
             filter->track_default[i] != ranges[i][2])
             return "a track's range or default";
@@ -112,6 +129,19 @@ EffectSettings engine_settings(const ChainScenario& s)
     decode.hue = s.decode_track[2];
     decode.bandwidth = s.narrow ? CHROMA_NARROW : CHROMA_WIDE;
     settings.decode = clamp_decode_settings(decode);
+    if (s.deck_track[0] != VHS_OFF) {
+        VhsSettings& vhs = settings.vhs;
+        vhs.format = s.deck_track[0];
+        vhs.seed = static_cast<uint32_t>(s.deck_track[1]);
+        vhs.tape_noise = s.deck_track[2];
+        vhs.head_switching = s.deck_track[3];
+        vhs.head_switching_shift = s.deck_track[4];
+        vhs.tracking = s.deck_track[5];
+        vhs.dropouts = s.deck_track[6];
+        vhs.jitter = s.deck_track[7];
+        vhs.chroma_delay = s.deck_track[8];
+        vhs.generations = s.deck_track[9];
+    }
     return settings;
 }
 
@@ -199,6 +229,8 @@ bool run_scenario(const ChainScenario& s, GetFilterTableFunction encoder,
     }
     PluginHost decode(decoder, s.w, s.h, s.max_w);
     std::memcpy(decode.track().data(), s.decode_track, sizeof s.decode_track);
+    if (s.deck_track[0] != VHS_OFF)
+        std::memcpy(decode.track().data() + 3, s.deck_track, sizeof s.deck_track);
     decode.check()[0] = s.narrow;
     decode.services().saving = s.saving;
     decode.services().refuse_cache_size = s.refuse_cache;

@@ -1,6 +1,9 @@
 #include "hosts/aviutl_decode/decode_filter.h"
 
+#include <climits>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "engine/frame_effects.h"
 #include "engine/settings_table.h"
@@ -8,10 +11,18 @@
 
 namespace {
 
-// The decoder's settings of the table, by track and check box. The filter
-// is the television itself: its separation starts at the first decoder.
-const SettingId track_settings[DECODE_TRACK_COUNT] = {SETTING_DECODE, SETTING_SATURATION, SETTING_HUE};
-const SettingId check_settings[DECODE_CHECK_COUNT] = {SETTING_CHROMA_BANDWIDTH};
+// The decoder's settings of the table, by track and check box, then the
+// deck's. The filter is the television itself: its separation starts at
+// the first decoder. The deck is here, not in norel2, whose descriptor
+// stays as it is, nor in a filter of its own, which would have to follow
+// norel2's carrier as this one does: it plays the composite signal
+// norel2 leaves, just before the television decodes it.
+const SettingId track_settings[DECODE_TRACK_COUNT] = {
+    SETTING_DECODE, SETTING_SATURATION, SETTING_HUE, SETTING_VHS, SETTING_SEED,
+    SETTING_TAPE_NOISE, SETTING_HEAD_SWITCHING, SETTING_HEAD_SWITCHING_SHIFT, SETTING_TRACKING,
+    SETTING_DROPOUTS, SETTING_JITTER, SETTING_CHROMA_DELAY, SETTING_GENERATIONS};
+const SettingId check_settings[DECODE_CHECK_COUNT] = {SETTING_CHROMA_BANDWIDTH,
+                                                      SETTING_DROPOUT_COMPENSATOR};
 
 const char* track_names[DECODE_TRACK_COUNT];
 int track_defaults[DECODE_TRACK_COUNT];
@@ -22,6 +33,8 @@ int check_defaults[DECODE_CHECK_COUNT];
 
 // The editor calls its filters from one thread, one frame at a time.
 EffectState decode_state;
+// The frame comb's earlier frames as the deck played them.
+std::vector<PIXEL_YC> played_frames[2];
 
 const FILTER* find_encoder(const EXFUNC* exfunc, void* editp)
 {
@@ -66,8 +79,12 @@ void own_settings(const FILTER* fp, EffectSettings* settings)
 {
     for (int i = 0; i < DECODE_TRACK_COUNT; ++i)
         set_setting_value(settings, track_settings[i], fp->track[i]);
-    for (int i = 0; i < DECODE_CHECK_COUNT; ++i)
-        set_setting_value(settings, check_settings[i], setting_table[check_settings[i]].choices[fp->check[i] != 0].value);
+    for (int i = 0; i < DECODE_CHECK_COUNT; ++i) {
+        const SettingInfo& setting = setting_table[check_settings[i]];
+        set_setting_value(settings, check_settings[i],
+                          setting.kind == SETTING_CHOICE ? setting.choices[fp->check[i] != 0].value
+                                                         : fp->check[i] != 0);
+    }
 }
 
 // Frame n as the filters before this one left it; null when the host
@@ -89,10 +106,37 @@ void comb_frames(FILTER* fp, FILTER_PROC_INFO* fpip, const EffectSettings* setti
         return;
     if (!fp->exfunc->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->h, 3, 0))
         return;
-    frame->partner = earlier_frame(fp, fpip, comb_partner_frame(settings, fpip->frame));
+    const int32_t partner = comb_partner_frame(settings, fpip->frame);
+    frame->partner = earlier_frame(fp, fpip, partner);
     frame->same_phase = earlier_frame(fp, fpip, same_phase);
-    if (frame->partner == nullptr || frame->same_phase == nullptr)
+    if (frame->partner == nullptr || frame->same_phase == nullptr) {
         frame->partner = frame->same_phase = nullptr;
+        return;
+    }
+    if (settings->vhs.format == VHS_OFF)
+        return;
+    // The comb compares what the deck played: those frames played again,
+    // which gives their bytes, as the noise is a function of the frame.
+    EffectSettings deck_only = *settings;
+    deck_only.decode.mode = DECODE_OFF;
+    const size_t pixels = static_cast<size_t>(fpip->max_w) * fpip->h;
+    const int32_t numbers[2] = {partner, same_phase};
+    const PIXEL_YC** kept[2] = {&frame->partner, &frame->same_phase};
+    for (int i = 0; i < 2; ++i) {
+        try {
+            played_frames[i].assign(*kept[i], *kept[i] + pixels);
+        } catch (const std::bad_alloc&) {
+            frame->partner = frame->same_phase = nullptr;
+            return;
+        }
+        const EffectFrame earlier = {played_frames[i].data(), nullptr, fpip->w, fpip->h, fpip->max_w,
+                                     numbers[i]};
+        if (!decode_effects(&decode_state, &deck_only, &earlier)) {
+            frame->partner = frame->same_phase = nullptr;
+            return;
+        }
+        *kept[i] = played_frames[i].data();
+    }
 }
 
 BOOL decode_filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip)
@@ -126,9 +170,15 @@ FILTER_DLL make_descriptor()
         const SettingInfo& setting = setting_table[track_settings[i]];
         const bool separation = track_settings[i] == SETTING_DECODE;
         track_names[i] = setting.label_cp932;
-        track_defaults[i] = separation ? DECODE_NOTCH : setting.default_value;
-        track_minimums[i] = separation ? DECODE_NOTCH : setting.minimum;
-        track_maximums[i] = setting.maximum;
+        track_defaults[i] = separation ? DECODE_NOTCH : static_cast<int>(setting.default_value);
+        track_minimums[i] = separation ? DECODE_NOTCH : static_cast<int>(setting.minimum);
+        track_maximums[i] = static_cast<int>(setting.maximum);
+        // The seed's track holds its 32 bits as an int: from 2147483648 on,
+        // seeds read as negative numbers there.
+        if (setting.is_unsigned) {
+            track_minimums[i] = INT_MIN;
+            track_maximums[i] = INT_MAX;
+        }
     }
     for (int i = 0; i < DECODE_CHECK_COUNT; ++i) {
         check_names[i] = setting_table[check_settings[i]].label_cp932;
@@ -148,7 +198,7 @@ FILTER_DLL make_descriptor()
     filter.check_default = check_defaults;
     filter.func_proc = decode_filter_proc;
     filter.func_exit = decode_filter_exit;
-    filter.information = "norel2 decode version " NOREL_VERSION ": the television after norel2's C/Y";
+    filter.information = "norel2 decode version " NOREL_VERSION ": the VHS deck and the television after norel2's C/Y";
     return filter;
 }
 FILTER_DLL descriptor = make_descriptor();

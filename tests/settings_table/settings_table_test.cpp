@@ -540,11 +540,19 @@ TEST(SettingsTable, TheEditorsDescriptorsFollowTheTable)
         listed.push_back({decoder->track_name[i], decoder->track_s[i], decoder->track_e[i], decoder->track_default[i], ""});
     for (int i = 0; i < decoder->check_n; ++i)
         listed.push_back({decoder->check_name[i], 0, 1, decoder->check_default[i], ""});
+    // Then the deck's, whose seed's track holds its 32 bits as an int.
     const SettingInfo& separation = table(SETTING_DECODE);
     expected = {{separation.label_cp932, DECODE_NOTCH, separation.maximum, DECODE_NOTCH, ""},
                 editor_track(table(SETTING_SATURATION).label_cp932, table(SETTING_SATURATION)),
-                editor_track(table(SETTING_HUE).label_cp932, table(SETTING_HUE)),
-                check_box(table(SETTING_CHROMA_BANDWIDTH).label_cp932, table(SETTING_CHROMA_BANDWIDTH))};
+                editor_track(table(SETTING_HUE).label_cp932, table(SETTING_HUE))};
+    for (int id = SETTING_VHS; id < SETTING_COUNT; ++id) {
+        if (table(id).is_unsigned)
+            expected.push_back({table(id).label_cp932, INT32_MIN, INT32_MAX, 0, ""});
+        else if (table(id).kind != SETTING_SWITCH)
+            expected.push_back(editor_track(table(id).label_cp932, table(id)));
+    }
+    expected.push_back(check_box(table(SETTING_CHROMA_BANDWIDTH).label_cp932, table(SETTING_CHROMA_BANDWIDTH)));
+    expected.push_back(check_box(table(SETTING_DROPOUT_COMPENSATOR).label_cp932, table(SETTING_DROPOUT_COMPENSATOR)));
     EXPECT_EQ(listed, expected);
 
     // norel.auf2: every setting that needs no other frame, in the table's
