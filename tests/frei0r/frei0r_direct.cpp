@@ -6,7 +6,9 @@
 //   frei0r_direct W H [first=N] [left=N width=N top=N height=N shift=N freq=N
 //                 phase=N tff=0|1 composite=0|1 lpf=0|1 mono=0|1 show_range=0|1
 //                 decode=NAME chroma_bandwidth=NAME saturation=N hue=N
-//                 standard=ntsc|pal delay_line=0|1]
+//                 standard=ntsc|pal delay_line=0|1 vhs=NAME seed=N tape_noise=N
+//                 head_switching=N head_switching_shift=NS tracking=N dropouts=N
+//                 dropout_compensator=0|1 jitter=NS chroma_delay=NS generations=N]
 //
 // Values are in the effects' own units, the choices by name. Fails if a
 // pixel outside the rectangle changed.
@@ -19,6 +21,7 @@
 
 #include "engine/frame_effects.h"
 #include "engine/rgba_yc.h"
+#include "engine/settings_table.h"
 
 int main(int argc, char** argv)
 {
@@ -38,6 +41,12 @@ int main(int argc, char** argv)
         {"mono", &settings.mono},   {"show_range", &settings.show_range},
         {"saturation", &settings.decode.saturation}, {"hue", &settings.decode.hue},
         {"delay_line", &settings.decode.delay_line},
+        {"seed", reinterpret_cast<int32_t*>(&settings.vhs.seed)}, {"tape_noise", &settings.vhs.tape_noise},
+        {"head_switching", &settings.vhs.head_switching},
+        {"head_switching_shift", &settings.vhs.head_switching_shift}, {"tracking", &settings.vhs.tracking},
+        {"dropouts", &settings.vhs.dropouts}, {"dropout_compensator", &settings.vhs.dropout_compensator},
+        {"jitter", &settings.vhs.jitter}, {"chroma_delay", &settings.vhs.chroma_delay},
+        {"generations", &settings.vhs.generations},
         {"first", &first}};
     struct Choice {
         int32_t* field;
@@ -46,7 +55,8 @@ int main(int argc, char** argv)
     const std::map<std::string, Choice> choices = {
         {"decode", {&settings.decode.mode, decode_mode_from_name}},
         {"chroma_bandwidth", {&settings.decode.bandwidth, chroma_bandwidth_from_name}},
-        {"standard", {&settings.standard, colour_standard_from_name}}};
+        {"standard", {&settings.standard, colour_standard_from_name}},
+        {"vhs", {&settings.vhs.format, [](const char* name) { return setting_choice_value(&setting_table[SETTING_VHS], name); }}}};
     for (int i = 3; i < argc; ++i) {
         const char* eq = std::strchr(argv[i], '=');
         const auto choice = eq ? choices.find(std::string(argv[i], static_cast<size_t>(eq - argv[i]))) : choices.end();
@@ -63,7 +73,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "frei0r_direct: unknown setting %s\n", argv[i]);
             return 2;
         }
-        *field->second = std::atoi(eq + 1);
+        // The seed's 32 bits, as an int32_t's.
+        *field->second = static_cast<int32_t>(std::strtoll(eq + 1, nullptr, 10));
     }
 
     const size_t pixels = static_cast<size_t>(w) * h;

@@ -39,7 +39,8 @@ PROFILE
 
 # name; the parameters in frei0r's order (left rect_width top rect_height shift freq
 # phase tff composite lpf mono show_range fps, then optionally decode
-# chroma_bandwidth saturation hue standard delay_line), empty for the
+# chroma_bandwidth saturation hue standard delay_line and the deck's, vhs to
+# generations), empty for the
 # defaults; the same settings in the effects' own units.
 cases=(
     "defaults;;"
@@ -48,11 +49,13 @@ cases=(
     "show_range;0.005 0.01 0.002 0.01 0.5 0.938667 0.5 1 0 1 0 1 0.2997003;left=50 width=100 top=20 height=100 show_range=1"
     "decoded_notch;0 0.032 0 0.024 0.5 0.938667 0.5 1 1 1 0 0 0.2997003 notch wide 0.6 0.55;width=320 height=240 composite=1 decode=notch saturation=120 hue=18"
     "decoded_3line_narrow_mono;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 1 0 0.2997003 3line narrow 0.5 0.5;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 mono=1 decode=3line chroma_bandwidth=narrow"
+    "vhs_sp_noise;0 0.032 0 0.024 0.5 0.938667 0.5 1 1 1 0 0 0.2997003 notch narrow 0.5 0.5 ntsc 1 sp 0.6984919311 0.75 0 0.425 0.3 0.4 1 0.1 0 0;width=320 height=240 composite=1 decode=notch chroma_bandwidth=narrow vhs=sp seed=3000000000 tape_noise=150 tracking=30 dropouts=2000 head_switching_shift=-1500"
     "decoded_pal_simple_2line_turned;0.004 0.02 0.0031 0.015 0.544921875 0.92 0.6 0 1 1 0 0 0.2997003 2line wide 0.6 0.625 pal 0;left=40 width=200 top=31 height=150 shift=23 freq=690 phase=36 tff=0 composite=1 decode=2line saturation=120 hue=45 standard=pal delay_line=0"
 )
 names=(left rect_width top rect_height shift freq phase tff composite lpf mono show_range fps
-       decode chroma_bandwidth saturation hue standard delay_line)
-bools=" tff composite lpf mono show_range delay_line "
+       decode chroma_bandwidth saturation hue standard delay_line vhs seed tape_noise head_switching
+       head_switching_shift tracking dropouts dropout_compensator jitter chroma_delay generations)
+bools=" tff composite lpf mono show_range delay_line dropout_compensator "
 
 failed=0
 check() {  # host case [expected]
@@ -114,4 +117,18 @@ for entry in "${cases[@]}"; do
     render_melt "$work/melt.rgba" -filter frei0r.norel "${melt[@]}"
     check melt "$name" melt_expected
 done
+
+# The frame number is the host's time times fps: rendered from frame 3 on
+# (ffmpeg seeking in the pictures and keeping their times), frames 3 to 7
+# are the whole render's, the carrier's and the deck's noise alike. (MLT's
+# time for frei0r starts at a clip's cut: its native filter keeps the
+# source's numbers.)
+deck="norel:0|0.032|0|0.024|0.5|0.938667|0.5|y|y|y|n|n|0.2997003|y|notch|narrow|0.5|0.5|ntsc|y|ep|0.5|0.5|0|0.6|0|0.6|y|0.1|0|0"
+for seek in "" "-copyts -ss 0.1"; do
+    # shellcheck disable=SC2086
+    ffmpeg -v error -y $seek -framerate 30000/1001 -start_number 0 -i "$work/png/f%03d.png" \
+        -vf "frei0r=$deck" -pix_fmt rgba -f rawvideo "$work/ffmpeg_${seek:+part}.rgba"
+done
+tail -c $(((frames - 3) * w * h * 4)) "$work/ffmpeg_.rgba" > "$work/whole_3.rgba"
+check ffmpeg_part "after a seek to frame 3" whole_3
 exit $failed

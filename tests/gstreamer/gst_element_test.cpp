@@ -193,6 +193,30 @@ TEST(GstElement, FrameNumberFromTimeOrOffset)
     gst_harness_teardown(h);
 }
 
+// After a seek the segment says where the stream is: a source that starts
+// its times again at 0 after a seek to frame 3 gives frame 3 the carrier
+// and the deck's noise it has when played from the start.
+TEST(GstElement, ASeekGivesTheFramesOfTheStreamTime)
+{
+    const std::string caps = "video/x-raw,format=Y42B,width=64,height=16,framerate=30/1";
+    const std::string element = "norel cy=true vhs=sp seed=4000000000 dropouts=3000 tracking=40";
+    const PaddedFrame frame(caps, 5);
+    const GstClockTime frame_3 = gst_util_uint64_scale(3, GST_SECOND, 30);
+    const std::vector<uint8_t> in_order = run(element, caps, frame.buffer(frame_3, GST_BUFFER_OFFSET_NONE));
+    GstHarness* h = gst_harness_new_parse(element.c_str());
+    gst_harness_set_src_caps_str(h, caps.c_str());
+    GstSegment segment;
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    segment.time = frame_3;
+    ASSERT_TRUE(gst_harness_push_event(h, gst_event_new_segment(&segment)));
+    ASSERT_EQ(gst_harness_push(h, frame.buffer(0, GST_BUFFER_OFFSET_NONE)), GST_FLOW_OK);
+    GstBuffer* out = gst_harness_pull(h);
+    EXPECT_EQ(contents(out), in_order);
+    EXPECT_NE(contents(out), run(element, caps, frame.buffer(0, GST_BUFFER_OFFSET_NONE)));
+    gst_buffer_unref(out);
+    gst_harness_teardown(h);
+}
+
 // The field order: the caps' when they have one, else the buffer's flags;
 // progressive frames are top field first. Compared with the order forced,
 // in 4:2:2, whose chroma lies alike either way.

@@ -90,6 +90,7 @@ settings=(
     "cy_shift23;--cy --shift 23;cy=1 shift=23;cy=true shift=23;cy=1 shift=23"
     "rectangle_mono_no_lpf;--left 101 --width 300 --top 33 --height 201 --mono --no-lpf --shift -40;left=101 width=300 top=33 height=201 mono=1 lpf=0 shift=-40;left=101 width=300 top=33 height=201 mono=true lpf=false shift=-40;"
     "cy_notch;-;cy=1 shift=23 decode=notch;cy=true shift=23 decode=notch;cy=1 shift=23 decode=notch"
+    "vhs_sp_noise;--cy --vhs sp --seed 3000000000 --tape-noise 150 --tracking 30 --dropouts 2000 --head-switching-shift -1.5;cy=1 vhs=sp seed=3000000000 tape_noise=150 tracking=30 dropouts=2000 head_switching_shift=-1500;cy=true vhs=sp seed=3000000000 tape-noise=150 tracking=30 dropouts=2000 head-switching-shift=-1500;"
     "pal_3line_narrow;-;cy=1 standard=pal decode=3line chroma_bandwidth=narrow saturation=150 hue=20 left=51 width=400;cy=true standard=pal decode=3line chroma-bandwidth=narrow saturation=150 hue=20 left=51 width=400;cy=1 standard=pal decode=3line chroma_bandwidth=narrow saturation=150 hue=20 left=51 width=400"
 )
 
@@ -166,13 +167,19 @@ gst-launch-1.0 -q filesrc location="$in.yuv" ! \
 check "gst-launch i422-10le cy_notch" "$work/gst.yuv" "$work/direct.yuv"
 
 # The frame number is the frame's position: rendered from frame 3 on, melt
-# gives the command line's frames 3 to 5.
+# gives the command line's frames 3 to 5, the carrier's and the deck's noise.
 in=$(clip yuv422p t)
-cli "$in" "$work/cli" --cy --shift 23
 frame_bytes=$((w * h * 2))
-tail -c $((3 * frame_bytes)) "$work/cli.yuv" > "$work/cli_3.yuv"
-melt_render -silent -profile "$work/profile" "$in.y4m" in=3 -filter norel cy=1 shift=23 \
-    -consumer "avformat:$work/mlt.yuv" f=rawvideo pix_fmt=yuv422p top_field_first=1 real_time=-1
-check "melt from position 3" "$work/mlt.yuv" "$work/cli_3.yuv"
+for entry in "cy_shift23;--cy --shift 23;cy=1 shift=23" \
+             "vhs_ep_noise;--cy --vhs ep --seed 11 --dropouts 3000;cy=1 vhs=ep seed=11 dropouts=3000"; do
+    IFS=';' read -r name cli_options mlt_options <<<"$entry"
+    # shellcheck disable=SC2086
+    cli "$in" "$work/cli" $cli_options
+    tail -c $((3 * frame_bytes)) "$work/cli.yuv" > "$work/cli_3.yuv"
+    # shellcheck disable=SC2086
+    melt_render -silent -profile "$work/profile" "$in.y4m" in=3 -filter norel $mlt_options \
+        -consumer "avformat:$work/mlt.yuv" f=rawvideo pix_fmt=yuv422p top_field_first=1 real_time=-1
+    check "melt from position 3 $name" "$work/mlt.yuv" "$work/cli_3.yuv"
+done
 
 exit $failed
