@@ -46,13 +46,18 @@ const ExpectedTrack expected_tracks[] = {
     {L"phase", 0, -180, 180},
     // The decoder's, after norel2's check boxes; "Y/C分離" without "3d".
     {L"Y/C分離", 0, 0, 3},      {L"色の濃さ", 100, 0, 200}, {L"色合い", 0, -180, 180},
+    // The VHS deck's, after PAL's check boxes; the seed's whole 32 bits.
+    {L"VHS", 0, 0, 4},          {L"シード", 0, 0, 4294967295.0}, {L"テープノイズ", 100, 0, 200},
+    {L"ヘッド切替", -1, -1, 8}, {L"切替ずれ", 2000, -10000, 10000}, {L"トラッキング", 0, 0, 100},
+    {L"ドロップアウト", 30, 0, 5000}, {L"ジッター", 30, 0, 300}, {L"色ずれ", -1001, -1001, 1000},
+    {L"世代", 1, 1, 5},
 };
 // Then PAL's: the standard (off: NTSC) and its delay line.
-const wchar_t* const expected_checks[] = {L"TFF", L"範囲表示", L"MONO", L"C/Y",
-                                          L"LPF", L"狭帯域",   L"PAL",  L"遅延線"};
-const bool expected_check_defaults[] = {true, false, false, false, true, false, false, true};
+const wchar_t* const expected_checks[] = {L"TFF", L"範囲表示", L"MONO", L"C/Y", L"LPF",
+                                          L"狭帯域", L"PAL", L"遅延線", L"ドロップアウト補償"};
+const bool expected_check_defaults[] = {true, false, false, false, true, false, false, true, true};
 // The item order: 't' a track bar, 'c' a check box.
-const char expected_order[] = "tttttttccccctttccc";
+const char expected_order[] = "tttttttccccctttccctttttttcttt";
 constexpr int item_count = sizeof expected_order - 1;
 
 aviutl2_filter_item_track* tracks[std::size(expected_tracks)];
@@ -85,19 +90,23 @@ void walk_items(void** items)
         }
     }
     if (n != item_count)
-        fail("expected 10 track bars and 8 check boxes, found " + std::to_string(n) + " items");
+        fail("expected 20 track bars and 9 check boxes, found " + std::to_string(n) + " items");
 }
 
 void set_items(const EffectSettings& s)
 {
-    const int32_t values[] = {s.left,        s.width,  s.top,   s.height,
-                              s.shift,       s.freq,   s.phase, s.decode.mode,
-                              s.decode.saturation, s.decode.hue};
+    const double values[] = {double(s.left), double(s.width), double(s.top), double(s.height),
+                             double(s.shift), double(s.freq), double(s.phase), double(s.decode.mode),
+                             double(s.decode.saturation), double(s.decode.hue), double(s.vhs.format),
+                             double(s.vhs.seed), double(s.vhs.tape_noise), double(s.vhs.head_switching),
+                             double(s.vhs.head_switching_shift), double(s.vhs.tracking),
+                             double(s.vhs.dropouts), double(s.vhs.jitter), double(s.vhs.chroma_delay),
+                             double(s.vhs.generations)};
     for (size_t i = 0; i < std::size(values); ++i)
         tracks[i]->value = values[i];
     const int flags[] = {s.top_field_first, s.show_range, s.mono, s.composite, s.lpf,
                          s.decode.bandwidth == CHROMA_NARROW, s.standard == STANDARD_PAL,
-                         s.decode.delay_line};
+                         s.decode.delay_line, s.vhs.dropout_compensator};
     for (size_t i = 0; i < std::size(flags); ++i)
         checks[i]->value = flags[i] != 0;
 }
@@ -242,6 +251,10 @@ const DrawCase draw_cases[] = {
      {17, 250, 9, 150, 23, 690, 33, 0, 0, 0, 0, 1, 1, STANDARD_NTSC, {DECODE_2LINE, CHROMA_NARROW, 150, 30}}},
     {"C/Y decoded, 3line, MONO drops its colour", 160, 97, 1, 2,
      {5, 140, 3, 90, 0, 741, -97, 1, 0, 0, 1, 1, 0, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 200, -180}}},
+    // The deck with its noise, numbered by the object's frame; a seed past 2^31.
+    {"VHS SP with noise, decoded", 333, 201, 0, 3,
+     {0, 2048, 0, 2048, 0, 704, 0, 1, 0, 0, 0, 1, 1, STANDARD_NTSC, {DECODE_NOTCH, CHROMA_NARROW, 100, 0}, 0,
+      {VHS_SP, 3000000000u, 150, 100, -1, -1500, 30, 2000, 1, 30, -1001, 2, 0}}},
     {"decoding without C/Y does nothing", 96, 64, 0, 1,
      {10, 50, 3, 40, 0, 704, 0, 1, 0, 0, 0, 0, 1, STANDARD_NTSC, {DECODE_3LINE, CHROMA_WIDE, 100, 0}}},
     // PAL over its four-frame sequence; its hue knob costs saturation with
