@@ -9,9 +9,10 @@
 #include <cstring>
 #include <iterator>
 
-// Working rows carry this many values to either side of the rectangle, for
-// the filters' reach.
-constexpr int row_margin = 64;
+// Working rows carry at least this many values to either side of the
+// rectangle, for the filters' reach (VhsState::margin: more where the
+// colour-under channel's reduced rate needs it).
+constexpr int least_margin = 64;
 constexpr int most_reach = vhs_most_reach;
 
 const char* vhs_format_name(int32_t format)
@@ -38,6 +39,8 @@ static const TapeFormat tape_formats[vhs_format_count] = {
 };
 constexpr int32_t chroma_bandwidth_khz = 500;   // colour-under, both standards
 constexpr int32_t chroma_snr_decibels_10 = 400;  // AM noise of the colour-under channel
+constexpr double emphasis_us = 1.3, emphasis_decibels = 14;  // the luma's emphasis shelf
+constexpr int32_t white_clip_percent = 200;  // the pre-emphasised luma's white clip, of white
 
 VhsSettings clamp_vhs_settings(const VhsSettings& settings, int32_t standard)
 {
@@ -100,6 +103,39 @@ void vhs_assemble_row_c(int16_t* out, const int16_t* y, const int16_t* u, const 
     }
 }
 
+void vhs_decimate_row_c(int16_t* out, const int16_t* in, int count)
+{
+    for (int j = 0; j < count; ++j)
+        out[j] = static_cast<int16_t>((in[2 * j - 2] + 4 * in[2 * j - 1] + 6 * in[2 * j] +
+                                       4 * in[2 * j + 1] + in[2 * j + 2] + 8) >> 4);
+}
+
+void vhs_interpolate_row_c(int16_t* out, const int16_t* in, int count)
+{
+    for (int j = 0; j < count; ++j) {
+        out[2 * j] = in[j];
+        out[2 * j + 1] = static_cast<int16_t>((in[j] + in[j + 1] + 1) >> 1);
+    }
+}
+
+int32_t vhs_clip_row_c(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost, int32_t clip,
+                       int count)
+{
+    int32_t least = 0;
+    for (int x = 0; x < count; ++x) {
+        const int32_t emphasised = (y[x] * (4096 + boost) - low[x] * boost + 2048) >> 12;
+        r[x] = std::min<int16_t>(saturate16(clip - emphasised), 0);
+        least = std::min<int32_t>(least, r[x]);
+    }
+    return least;
+}
+
+void vhs_mix_row_c(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count)
+{
+    for (int x = 0; x < count; ++x)
+        y[x] = saturate16(y[x] + ((a * r[x] + b * l[x] + 8192) >> 14));
+}
+
 static const KernelVariant<VhsFirRowFn> fir_variants[] = {
     {"c", 0, decoder_fir_row_c},
 #if NOREL_X86
@@ -135,6 +171,34 @@ static const KernelVariant<VhsAssembleRowFn> assemble_variants[] = {
     {"avx2", CPU_FLAG_AVX2, vhs_assemble_row_avx2},
 #endif
 };
+static const KernelVariant<VhsDecimateRowFn> decimate_variants[] = {
+    {"c", 0, vhs_decimate_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_decimate_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_decimate_row_avx2},
+#endif
+};
+static const KernelVariant<VhsInterpolateRowFn> interpolate_variants[] = {
+    {"c", 0, vhs_interpolate_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_interpolate_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_interpolate_row_avx2},
+#endif
+};
+static const KernelVariant<VhsClipRowFn> clip_variants[] = {
+    {"c", 0, vhs_clip_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_clip_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_clip_row_avx2},
+#endif
+};
+static const KernelVariant<VhsMixRowFn> mix_variants[] = {
+    {"c", 0, vhs_mix_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_mix_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_mix_row_avx2},
+#endif
+};
 DispatchedKernel<VhsFirRowFn> vhs_fir_row_kernel = {fir_variants, std::size(fir_variants)};
 DispatchedKernel<VhsNoiseRowFn> vhs_noise_row_kernel = {noise_variants, std::size(noise_variants)};
 DispatchedKernel<VhsAddNoiseRowFn> vhs_add_noise_row_kernel = {add_noise_variants,
@@ -142,6 +206,12 @@ DispatchedKernel<VhsAddNoiseRowFn> vhs_add_noise_row_kernel = {add_noise_variant
 DispatchedKernel<VhsShiftRowFn> vhs_shift_row_kernel = {shift_variants, std::size(shift_variants)};
 DispatchedKernel<VhsAssembleRowFn> vhs_assemble_row_kernel = {assemble_variants,
                                                               std::size(assemble_variants)};
+DispatchedKernel<VhsDecimateRowFn> vhs_decimate_row_kernel = {decimate_variants,
+                                                              std::size(decimate_variants)};
+DispatchedKernel<VhsInterpolateRowFn> vhs_interpolate_row_kernel = {interpolate_variants,
+                                                                    std::size(interpolate_variants)};
+DispatchedKernel<VhsClipRowFn> vhs_clip_row_kernel = {clip_variants, std::size(clip_variants)};
+DispatchedKernel<VhsMixRowFn> vhs_mix_row_kernel = {mix_variants, std::size(mix_variants)};
 
 // The set-up's cosine and exponential from additions, multiplications and
 // divisions alone, which IEEE rounds alike on every build (no library's
@@ -240,16 +310,53 @@ static int luma_filter(int16_t* out, double cutoff, double peaking)
     return reach;
 }
 
-// One of the two colour-under low-passes; together they fall to -3 dB at
-// `cutoff`: each to 2^(-1/4).
-static int chroma_filter(int16_t* out, double cutoff, int32_t total)
+// Values beyond a row's ends that `decimate` reads for `margin` values
+// beyond its result's ends.
+static int full_rate_margin(int margin, int levels)
 {
-    // At least half a pixel, so that no tap reaches 16 bits.
-    const double sigma = std::max(0.5, std::sqrt(ln2 / (8 * pi * pi)) / cutoff);
+    return ((margin + 2) << levels) - 2;
+}
+
+// A Gaussian low-pass of sigma samples, its taps summing to `total`.
+static int gaussian_filter(int16_t* out, double sigma, int32_t total)
+{
+    // At least half a sample, so that no tap reaches 16 bits.
+    sigma = std::max(0.5, sigma);
     double taps[2 * most_reach + 1];
     const int reach = reach_for(sigma);
     gaussian(taps, reach, sigma);
     quantise(out, taps, reach, total);
+    return reach;
+}
+
+// How many times the colour-under channel's rate is halved: while the rate
+// stays at or above 6.75 MHz (w / 360 samples a line), where each halving's
+// [1 4 6 4 1] / 16 still takes the carrier's own frequency (the luma's
+// image after demodulation) far enough down.
+static int chroma_levels(int w)
+{
+    int levels = 0;
+    while ((w >> (levels + 1)) >= 360)
+        ++levels;
+    return levels;
+}
+
+// The pre-emphasis's low-pass: first order, time constant `tau` samples,
+// causal, as a filter of reach r read from 2r samples before: taps[j] is
+// the weight of the sample 2r - j before.
+static int emphasis_filter(int16_t* out, double tau)
+{
+    // Read from 2 reach before: within the rows' margin.
+    const int reach = std::clamp(static_cast<int>(std::ceil(tau)), 1, most_reach / 2);
+    const double pole = series_exp(-1 / tau);
+    double taps[2 * most_reach + 1], weight = 1, sum = 0;
+    for (int k = 0; k <= 2 * reach; ++k, weight *= pole) {
+        taps[2 * reach - k] = weight;
+        sum += weight;
+    }
+    for (int k = 0; k <= 2 * reach; ++k)
+        taps[k] /= sum;
+    quantise(out, taps, reach, 16384);
     return reach;
 }
 
@@ -262,9 +369,33 @@ static void build_filters(VhsState* state, const VhsSettings* s, int w)
     const double pixel_mhz = 13.5 * w / 720;  // the picture's sampling rate
     state->luma_reach = luma_filter(state->luma_taps, format.luma_khz / 1000.0 / pixel_mhz,
                                     format.peaking / 100.0);
+    // Two colour-under Gaussians each falling to 2^(-1/4) at the cutoff,
+    // together to -3 dB; the halvings of the rate (each [1 4 6 4 1] / 16,
+    // variance 1 sample^2) and the doublings back (linear, 1/2 sample^2)
+    // take their share of the spread.
     const double chroma_cutoff = chroma_bandwidth_khz / 1000.0 / pixel_mhz;
-    state->chroma_reach = chroma_filter(state->record_taps, chroma_cutoff, 32768);
-    chroma_filter(state->playback_taps, chroma_cutoff, 16384);
+    const double sigma = std::sqrt(ln2 / (8 * pi * pi)) / chroma_cutoff;
+    const int levels = chroma_levels(w);
+    const double scale = 1 << levels;
+    const double spread = (scale * scale - 1) / 3 + (scale * scale - 1) / 6;
+    const double reduced_sigma = std::sqrt(std::max(0.0, sigma * sigma - spread / 2)) / scale;
+    state->chroma_levels = levels;
+    state->chroma_reach = gaussian_filter(state->record_taps, reduced_sigma, 32768);
+    gaussian_filter(state->playback_taps, reduced_sigma, 16384);
+    state->margin = std::max(least_margin, full_rate_margin(state->chroma_reach, levels));
+
+    // Emphasis: a first-order shelf, +14 dB above 1 / (2 pi tau) with tau
+    // 1.3 us; the pre-emphasis y + (10^(14/20) - 1) (y - low-passed y)
+    // with that low-pass's time constant 1.3 us / 10^(14/20), the
+    // de-emphasis its inverse, y / 10^(14/20) + (1 - 1 / 10^(14/20)) times y
+    // low-passed with 1.3 us.
+    const double shelf = series_exp(emphasis_decibels / 20.0 * 2.302585092994046);
+    const double tau = emphasis_us * pixel_mhz;
+    state->emphasis_reach = emphasis_filter(state->emphasis_taps, tau / shelf);
+    state->emphasis_boost = static_cast<int32_t>(std::floor(4096 * (shelf - 1) + 0.5));
+    state->white_clip = 4096 * white_clip_percent / 100;
+    state->deemphasis_direct = static_cast<int32_t>(std::floor(16384 / shelf + 0.5));
+    state->deemphasis_pole = static_cast<int32_t>(std::floor(32768 * (1 - series_exp(-scale / tau)) + 0.5));
 
     // Luma noise w (uniform) shaped to rise with frequency, then through the
     // luma filter: its deviation there is gain times sqrt(sum e^2 / 2^28 / 3)
@@ -297,29 +428,36 @@ static void build_filters(VhsState* state, const VhsSettings* s, int w)
 }
 
 // The deck's own carrier, the encoder's angles at unit gain (Q11), for
-// columns -row_margin .. w + row_margin - 1.
+// columns -margin .. w + margin - 1.
 static void build_carrier(VhsState* state, int32_t standard, int32_t freq, int32_t phase, int w)
 {
     const double offset = (phase * 0.005555555555555556) * pi;
     const double step = carrier_step(standard, freq);
-    for (int x = -row_margin; x < w + row_margin; ++x) {
+    const int margin = state->margin;
+    for (int x = -margin; x < w + margin; ++x) {
         const double angle = x * step + offset;
-        state->cos_table[x + row_margin] = static_cast<int16_t>(std::floor(series_cos(angle) * 2048 + 0.5));
-        state->sin_table[x + row_margin] =
+        state->cos_table[x + margin] = static_cast<int16_t>(std::floor(series_cos(angle) * 2048 + 0.5));
+        state->sin_table[x + margin] =
             static_cast<int16_t>(std::floor(series_cos(angle - pi / 2) * 2048 + 0.5));
     }
 }
 
 // The working rows, each row_length values: the rectangle's columns from
-// row_margin on.
-enum WorkRow { ROW_S, ROW_Y, ROW_U, ROW_V, ROW_T, ROW_UR, ROW_VR, ROW_WN, ROW_UN, ROW_VN, work_rows };
+// the margin on.
+// ROW_UD, ROW_VD hold the colour-under chroma at its reduced rate, ROW_R
+// what the white clip took; the spare rows carry the changes of rate.
+enum WorkRow {
+    ROW_S, ROW_Y, ROW_U, ROW_V, ROW_T, ROW_UR, ROW_VR, ROW_UD, ROW_VD, ROW_R, ROW_WN, ROW_UN, ROW_VN,
+    ROW_SPARE_1, ROW_SPARE_2, ROW_SPARE_3, ROW_SPARE_4, work_rows
+};
 // Per generation and field: two comb rows of u and v, the compensator's y, u, v.
 constexpr int history_rows = 7;
 
 static int16_t* work_row(const VhsWalk* walk, int which)
 {
-    return walk->state->cos_table + 2 * (walk->w + 2 * row_margin) +
-           static_cast<size_t>(which) * walk->row_length + row_margin;
+    const int margin = walk->state->margin;
+    return walk->state->cos_table + 2 * (walk->w + 2 * margin) +
+           static_cast<size_t>(which) * walk->row_length + margin;
 }
 
 static int16_t* history_row(const VhsWalk* walk, int generation, int field, int which)
@@ -341,7 +479,6 @@ int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsSettings* settings, 
     walk->h = h;
     walk->frame = static_cast<uint32_t>(walk->settings.first_frame) + static_cast<uint32_t>(frame_number);
     const int width = rect->right - rect->left;
-    walk->row_length = width + 2 * row_margin;
     // No line yet: far from any line's "line above".
     const int none = -1000000;
     for (auto& generation : walk->comb_line)
@@ -351,25 +488,29 @@ int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsSettings* settings, 
         generation[0] = generation[1] = none;
 
     const VhsSettings& s = walk->settings;
-    const size_t need = 2 * static_cast<size_t>(w + 2 * row_margin) +
-                        static_cast<size_t>(walk->row_length) *
-                            (work_rows + s.generations * 2 * history_rows + 1);
-    if (need > state->capacity) {
-        std::free(state->memory);
-        state->memory = static_cast<int16_t*>(std::malloc(need * sizeof(int16_t)));
-        state->capacity = state->memory != nullptr ? need : 0;
-        state->built_w = -1;
-        if (state->memory == nullptr)
-            return 0;
-    }
-    state->cos_table = state->memory;
-    state->sin_table = state->memory + (w + 2 * row_margin);
     const VhsSettings& b = state->built_for;
     const bool same_filters = state->built_w == w && b.format == s.format &&
                               b.tape_noise == s.tape_noise && b.chroma_noise == s.chroma_noise &&
                               b.chroma_delay == s.chroma_delay;
     if (!same_filters)
         build_filters(state, &s, w);
+    const int margin = state->margin;
+    walk->row_length = width + 2 * margin;
+    const size_t need = 2 * static_cast<size_t>(w + 2 * margin) +
+                        static_cast<size_t>(walk->row_length) *
+                            (work_rows + s.generations * 2 * history_rows + 1);
+    if (need > state->capacity) {
+        std::free(state->memory);
+        state->memory = static_cast<int16_t*>(std::malloc(need * sizeof(int16_t)));
+        state->capacity = state->memory != nullptr ? need : 0;
+        state->built_phase = 361;  // the carrier's table is gone
+        if (state->memory == nullptr) {
+            state->built_w = -1;
+            return 0;
+        }
+    }
+    state->cos_table = state->memory;
+    state->sin_table = state->memory + (w + 2 * margin);
     if (!same_filters || state->built_standard != walk->standard || state->built_freq != freq ||
         state->built_phase != phase)
         build_carrier(state, walk->standard, freq, phase, w);
@@ -414,6 +555,61 @@ static void shift_row(int16_t* out, const int16_t* in, int width, int32_t offset
         dispatched(&vhs_shift_row_kernel)(out + first, in + first + whole, end - first, fraction);
     for (int x = end; x < width; ++x)
         out[x] = at(x);
+}
+
+// Values in a row at 1 / 2^level of the full rate: a row `width` long.
+static int count_at(int width, int level)
+{
+    return (width + (1 << level) - 1) >> level;
+}
+
+// `row` (width values) at 1 / 2^levels of its rate, each halving low-passed
+// by [1 4 6 4 1] / 16, so that value j lies where the row's value j 2^levels
+// does, from -margin to its end + margin - 1; in `spare` or `spare_2` (a
+// copy in `spare` for no halving). The row must hold values from
+// -full_rate_margin to width + full_rate_margin - 1.
+static int16_t* decimate(int16_t* row, int16_t* spare, int16_t* spare_2, int width, int levels,
+                         int margin)
+{
+    VhsDecimateRowFn* halve = dispatched(&vhs_decimate_row_kernel);
+    if (levels == 0) {
+        std::memcpy(spare - margin, row - margin, (width + 2 * margin) * sizeof(int16_t));
+        return spare;
+    }
+    int16_t* from = row;
+    for (int level = 0; level < levels; ++level) {
+        int16_t* to = level % 2 == 0 ? spare : spare_2;
+        const int beyond = full_rate_margin(margin, levels - level - 1);
+        halve(to - beyond, from - 2 * beyond, count_at(width, level + 1) + 2 * beyond);
+        from = to;
+    }
+    return from;
+}
+
+// The row at 1 / 2^levels of the full rate back at the full rate, each
+// doubling linear, in `spare` or `spare_2` (or `row` for none).
+static int16_t* interpolate(int16_t* row, int16_t* spare, int16_t* spare_2, int width, int levels)
+{
+    VhsInterpolateRowFn* twice = dispatched(&vhs_interpolate_row_kernel);
+    int16_t* from = row;
+    for (int level = levels; level > 0; --level) {
+        int16_t* to = level % 2 == 0 ? spare : spare_2;
+        extend(from, count_at(width, level), 1);
+        twice(to, from, count_at(width, level));
+        from = to;
+    }
+    return from;
+}
+
+// The de-emphasis's low-pass, first order (`pole` Q15: the new value's
+// weight), over a row in place, from rest at its left end.
+static void low_pass(int16_t* row, int count, int32_t pole)
+{
+    int64_t state = 0;  // Q8
+    for (int j = 0; j < count; ++j) {
+        state += ((static_cast<int64_t>(row[j]) * 256 - state) * pole) >> 15;
+        row[j] = saturate16(static_cast<int32_t>((state + 128) >> 8));
+    }
 }
 
 // (u, v) turned by a Q14 matrix, saturated.
@@ -552,25 +748,56 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     VhsFirRowFn* fir = dispatched(&vhs_fir_row_kernel);
     VhsAddNoiseRowFn* add_noise = dispatched(&vhs_add_noise_row_kernel);
     VhsAssembleRowFn* assemble = dispatched(&vhs_assemble_row_kernel);
-    const int16_t* cos_at = state->cos_table + row_margin + rect.left;
-    const int16_t* sin_at = state->sin_table + row_margin + rect.left;
+    const int16_t* cos_at = state->cos_table + state->margin + rect.left;
+    const int16_t* sin_at = state->sin_table + state->margin + rect.left;
     const int cr = state->chroma_reach;
 
     // Record: the colour-under chroma is the composite demodulated on the
-    // carrier and low-passed; the luma is what remains, noise added.
+    // carrier, taken to the channel's reduced rate and low-passed; the luma
+    // is what remains of the composite.
+    const int levels = state->chroma_levels;
+    const int reduced = count_at(width, levels);
+    int16_t* spare_1 = work_row(walk, ROW_SPARE_1);
+    int16_t* spare_2 = work_row(walk, ROW_SPARE_2);
+    int16_t* spare_3 = work_row(walk, ROW_SPARE_3);
+    int16_t* spare_4 = work_row(walk, ROW_SPARE_4);
+    int16_t* ud = work_row(walk, ROW_UD);
+    int16_t* vd = work_row(walk, ROW_VD);
     std::memmove(sig, in, width * sizeof(int16_t));
-    extend(sig, width, cr);
+    const int beyond = full_rate_margin(cr, levels);
+    extend(sig, width, beyond);
     const int32_t sign = walk->standard == STANDARD_NTSC
                              ? composite_row_sign(&rect, walk->carrier_flags, row)
                              : 1;
     // demodulate_row_kernel gives half the chroma's amplitude; record_taps double it.
-    dispatched(&demodulate_row_kernel)(ur - cr, vr - cr, sig - cr, cos_at - cr, sin_at - cr,
-                                       width + 2 * cr, sign);
-    fir(u, ur, state->record_taps, cr, width);
-    fir(v, vr, state->record_taps, cr, width);
+    // The composite's ends extended before the demodulation, so that what
+    // the halvings leave of the carrier does not stand beyond them.
+    dispatched(&demodulate_row_kernel)(ur - beyond, vr - beyond, sig - beyond, cos_at - beyond,
+                                       sin_at - beyond, width + 2 * beyond, sign);
+    int16_t* u_in = decimate(ur, spare_1, spare_2, width, levels, cr);
+    int16_t* v_in = decimate(vr, spare_3, spare_4, width, levels, cr);
+    fir(ud, u_in, state->record_taps, cr, reduced);
+    fir(vd, v_in, state->record_taps, cr, reduced);
     const int16_t remove[4] = {static_cast<int16_t>(-16384 * sign), 0, 0,
                                static_cast<int16_t>(-16384 * sign)};
-    assemble(y, sig, u, v, cos_at, sin_at, remove, width);
+    assemble(y, sig, interpolate(ud, spare_1, spare_2, width, levels),
+             interpolate(vd, spare_3, spare_4, width, levels), cos_at, sin_at, remove, width);
+
+    // The luma pre-emphasised and white-clipped, then de-emphasised: what
+    // the clip took comes back through the de-emphasis (its low-pass at the
+    // reduced rate); with nothing clipped the two cancel.
+    const int er = state->emphasis_reach;
+    extend(y, width, 2 * er);
+    fir(t, y - er, state->emphasis_taps, er, width);
+    int16_t* taken = work_row(walk, ROW_R);
+    if (dispatched(&vhs_clip_row_kernel)(taken, y, t, state->emphasis_boost, state->white_clip, width) < 0) {
+        extend(taken, width, full_rate_margin(0, levels));
+        int16_t* low = decimate(taken, spare_1, spare_2, width, levels, 0);
+        low_pass(low, reduced, state->deemphasis_pole);
+        dispatched(&vhs_mix_row_kernel)(y, taken, interpolate(low, spare_3, spare_4, width, levels),
+                                        state->deemphasis_direct, 16384 - state->deemphasis_direct,
+                                        width);
+    }
 
     const int32_t tracking = tracking_weight(walk, line, lines);
     dispatched(&vhs_noise_row_kernel)(wn - 1, un - 1, vn - 1,
@@ -581,25 +808,25 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     if (tracking > 0)
         add_noise(y, wn, width, s.tracking * tracking * 10 / 256, 0);
 
-    // Playback: the luma's bandwidth and peaking, the chroma's second
-    // low-pass with its noise, then the comb.
+    // Playback: the luma's bandwidth and peaking; the chroma's noise and
+    // second low-pass and the comb, at the reduced rate.
     extend(y, width, state->luma_reach);
     fir(t, y, state->luma_taps, state->luma_reach, width);
     if (state->chroma_noise_gain > 0) {
-        add_noise(u, un, width, state->chroma_noise_gain, 0);
-        add_noise(v, vn, width, state->chroma_noise_gain, 0);
+        add_noise(ud, un, reduced, state->chroma_noise_gain, 0);
+        add_noise(vd, vn, reduced, state->chroma_noise_gain, 0);
     }
-    extend(u, width, cr);
-    extend(v, width, cr);
-    fir(ur, u, state->playback_taps, cr, width);
-    fir(vr, v, state->playback_taps, cr, width);
+    extend(ud, reduced, cr);
+    extend(vd, reduced, cr);
+    fir(ur, ud, state->playback_taps, cr, reduced);
+    fir(vr, vd, state->playback_taps, cr, reduced);
 
     const uint32_t phase_key = row_key(walk, generation, field, line, KEY_PHASE);
     const int32_t error = signed16(phase_key) * 286 >> 15;  // within 1 degree, Q14 radians
     int16_t to_axes[4], back[4];
     line_matrices(walk, row, error, to_axes, back);
     if (walk->standard == STANDARD_PAL)
-        turn(ur, vr, to_axes, width);
+        turn(ur, vr, to_axes, reduced);
     // The comb: NTSC the field line above (1H), PAL the one two above (2H).
     const int span = walk->standard == STANDARD_PAL ? 2 : 1;
     const int slot = walk->standard == STANDARD_PAL ? (line & 1) : 0;
@@ -607,7 +834,7 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     int16_t* comb_u = history_row(walk, generation, field, 2 * slot);
     int16_t* comb_v = history_row(walk, generation, field, 2 * slot + 1);
     const bool comb = *comb_line == line - span;
-    for (int x = 0; x < width; ++x) {
+    for (int x = 0; x < reduced; ++x) {
         const int16_t own_u = ur[x], own_v = vr[x];
         if (comb) {
             ur[x] = static_cast<int16_t>((own_u + comb_u[x] + 1) >> 1);
@@ -621,8 +848,8 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     // Time-base error moves luma and chroma together; chroma lags by the delay.
     const int32_t moved = displacement(walk, generation, field, line, lines, tracking);
     shift_row(y, t, width, -moved);
-    shift_row(u, ur, width, -moved - state->chroma_delay_q8);
-    shift_row(v, vr, width, -moved - state->chroma_delay_q8);
+    shift_row(u, interpolate(ur, spare_1, spare_2, width, levels), width, -moved - state->chroma_delay_q8);
+    shift_row(v, interpolate(vr, spare_3, spare_4, width, levels), width, -moved - state->chroma_delay_q8);
 
     // Dropouts: streaks of 10 .. 50 us (one in eight three times that),
     // up to four a line; the compensator repeats the field's line above.

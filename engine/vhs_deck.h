@@ -66,10 +66,17 @@ struct VhsState {
     VhsSettings built_for = {};
     int32_t built_w = -1, built_standard = -1, built_freq = -1, built_phase = 361;
     // Filled in by start_vhs_deck.
-    int luma_reach = 0, chroma_reach = 0;
+    int luma_reach = 0, chroma_reach = 0, emphasis_reach = 0;
+    int chroma_levels = 0;                    // the colour-under channel runs at 1 / 2^levels the rate
+    int margin = 64;                          // values in the working rows beyond the rectangle
     int16_t luma_taps[2 * 64 + 2] = {};       // Q14, sum 16384
-    int16_t record_taps[2 * 64 + 2] = {};     // Q14, sum 32768 (the demodulation's 1/2 back)
-    int16_t playback_taps[2 * 64 + 2] = {};   // Q14, sum 16384
+    int16_t record_taps[2 * 64 + 2] = {};     // Q14, sum 32768 (the demodulation's 1/2 back); reduced rate
+    int16_t playback_taps[2 * 64 + 2] = {};   // Q14, sum 16384; reduced rate
+    int16_t emphasis_taps[2 * 64 + 2] = {};   // Q14, sum 16384: the emphasis's low-pass, causal
+    int32_t emphasis_boost = 0;               // Q12: the pre-emphasis is y + boost (y - low-passed y)
+    int32_t white_clip = 0;                   // what the pre-emphasised luma is clipped to
+    int32_t deemphasis_direct = 0;            // Q14: de-emphasis is direct r + (1 - direct) low-passed r
+    int32_t deemphasis_pole = 0;              // Q15: the de-emphasis's low-pass, per reduced-rate sample
     int32_t noise_gain = 0, noise_rise = 0;   // luma noise: (gain + rise) w[x] - rise w[x - 1]
     int32_t chroma_noise_gain = 0;
     int32_t chroma_delay_q8 = 0;              // pixels, Q8
@@ -134,6 +141,21 @@ typedef void VhsAssembleRowFn(int16_t* out, const int16_t* y, const int16_t* u, 
                               const int16_t* cos_weights, const int16_t* sin_weights,
                               const int16_t matrix[4], int count);
 
+// out[j] = (in[2j - 2] + 4 in[2j - 1] + 6 in[2j] + 4 in[2j + 1] + in[2j + 2] + 8) >> 4:
+// the row low-passed and at half its rate; in is read from -2 to 2 count.
+typedef void VhsDecimateRowFn(int16_t* out, const int16_t* in, int count);
+// out[2j] = in[j], out[2j + 1] = (in[j] + in[j + 1] + 1) >> 1: the row at
+// twice its rate, linearly between its samples; in is read from 0 to count.
+typedef void VhsInterpolateRowFn(int16_t* out, const int16_t* in, int count);
+// The pre-emphasis p = (y (4096 + boost) - low boost + 2048) >> 12 and what
+// the white clip takes off it: r[x] = min(saturated (clip - p), 0); returns
+// the least r[x] (0 for none clipped). boost and 4096 + boost within 16 bits.
+typedef int32_t VhsClipRowFn(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost,
+                             int32_t clip, int count);
+// y[x] = saturated y[x] + ((a r[x] + b l[x] + 8192) >> 14).
+typedef void VhsMixRowFn(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b,
+                         int count);
+
 // The FIR's plain reference is the decoder's decoder_fir_row_c, the same filter
 // at any reach; the deck's variants take the deck's longer reaches too.
 void vhs_noise_row_c(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count);
@@ -142,12 +164,21 @@ void vhs_shift_row_c(int16_t* out, const int16_t* in, int count, int32_t fractio
 void vhs_assemble_row_c(int16_t* out, const int16_t* y, const int16_t* u, const int16_t* v,
                         const int16_t* cos_weights, const int16_t* sin_weights,
                         const int16_t matrix[4], int count);
+void vhs_decimate_row_c(int16_t* out, const int16_t* in, int count);
+void vhs_interpolate_row_c(int16_t* out, const int16_t* in, int count);
+int32_t vhs_clip_row_c(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost, int32_t clip,
+                       int count);
+void vhs_mix_row_c(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count);
 
 extern DispatchedKernel<VhsFirRowFn> vhs_fir_row_kernel;
 extern DispatchedKernel<VhsNoiseRowFn> vhs_noise_row_kernel;
 extern DispatchedKernel<VhsAddNoiseRowFn> vhs_add_noise_row_kernel;
 extern DispatchedKernel<VhsShiftRowFn> vhs_shift_row_kernel;
 extern DispatchedKernel<VhsAssembleRowFn> vhs_assemble_row_kernel;
+extern DispatchedKernel<VhsDecimateRowFn> vhs_decimate_row_kernel;
+extern DispatchedKernel<VhsInterpolateRowFn> vhs_interpolate_row_kernel;
+extern DispatchedKernel<VhsClipRowFn> vhs_clip_row_kernel;
+extern DispatchedKernel<VhsMixRowFn> vhs_mix_row_kernel;
 
 #if NOREL_X86
 void vhs_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count);
@@ -164,4 +195,14 @@ void vhs_assemble_row_sse2(int16_t* out, const int16_t* y, const int16_t* u, con
 void vhs_assemble_row_avx2(int16_t* out, const int16_t* y, const int16_t* u, const int16_t* v,
                            const int16_t* cos_weights, const int16_t* sin_weights,
                            const int16_t matrix[4], int count);
+void vhs_decimate_row_sse2(int16_t* out, const int16_t* in, int count);
+void vhs_interpolate_row_sse2(int16_t* out, const int16_t* in, int count);
+int32_t vhs_clip_row_sse2(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost,
+                        int32_t clip, int count);
+void vhs_mix_row_sse2(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count);
+void vhs_decimate_row_avx2(int16_t* out, const int16_t* in, int count);
+void vhs_interpolate_row_avx2(int16_t* out, const int16_t* in, int count);
+int32_t vhs_clip_row_avx2(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost,
+                        int32_t clip, int count);
+void vhs_mix_row_avx2(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count);
 #endif

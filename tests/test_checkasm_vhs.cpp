@@ -84,6 +84,25 @@ TEST(CheckasmVhs, EveryVariantMatchesItsReference)
                     fn(o[0].data() + margin, in.data() + margin, width, fraction);
                 });
             }
+            const int half = (width + 1) / 2;
+            check(vhs_decimate_row_kernel, {out}, [&](VhsDecimateRowFn* fn, auto& o) {
+                fn(o[0].data() + margin, in.data() + margin, half);
+            });
+            check(vhs_interpolate_row_kernel, {out}, [&](VhsInterpolateRowFn* fn, auto& o) {
+                fn(o[0].data() + margin, in.data() + margin, half);
+            });
+            for (auto [boost, clip] : {std::pair{16433, 8192}, {16433, 0}, {-4096, 32767}, {28671, -2000}}) {
+                // The least value taken comes back in a row of its own.
+                check(vhs_clip_row_kernel, {out, {0}}, [&](VhsClipRowFn* fn, auto& o) {
+                    o[1][0] = static_cast<int16_t>(
+                        fn(o[0].data() + margin, in.data() + margin, in2.data() + margin, boost, clip, width));
+                });
+            }
+            for (auto [a, b] : {std::pair{3269, 13115}, {-32768, 32767}, {16384, 0}}) {
+                check(vhs_mix_row_kernel, {in2}, [&](VhsMixRowFn* fn, auto& o) {
+                    fn(o[0].data() + margin, in.data() + margin, in3.data() + margin, a, b, width);
+                });
+            }
             const std::vector<int16_t> cos_row = random_row(random, width, limit == 4096 ? 2048 : 32767);
             const std::vector<int16_t> sin_row = random_row(random, width, limit == 4096 ? 2048 : 32767);
             std::uniform_int_distribution<int> entry(-32768, 32767);

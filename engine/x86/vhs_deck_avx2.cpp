@@ -34,3 +34,30 @@ void vhs_assemble_row_avx2(int16_t* out, const int16_t* y, const int16_t* u, con
     if (!assemble_row_any_packed<Ops>(out, y, u, v, cos_weights, sin_weights, matrix, count))
         vhs_assemble_row_sse2(out, y, u, v, cos_weights, sin_weights, matrix, count);
 }
+
+void vhs_decimate_row_avx2(int16_t* out, const int16_t* in, int count)
+{
+    if (!decimate_row_packed<Ops>(out, in, count))
+        vhs_decimate_row_sse2(out, in, count);
+}
+
+void vhs_interpolate_row_avx2(int16_t* out, const int16_t* in, int count)
+{
+    if (!interpolate_row_packed<Ops>(out, in, count))
+        vhs_interpolate_row_sse2(out, in, count);
+}
+
+int32_t vhs_clip_row_avx2(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost,
+                     int32_t clip, int count)
+{
+    int32_t least = 0;
+    if (!clip_row_packed<Ops>(&least, r, y, low, boost, clip, count))
+        return vhs_clip_row_sse2(r, y, low, boost, clip, count);
+    return least;
+}
+
+void vhs_mix_row_avx2(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count)
+{
+    if (!mix_row_packed<Ops>(y, r, l, a, b, count))
+        vhs_mix_row_sse2(y, r, l, a, b, count);
+}

@@ -19,12 +19,27 @@ inline __m128i mullo_u32(__m128i a, __m128i b)
     return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
 }
 inline __m128i srli_u32(__m128i a, int bits) { return _mm_srli_epi32(a, bits); }
+inline __m128i sub_i32(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
+inline __m128i min_i16(__m128i a, __m128i b) { return _mm_min_epi16(a, b); }
 // Packs whose results are in 16-bit range, back in lane order.
 inline __m128i in_order(__m128i packed) { return packed; }
+// The values of lo, then of hi, as unpacking two vectors gives them, to p in row order.
+inline void store_unpacked(int16_t* p, __m128i lo, __m128i hi)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 8), hi);
+}
 #ifdef __AVX2__
 inline __m256i mullo_u32(__m256i a, __m256i b) { return _mm256_mullo_epi32(a, b); }
 inline __m256i srli_u32(__m256i a, int bits) { return _mm256_srli_epi32(a, bits); }
+inline __m256i sub_i32(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
+inline __m256i min_i16(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
 inline __m256i in_order(__m256i packed) { return _mm256_permute4x64_epi64(packed, 0xD8); }
+inline void store_unpacked(int16_t* p, __m256i lo, __m256i hi)
+{
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 16), _mm256_permute2x128_si256(lo, hi, 0x31));
+}
 #endif
 
 template <typename Ops>
@@ -200,6 +215,116 @@ bool assemble_row_any_packed(int16_t* out, const int16_t* y, const int16_t* u, c
     for (int x = 0; x + Ops::lanes <= count; x += Ops::lanes)
         step(out + x, x);
     std::memcpy(out + last, tail, sizeof(tail));
+    return true;
+}
+
+// Both halvings of the rate: every output is a function of the input alone,
+// so the last, overlapping vector is simply done again.
+template <typename Ops>
+bool decimate_row_packed(int16_t* out, const int16_t* in, int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const V before = weight_pair<Ops>(1, 4), centre = weight_pair<Ops>(6, 4), after = weight_pair<Ops>(1, 0);
+    const V round = Ops::set1_i32(8);
+    // 32-bit lanes of (in[2j - 2], in[2j - 1]), (in[2j], in[2j + 1]) and (in[2j + 2], in[2j + 3]).
+    auto half = [&](const int16_t* p) {
+        V sum = Ops::add_i32(Ops::madd_i16(Ops::load(p - 2), before), Ops::madd_i16(Ops::load(p), centre));
+        sum = Ops::add_i32(sum, Ops::madd_i16(Ops::load(p + 2), after));
+        return Ops::srai_i32(Ops::add_i32(sum, round), 4);
+    };
+    auto step = [&](int j) {
+        const int16_t* p = in + 2 * j;
+        Ops::store(out + j, in_order(Ops::packs_i32(half(p), half(p + Ops::lanes))));
+    };
+    int j = 0;
+    for (; j + Ops::lanes <= count; j += Ops::lanes)
+        step(j);
+    if (j < count)
+        step(count - Ops::lanes);
+    return true;
+}
+
+template <typename Ops>
+bool interpolate_row_packed(int16_t* out, const int16_t* in, int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    // The rounded mean of signed values: the unsigned one of the values with
+    // their sign bits flipped, flipped back.
+    const V sign = Ops::set1_i16(static_cast<short>(0x8000));
+    auto step = [&](int j) {
+        const V a = Ops::load(in + j);
+        const V mean = Ops::bit_xor(
+            Ops::avg_u16(Ops::bit_xor(a, sign), Ops::bit_xor(Ops::load(in + j + 1), sign)), sign);
+        store_unpacked(out + 2 * j, Ops::unpacklo_i16(a, mean), Ops::unpackhi_i16(a, mean));
+    };
+    int j = 0;
+    for (; j + Ops::lanes <= count; j += Ops::lanes)
+        step(j);
+    if (j < count)
+        step(count - Ops::lanes);
+    return true;
+}
+
+template <typename Ops>
+bool clip_row_packed(int32_t* least, int16_t* r, const int16_t* y, const int16_t* low, int32_t boost,
+                     int32_t clip, int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const V weights = weight_pair<Ops>(4096 + boost, -boost);
+    const V round = Ops::set1_i32(2048), level = Ops::set1_i32(clip), zero = Ops::set1_i32(0);
+    V smallest = zero;
+    auto step = [&](int x) {
+        V lo = round, hi = round;
+        madd_pair<Ops>(lo, hi, Ops::load(y + x), Ops::load(low + x), weights);
+        lo = sub_i32(level, Ops::srai_i32(lo, 12));
+        hi = sub_i32(level, Ops::srai_i32(hi, 12));
+        const V taken = min_i16(Ops::packs_i32(lo, hi), zero);
+        smallest = min_i16(smallest, taken);
+        Ops::store(r + x, taken);
+    };
+    int x = 0;
+    for (; x + Ops::lanes <= count; x += Ops::lanes)
+        step(x);
+    if (x < count)
+        step(count - Ops::lanes);
+    alignas(32) int16_t lanes[Ops::lanes];
+    Ops::store(lanes, smallest);
+    int32_t found = 0;
+    for (int16_t value : lanes)
+        found = value < found ? value : found;
+    *least = found;
+    return true;
+}
+
+template <typename Ops>
+bool mix_row_packed(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const V weights = weight_pair<Ops>(a, b);
+    const V round = Ops::set1_i32(8192);
+    auto mixed = [&](int x) {
+        V lo = round, hi = round;
+        madd_pair<Ops>(lo, hi, Ops::load(r + x), Ops::load(l + x), weights);
+        const V yy = Ops::load(y + x);
+        lo = Ops::add_i32(Ops::srai_i32(lo, 14), Ops::srai_i32(Ops::unpacklo_i16(yy, yy), 16));
+        hi = Ops::add_i32(Ops::srai_i32(hi, 14), Ops::srai_i32(Ops::unpackhi_i16(yy, yy), 16));
+        return Ops::packs_i32(lo, hi);
+    };
+    // In place: the last, overlapping vector is taken from y as it was.
+    const int last = count - Ops::lanes;
+    alignas(32) int16_t tail[Ops::lanes];
+    Ops::store(tail, mixed(last));
+    for (int x = 0; x + Ops::lanes <= count; x += Ops::lanes)
+        Ops::store(y + x, mixed(x));
+    std::memcpy(y + last, tail, sizeof(tail));
     return true;
 }
 
