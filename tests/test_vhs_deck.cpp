@@ -120,11 +120,16 @@ Crossing crossing(const std::function<double(int)>& value, int edge, int reach)
 TEST(VhsDeck, ChromaLagsLumaByTheSetDelayAndIsAsSlowAsItsBandwidth)
 {
     // The composite signal itself, averaged over 15 columns (four carrier
-    // cycles): its luma, and the magnitude of its chroma.
+    // cycles): its luma, and the magnitude of its chroma, each edge in a
+    // picture of its own, so that neither edge's spectrum is read as the
+    // other's.
     const int w = 1440, h = 16, edge = 720, row = 8;
     const double ns_per_pixel = 1000 / 27.0, cycles = 3.579545 / 13.5;
-    const Picture bars = picture(w, h, [&](int x, int) {
-        return x < edge ? PIXEL_YC{1000, 0, 0} : PIXEL_YC{2000, -300, 1200};
+    const Picture luma_step = picture(w, h, [&](int x, int) {
+        return x < edge ? PIXEL_YC{1000, 0, 0} : PIXEL_YC{2000, 0, 0};
+    });
+    const Picture chroma_step = picture(w, h, [&](int x, int) {
+        return x < edge ? PIXEL_YC{1500, 0, 0} : PIXEL_YC{1500, -300, 1200};
     });
     auto luma = [&](Picture& p) {
         return [&p](int x) {
@@ -137,20 +142,24 @@ TEST(VhsDeck, ChromaLagsLumaByTheSetDelayAndIsAsSlowAsItsBandwidth)
     auto chroma = [&](Picture& p) {
         return [&p, cycles](int x) {
             double re = 0, im = 0;
-            for (int j = x - 7; j <= x + 7; ++j) {
-                re += p.at(j, row).y * std::cos(two_pi * cycles * j);
-                im += p.at(j, row).y * std::sin(two_pi * cycles * j);
+            for (int j = -15; j <= 15; ++j) {
+                const double hann = 1 + std::cos(two_pi * j / 32);
+                re += hann * p.at(x + j, row).y * std::cos(two_pi * cycles * (x + j));
+                im += hann * p.at(x + j, row).y * std::sin(two_pi * cycles * (x + j));
             }
             return std::hypot(re, im);
         };
     };
-    for (int32_t delay : {0, 150, 300, 600, 1000}) {
+    for (int32_t delay : {-1000, -600, -300, -150, -40, 0, 40, 150, 300, 600, 1000}) {
         SCOPED_TRACE(delay);
         EffectSettings on = quiet_deck(VHS_SP);
         on.vhs.chroma_delay = delay;
-        Picture with = played(on, bars), without = played(quiet_deck(VHS_OFF), bars);
-        const Crossing luma_on = crossing(luma(with), edge, 200), luma_off = crossing(luma(without), edge, 200);
-        const Crossing chroma_on = crossing(chroma(with), edge, 200), chroma_off = crossing(chroma(without), edge, 200);
+        Picture luma_with = played(on, luma_step), luma_without = played(quiet_deck(VHS_OFF), luma_step);
+        Picture chroma_with = played(on, chroma_step), chroma_without = played(quiet_deck(VHS_OFF), chroma_step);
+        const Crossing luma_on = crossing(luma(luma_with), edge, 200);
+        const Crossing luma_off = crossing(luma(luma_without), edge, 200);
+        const Crossing chroma_on = crossing(chroma(chroma_with), edge, 200);
+        const Crossing chroma_off = crossing(chroma(chroma_without), edge, 200);
         const double lag = (chroma_on.at - luma_on.at) - (chroma_off.at - luma_off.at);
         EXPECT_NEAR(lag * ns_per_pixel, delay, 20);
         // The deck's own rise, the window's taken out: a Gaussian 0.5 MHz
