@@ -341,6 +341,16 @@ static int chroma_levels(int w)
     return levels;
 }
 
+// The same for the de-emphasis's low-pass, whose corner lies at 122 kHz:
+// while the rate stays at or above 1.69 MHz (w / 90 samples a line).
+static int deemphasis_levels(int w)
+{
+    int levels = 0;
+    while ((w >> (levels + 1)) >= 90)
+        ++levels;
+    return levels;
+}
+
 // The pre-emphasis's low-pass: first order, time constant `tau` samples,
 // causal, as a filter of reach r read from 2r samples before: taps[j] is
 // the weight of the sample 2r - j before.
@@ -382,7 +392,6 @@ static void build_filters(VhsState* state, const VhsSettings* s, int w)
     state->chroma_levels = levels;
     state->chroma_reach = gaussian_filter(state->record_taps, reduced_sigma, 32768);
     gaussian_filter(state->playback_taps, reduced_sigma, 16384);
-    state->margin = std::max(least_margin, full_rate_margin(state->chroma_reach, levels));
 
     // Emphasis: a first-order shelf, +14 dB above 1 / (2 pi tau) with tau
     // 1.3 us; the pre-emphasis y + (10^(14/20) - 1) (y - low-passed y)
@@ -395,7 +404,11 @@ static void build_filters(VhsState* state, const VhsSettings* s, int w)
     state->emphasis_boost = static_cast<int32_t>(std::floor(4096 * (shelf - 1) + 0.5));
     state->white_clip = 4096 * white_clip_percent / 100;
     state->deemphasis_direct = static_cast<int32_t>(std::floor(16384 / shelf + 0.5));
-    state->deemphasis_pole = static_cast<int32_t>(std::floor(32768 * (1 - series_exp(-scale / tau)) + 0.5));
+    state->deemphasis_levels = deemphasis_levels(w);
+    state->deemphasis_pole = static_cast<int32_t>(
+        std::floor(32768 * (1 - series_exp(-(1 << state->deemphasis_levels) / tau)) + 0.5));
+    state->margin = std::max({least_margin, full_rate_margin(state->chroma_reach, levels),
+                              full_rate_margin(0, state->deemphasis_levels)});
 
     // Luma noise w (uniform) shaped to rise with frequency, then through the
     // luma filter: its deviation there is gain times sqrt(sum e^2 / 2^28 / 3)
@@ -784,17 +797,18 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
              interpolate(vd, spare_3, spare_4, width, levels), cos_at, sin_at, remove, width);
 
     // The luma pre-emphasised and white-clipped, then de-emphasised: what
-    // the clip took comes back through the de-emphasis (its low-pass at the
-    // reduced rate); with nothing clipped the two cancel.
+    // the clip took comes back through the de-emphasis (its low-pass at a
+    // reduced rate of its own); with nothing clipped the two cancel.
     const int er = state->emphasis_reach;
     extend(y, width, 2 * er);
     fir(t, y - er, state->emphasis_taps, er, width);
     int16_t* taken = work_row(walk, ROW_R);
     if (dispatched(&vhs_clip_row_kernel)(taken, y, t, state->emphasis_boost, state->white_clip, width) < 0) {
-        extend(taken, width, full_rate_margin(0, levels));
-        int16_t* low = decimate(taken, spare_1, spare_2, width, levels, 0);
-        low_pass(low, reduced, state->deemphasis_pole);
-        dispatched(&vhs_mix_row_kernel)(y, taken, interpolate(low, spare_3, spare_4, width, levels),
+        const int slow = state->deemphasis_levels;
+        extend(taken, width, full_rate_margin(0, slow));
+        int16_t* low = decimate(taken, spare_1, spare_2, width, slow, 0);
+        low_pass(low, count_at(width, slow), state->deemphasis_pole);
+        dispatched(&vhs_mix_row_kernel)(y, taken, interpolate(low, spare_3, spare_4, width, slow),
                                         state->deemphasis_direct, 16384 - state->deemphasis_direct,
                                         width);
     }
@@ -896,8 +910,7 @@ void play_vhs_row(VhsWalk* walk, PIXEL_YC* pixels, int row)
         return;
     // The row's composite values in a row of their own, after the histories.
     int16_t* own = history_row(walk, walk->settings.generations, 0, 0);
-    for (int x = 0; x < width; ++x)
-        own[x] = pixels[x].y;
+    dispatched(&extract_luma_row_kernel)(own, pixels, width);
     for (int g = 0; g < walk->settings.generations; ++g)
         play_generation(walk, own, own, row, g);
     for (int x = 0; x < width; ++x)

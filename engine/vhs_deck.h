@@ -76,7 +76,8 @@ struct VhsState {
     int32_t emphasis_boost = 0;               // Q12: the pre-emphasis is y + boost (y - low-passed y)
     int32_t white_clip = 0;                   // what the pre-emphasised luma is clipped to
     int32_t deemphasis_direct = 0;            // Q14: de-emphasis is direct r + (1 - direct) low-passed r
-    int32_t deemphasis_pole = 0;              // Q15: the de-emphasis's low-pass, per reduced-rate sample
+    int deemphasis_levels = 0;                // the de-emphasis's low-pass runs at 1 / 2^levels the rate
+    int32_t deemphasis_pole = 0;              // Q15: its new value's weight a sample
     int32_t noise_gain = 0, noise_rise = 0;   // luma noise: (gain + rise) w[x] - rise w[x - 1]
     int32_t chroma_noise_gain = 0;
     int32_t chroma_delay_q8 = 0;              // pixels, Q8
