@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/noise_frames.h"
+#include "hosts/cli/av.h"
 #include "hosts/cli/frame_filter.h"
 
 extern "C" {
@@ -79,11 +80,10 @@ void filter_stage(benchmark::State& state, EffectSettings settings, bool interla
 {
     const FrameSize size = frame_hd;
     const Picture source = noise_picture(size, interlaced);
-    CompositeSignals signals;
     std::vector<std::unique_ptr<FrameFilter>> filters;
     std::vector<Picture> frames;
     for (int t = 0; t < threads; ++t) {
-        filters.push_back(std::make_unique<FrameFilter>(settings, size.w, size.h, &signals));
+        filters.push_back(std::make_unique<FrameFilter>(settings, size.w, size.h));
         frames.push_back(noise_picture(size, interlaced));
     }
     int first = 0;  // frame numbers go on from round to round, as in a clip
@@ -96,10 +96,15 @@ void filter_stage(benchmark::State& state, EffectSettings settings, bool interla
             clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
             // Each thread filters the source into its output picture over
             // and over, as a worker filters the frames of its jobs.
-            for (int n; (n = next++) < end;) {
-                filters[t]->chain_picture(n, source.get());
-                filters[t]->filter_picture(n, source.get(), frames[t].get());
-            }
+            // The earlier frames, for the frame comb, are the source too.
+            const EarlierPictures earlier = {source.get(),
+                                             [](void* host, int32_t, YuvPicture* picture) {
+                                                 *picture = yuv_picture_of(static_cast<const AVFrame*>(host));
+                                                 return 1;
+                                             },
+                                             [](void*, int32_t) {}};
+            for (int n; (n = next++) < end;)
+                filters[t]->filter_picture(n, source.get(), frames[t].get(), &earlier);
             clock_gettime(CLOCK_THREAD_CPUTIME_ID, &stop);
             cpu_ns += (stop.tv_sec - start.tv_sec) * 1000000000LL + (stop.tv_nsec - start.tv_nsec);
         };

@@ -100,7 +100,7 @@ void chain_over_yuv422(benchmark::State& state, int packing)
     YuvEffects effects = {};
     int32_t number = 0;
     for (auto _ : state) {
-        apply_effects_to_yuv(&effects, &settings, &picture, number++, nullptr, nullptr);
+        apply_effects_to_yuv(&effects, &settings, &picture, number++);
         benchmark::ClobberMemory();
     }
     release_yuv_effects(&effects);

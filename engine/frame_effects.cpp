@@ -597,6 +597,10 @@ int decode_effects(EffectState* state, const EffectSettings* given, const Effect
 
 void release_effect_state(EffectState* state)
 {
+    for (CombSignal& signal : state->comb_history.signals) {
+        std::free(signal.pixels);
+        signal = CombSignal{};
+    }
     release_subcarrier_tables(&state->subcarrier_tables);
     release_decoder_state(&state->decoder);
     release_vhs_state(&state->vhs);

@@ -41,8 +41,26 @@ struct EffectSettings {
     VhsSettings vhs;
 };
 
+// The frame comb's history ("3d"): the composite signals of the frames a
+// later frame's comb reads, each with its frame number and what made it (the
+// settings, the decoder apart, and the geometry). The frames furthest back
+// give way to newer ones.
+constexpr int comb_history_frames = 9;  // PAL with "60FPS" reads 8 frames back
+struct CombSignal {
+    PIXEL_YC* pixels;  // h rows of max_w pixels; null: none
+    size_t capacity;   // pixels
+    int32_t number;
+    EffectSettings made_with;
+    int w, h, max_w;
+    bool valid;
+};
+struct CombHistory {
+    CombSignal signals[comb_history_frames];
+};
+
 // What survives between frames: the subcarrier tables and the shift kernel,
-// each with the inputs it was built for. Zero frames processed: as declared.
+// each with the inputs it was built for, and the frame comb's history. Zero
+// frames processed: as declared.
 struct EffectState {
     SubcarrierTables subcarrier_tables;
     ShiftKernel shift_kernel = {};
@@ -55,6 +73,7 @@ struct EffectState {
     // the second-level cache holds the rows in use for (any width gives
     // the same pixels).
     int strip_columns = 0;
+    CombHistory comb_history = {};  // for apply_effects_in_clip and the YUV hosts
 };
 
 // One frame: `pixels` is input and output; `scratch` has the same geometry
@@ -71,7 +90,8 @@ struct EffectFrame {
     // The frame comb ("3d"): the composite signals of frames
     // comb_partner_frame(number) and comb_same_phase_frame(number), as
     // apply_effects stored them into those frames' `composite`; without
-    // both (the first frames, after a seek or a cut) it decodes as "3line".
+    // both (the first frames of a clip) it decodes as "3line". Hosts take
+    // them from the state's history (apply_effects_in_clip).
     const PIXEL_YC* partner = nullptr;
     const PIXEL_YC* same_phase = nullptr;
     // Where apply_effects stores the rectangle's composite signal, before

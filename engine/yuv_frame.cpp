@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/clip_frames.h"
+
 
 namespace {
 
@@ -428,22 +430,13 @@ int yuv_picture_is_usable(const YuvPicture* picture)
     return 1;
 }
 
-int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
-                         int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite,
-                         const PIXEL_YC* same_phase)
-{
-    return apply_effects_from_yuv(effects, settings, picture, picture, number, partner, composite,
-                                  same_phase);
-}
+namespace {
 
-int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
-                           const YuvPicture* result, int32_t number, const PIXEL_YC* partner, PIXEL_YC* composite,
-                           const PIXEL_YC* same_phase)
+// The chain over the picture as frame `number`, with the frame comb's
+// signals as `comb` holds them (partner, same phase, composite).
+int filter_picture(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
+                   const YuvPicture* result, int32_t number, const EffectFrame* comb)
 {
-    if (effects == nullptr || settings == nullptr || !yuv_picture_is_usable(picture))
-        return 0;
-    if (result != nullptr && result != picture && (!yuv_picture_is_usable(result) || !same_geometry(picture, result)))
-        return 0;
     const int w = picture->width, h = picture->height;
     const FilterRect rect = effect_rect(settings, w, h, w);
     PictureRows rows = {};
@@ -480,14 +473,61 @@ int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, 
 
     const FrameRows frame_rows = {&rows, read_row, write_row};
     EffectFrame frame = {nullptr, nullptr, w, h, w, number};
-    frame.partner = partner;
-    frame.same_phase = same_phase;
-    frame.composite = composite;
+    frame.partner = comb->partner;
+    frame.same_phase = comb->same_phase;
+    frame.composite = comb->composite;
     if (!apply_effects_by_rows(&effects->state, settings, &frame, &frame_rows))
         return 0;
     // The rest of the picture: no row of it was written.
     if (copies)
         copy_outside(picture, result, rows.out);
+    return 1;
+}
+
+// An earlier frame the history lacks, chained from the host's picture of
+// it, which must have the geometry of the frame being filtered.
+struct EarlierChain {
+    YuvEffects* effects;
+    const YuvPicture* picture;
+    const EarlierPictures* earlier;
+};
+
+int chain_earlier_picture(void* host, int32_t number, const EffectSettings* settings, PIXEL_YC* signal)
+{
+    const auto* chain = static_cast<const EarlierChain*>(host);
+    YuvPicture earlier;
+    if (!chain->earlier->picture(chain->earlier->host, number, &earlier))
+        return 0;
+    EffectFrame comb = {};
+    comb.composite = signal;
+    const int chained = yuv_picture_is_usable(&earlier) && same_geometry(&earlier, chain->picture) &&
+                        filter_picture(chain->effects, settings, &earlier, nullptr, number, &comb);
+    chain->earlier->release(chain->earlier->host, number);
+    return chained;
+}
+
+}  // namespace
+
+int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
+                         int32_t number, const EarlierPictures* earlier)
+{
+    return apply_effects_from_yuv(effects, settings, picture, picture, number, earlier);
+}
+
+int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
+                           const YuvPicture* result, int32_t number, const EarlierPictures* earlier)
+{
+    if (effects == nullptr || settings == nullptr || !yuv_picture_is_usable(picture))
+        return 0;
+    if (result != picture && (!yuv_picture_is_usable(result) || !same_geometry(picture, result)))
+        return 0;
+    EffectFrame comb = {nullptr, nullptr, picture->width, picture->height, picture->width, number};
+    EarlierChain chain = {effects, picture, earlier};
+    if (!take_comb_signals(&effects->state, settings, &comb, earlier != nullptr ? chain_earlier_picture : nullptr,
+                           &chain) ||
+        !filter_picture(effects, settings, picture, result, number, &comb))
+        return 0;
+    keep_comb_signal(&effects->state, &comb);
     return 1;
 }
 

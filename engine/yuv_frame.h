@@ -51,30 +51,37 @@ struct YuvEffects {
     size_t rows_capacity;
 };
 
-// The frame's YC buffer, at least width x height pixels: a host that keeps
-// composite signals for the frame comb sizes its own buffers likewise.
 // FALSE when a picture's geometry cannot be used (zero or negative size,
 // missing planes, rows shorter than the picture, 2-byte samples off 2-byte
 // boundaries, a layout the conversion does not take): such a picture is
 // left as it is.
 int yuv_picture_is_usable(const YuvPicture* picture);
 
-// Runs apply_effects on the picture in place as frame `number`; partner,
-// composite and same_phase as in EffectFrame (null: none), each width x
-// height pixels with rows width apart. FALSE when the picture is not usable
-// or memory cannot be had; the picture is then unchanged.
-int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings,
-                         const YuvPicture* picture, int32_t number, const PIXEL_YC* partner,
-                         PIXEL_YC* composite, const PIXEL_YC* same_phase = nullptr);
+// Earlier pictures of the clip, for the frame comb's history ("3d"):
+// picture() gives frame `number` as it enters the filter, in the geometry
+// and layout of the frame being filtered, FALSE where the host cannot give
+// it; release() lets it go again.
+struct EarlierPictures {
+    void* host;
+    int (*picture)(void* host, int32_t number, YuvPicture* picture);
+    void (*release)(void* host, int32_t number);
+};
+
+// Runs apply_effects on the picture in place as frame `number`. The frame
+// comb reads the composite signals of earlier frames from the state's
+// history; those it lacks are first chained from `earlier` (null: a host
+// that has none, whose frames then decode as "3line" until the history
+// holds them). FALSE when the picture is not usable or memory cannot be
+// had; the picture is then unchanged.
+int apply_effects_to_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
+                         int32_t number, const EarlierPictures* earlier = nullptr);
 
 // The same from `picture` into `result`, a usable picture of the same
 // geometry and layout that does not overlap it: result's pixels outside the
-// rectangle's blocks become picture's. A null result writes nothing back,
-// for a host that wants only the composite signal. FALSE as above, or when
-// result does not fit picture; result is then unchanged.
+// rectangle's blocks become picture's. FALSE as above, or when result does
+// not fit picture; result is then unchanged.
 int apply_effects_from_yuv(YuvEffects* effects, const EffectSettings* settings, const YuvPicture* picture,
-                           const YuvPicture* result, int32_t number, const PIXEL_YC* partner,
-                           PIXEL_YC* composite, const PIXEL_YC* same_phase = nullptr);
+                           const YuvPicture* result, int32_t number, const EarlierPictures* earlier = nullptr);
 
 // The whole picture to YC (rows `pitch` pixels apart) and back, converted
 // as the chain's rows are, for hosts that filter whole frames of PIXEL_YC:

@@ -242,7 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     YuvEffects effects = {};
     const int usable = yuv_picture_is_usable(&picture.picture);
-    const int done = apply_effects_to_yuv(&effects, &settings, &picture.picture, number, nullptr, nullptr);
+    const int done = apply_effects_to_yuv(&effects, &settings, &picture.picture, number);
     release_yuv_effects(&effects);
     if (done != usable)
         fail("a usable picture was not done, or an unusable one was");
@@ -261,8 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     YuvEffects other = {};
-    const int moved = apply_effects_from_yuv(&other, &settings, &original.picture, &into.picture, number, nullptr,
-                                             nullptr);
+    const int moved = apply_effects_from_yuv(&other, &settings, &original.picture, &into.picture, number);
     release_yuv_effects(&other);
     if (!moved)
         fail("a usable picture was not filtered into another");

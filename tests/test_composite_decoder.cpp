@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/clip_frames.h"
 #include "engine/frame_effects.h"
 
 namespace {
@@ -345,6 +346,97 @@ TEST(CompositeDecoder, NamesAndHostileSettings)
     EXPECT_EQ(safe.bandwidth, CHROMA_WIDE);
     EXPECT_EQ(safe.saturation, saturation_max);
     EXPECT_EQ(safe.hue, hue_min);
+}
+
+// The frame comb's history gives every frame the bytes it gets with the
+// earlier frames' signals handed in frame after frame, whatever order the
+// host filters the frames in: what the history lacks it chains from the
+// host's frames; a host without them gets the same in order.
+TEST(CompositeDecoder, TheFrameCombGivesTheSameBytesInAnyOrder)
+{
+    constexpr int frames = 12;
+    // Still bars on the left; on the right bars moving two columns a
+    // frame, over grain that varies with the frame.
+    auto source = [](int x, int r, int32_t frame) {
+        const uint32_t n = x < w / 2 ? 0u : static_cast<uint32_t>(frame);
+        const uint32_t grain = (static_cast<uint32_t>(x) * 73856093u) ^ (static_cast<uint32_t>(r) * 19349663u) ^
+                               (n * 83492791u);
+        const int bar = ((x + 2 * static_cast<int>(n)) / 12) % 4;
+        return PIXEL_YC{static_cast<short>(600 + 500 * bar + static_cast<int>(grain % 64)),
+                        static_cast<short>(bar * 300 - 450), static_cast<short>(350 - bar * 200)};
+    };
+    std::vector<std::vector<PIXEL_YC>> clip(frames, std::vector<PIXEL_YC>(w * h));
+    for (int32_t n = 0; n < frames; ++n)
+        for (int r = 0; r < h; ++r)
+            for (int x = 0; x < w; ++x)
+                clip[n][r * w + x] = source(x, r, n);
+    const ClipFrames host = {&clip, [](void* frames, int32_t n) -> const PIXEL_YC* {
+                                 auto* all = static_cast<std::vector<std::vector<PIXEL_YC>>*>(frames);
+                                 return n >= 0 && n < static_cast<int32_t>(all->size()) ? (*all)[n].data() : nullptr;
+                             }};
+    struct Case {
+        int32_t standard;
+        int32_t paired;
+        int32_t shift;
+    };
+    for (const Case c : {Case{STANDARD_NTSC, 0, 0}, Case{STANDARD_PAL, 0, 23}, Case{STANDARD_NTSC, 1, -40},
+                         Case{STANDARD_PAL, 1, 0}}) {
+        EffectSettings settings;
+        settings.left = 10;
+        settings.width = w - 30;
+        settings.top = 4;
+        settings.height = h - 8;
+        settings.composite = 1;
+        settings.shift = c.shift;
+        settings.standard = c.standard;
+        settings.paired_fields = c.paired;
+        settings.decode.mode = DECODE_3D;
+        std::vector<PIXEL_YC> scratch(w * h);
+        // Frame after frame, each frame's signal kept for the later ones.
+        std::vector<std::vector<PIXEL_YC>> expected = clip, signals(frames, std::vector<PIXEL_YC>(w * h));
+        EffectState reference;
+        for (int32_t n = 0; n < frames; ++n) {
+            EffectFrame frame = {expected[n].data(), scratch.data(), w, h, w, n};
+            const int32_t p = comb_partner_frame(&settings, n), q = comb_same_phase_frame(&settings, n);
+            frame.partner = p >= 0 ? signals[p].data() : nullptr;
+            frame.same_phase = q >= 0 ? signals[q].data() : nullptr;
+            frame.composite = signals[n].data();
+            apply_effects(&reference, &settings, &frame);
+        }
+        release_effect_state(&reference);
+        // The frame comb is at work: the last frame is not what "3line" gives.
+        EffectSettings line_comb = settings;
+        line_comb.decode.mode = DECODE_3LINE;
+        std::vector<PIXEL_YC> by_lines = clip[frames - 1];
+        EffectState lines;
+        const EffectFrame last = {by_lines.data(), scratch.data(), w, h, w, frames - 1};
+        apply_effects(&lines, &line_comb, &last);
+        release_effect_state(&lines);
+        EXPECT_NE(std::memcmp(by_lines.data(), expected[frames - 1].data(), w * h * sizeof(PIXEL_YC)), 0);
+
+        const std::vector<int32_t> in_order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+        const std::vector<int32_t> backwards = {11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+        const std::vector<int32_t> seeked = {7, 8, 9, 2, 3, 11, 0, 5, 4, 1, 10, 6, 9, 3};
+        struct Order {
+            const char* name;
+            const std::vector<int32_t>* frames;
+            const ClipFrames* earlier;
+        };
+        for (const Order order : {Order{"in order", &in_order, &host}, Order{"backwards", &backwards, &host},
+                                  Order{"seeked", &seeked, &host}, Order{"in order, no earlier frames", &in_order,
+                                                                         nullptr}}) {
+            EffectState state;
+            for (const int32_t n : *order.frames) {
+                std::vector<PIXEL_YC> pixels = clip[n];
+                const EffectFrame frame = {pixels.data(), scratch.data(), w, h, w, n};
+                ASSERT_TRUE(apply_effects_in_clip(&state, &settings, &frame, order.earlier));
+                EXPECT_EQ(std::memcmp(pixels.data(), expected[n].data(), w * h * sizeof(PIXEL_YC)), 0)
+                    << order.name << ", frame " << n << ", standard " << c.standard
+                                               << (c.paired ? ", 60FPS" : "");
+            }
+            release_effect_state(&state);
+        }
+    }
 }
 
 }  // namespace

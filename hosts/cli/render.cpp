@@ -9,7 +9,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -315,15 +317,15 @@ const PIXEL_YC* compose_source_frame(void* host, int32_t n)
 }
 
 // A frame, or where fields are paired the two frames of a pair, with what
-// becomes of each: written to the output or the still, or only chained for
-// a later frame's frame comb.
+// becomes of each: written to the output or the still, or only decoded.
+// The pictures before it that its frame comb reads come along.
 struct Job {
     long number = 0;  // its place in the output
     int first = 0;
     int count = 0;
     FramePtr pictures[2];
     bool written[2] = {};
-    bool chained[2] = {};
+    std::vector<FramePtr> earlier;  // frames first - earlier.size() .. first - 1
 };
 
 struct Written {
@@ -332,11 +334,58 @@ struct Written {
     bool to_still;
 };
 
-// The frames of a job filtered on a worker thread; false when the run was
-// cancelled meanwhile. Frames go through the chain row by row from the
-// decoder's pictures into the output's, except where fields are paired:
-// the moved field is woven in from the partner frame, in PIXEL_YC.
-bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], const Run& run,
+// Another reference to a decoded picture.
+FramePtr clone_frame(const AVFrame* frame)
+{
+    FramePtr copy(av_frame_clone(frame));
+    if (!copy)
+        throw std::bad_alloc();
+    return copy;
+}
+
+// The job's earlier frames, for the engine's frame comb where its history
+// lacks them: as decoded, or where fields are paired woven into `yc`.
+struct EarlierOfJob {
+    const Job* job;
+    FrameFilter* filter;
+    std::vector<PIXEL_YC>* yc;  // two frames: the frame and its pair
+
+    const AVFrame* picture(int32_t number) const
+    {
+        const long back = static_cast<long>(job->first) - number;
+        const long kept = static_cast<long>(job->earlier.size());
+        return back >= 1 && back <= kept ? job->earlier[kept - back].get() : nullptr;
+    }
+};
+
+int earlier_picture(void* host, int32_t number, YuvPicture* picture)
+{
+    const AVFrame* frame = static_cast<const EarlierOfJob*>(host)->picture(number);
+    if (frame != nullptr)
+        *picture = yuv_picture_of(frame);
+    return frame != nullptr;
+}
+
+void release_earlier(void*, int32_t) {}
+
+const PIXEL_YC* earlier_woven(void* host, int32_t number)
+{
+    const auto* earlier = static_cast<const EarlierOfJob*>(host);
+    const AVFrame* frame = earlier->picture(number);
+    const AVFrame* pair = earlier->picture(number ^ 1);
+    if (frame == nullptr || pair == nullptr)
+        return nullptr;
+    picture_to_yc(frame, earlier->yc[0]);
+    picture_to_yc(pair, earlier->yc[1]);
+    earlier->filter->weave(number, earlier->yc[0].data(), earlier->yc[1].data());
+    return earlier->yc[0].data();
+}
+
+// The frames of a job filtered on a worker thread. Frames go through the
+// chain row by row from the decoder's pictures into the output's, except
+// where fields are paired: the moved field is woven in from the partner
+// frame, in PIXEL_YC.
+void filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[4], const Run& run,
                 PicturePool& pictures, std::vector<Written>& written)
 {
     if (composes(filter.settings())) {
@@ -352,8 +401,9 @@ bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], c
         if (run.options.compare)
             result = side_by_side(picture, result.get());
         written.push_back({std::move(result), run.clip_writer != nullptr, job.first == run.options.still_frame});
-        return true;
+        return;
     }
+    EarlierOfJob earlier = {&job, &filter, yc + 2};
     const bool pairs = pairs_fields(filter.settings());
     if (pairs) {
         for (int i = 0; i < job.count; ++i)
@@ -363,34 +413,25 @@ bool filter_job(Job& job, FrameFilter& filter, std::vector<PIXEL_YC> (&yc)[2], c
         if (job.count == 2)
             filter.weave(job.first + 1, yc[1].data(), yc[0].data());
     }
-    for (int i = 0; i < job.count; ++i) {
-        if (!job.chained[i])
-            continue;
-        if (pairs)
-            filter.chain(job.first + i, yc[i].data());
-        else
-            filter.chain_picture(job.first + i, job.pictures[i].get());
-    }
+    const ClipFrames woven = {&earlier, earlier_woven};
+    const EarlierPictures decoded = {&earlier, earlier_picture, release_earlier};
     for (int i = 0; i < job.count; ++i) {
         if (!job.written[i])
             continue;
         const AVFrame* source = job.pictures[i].get();
         FramePtr picture;
         if (pairs) {
-            if (!filter.finish(job.first + i, yc[i].data()))
-                return false;
+            filter.filter(job.first + i, yc[i].data(), &woven);
             picture = result_picture(yc[i].data(), source, &pictures);
         } else {
             picture = output_picture(source, &pictures);
-            if (!filter.filter_picture(job.first + i, source, picture.get()))
-                return false;
+            filter.filter_picture(job.first + i, source, picture.get(), &decoded);
         }
         if (run.options.compare)
             picture = side_by_side(source, picture.get());
         written.push_back(
             {std::move(picture), run.clip_writer != nullptr, job.first + i == run.options.still_frame});
     }
-    return true;
 }
 
 // The filter on the engine, on `threads` threads at once:
@@ -402,7 +443,6 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
     const Options& options = run.options;
     const VideoInfo& info = run.decoder.info();
     PicturePool pictures(info.format, info.width, info.height);
-    CompositeSignals signals;
     BoundedQueue<FramePtr> decoded(2);
     BoundedQueue<Job> jobs(static_cast<size_t>(threads));
     // Jobs handed out and not yet written: a few beyond one a thread.
@@ -411,7 +451,6 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
         decoded.cancel();
         jobs.cancel();
         results.cancel();
-        signals.cancel();
     });
 
     crew.start(
@@ -426,12 +465,11 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
     for (int t = 0; t < threads; ++t) {
         crew.start(
             [&] {
-                FrameFilter filter(settings, info.width, info.height, &signals);
-                std::vector<PIXEL_YC> yc[2];
+                FrameFilter filter(settings, info.width, info.height);
+                std::vector<PIXEL_YC> yc[4];
                 while (std::optional<Job> job = jobs.pop()) {
                     std::vector<Written> written;
-                    if (!filter_job(*job, filter, yc, run, pictures, written))
-                        return;
+                    filter_job(*job, filter, yc, run, pictures, written);
                     results.put(job->number, std::move(written));
                 }
             },
@@ -454,10 +492,9 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
     const bool pairs = pairs_fields(settings);
     const int still = options.still_frame;
     const int last_frame = run.clip_writer ? INT_MAX : still;
-    // A still alone needs the frames its frame comb reads chained too.
-    const bool still_combs = uses_frame_comb(settings) && still >= 0;
-    const int still_partner = still_combs ? comb_partner_frame(&settings, still) : -1;
-    const int still_same_phase = still_combs ? comb_same_phase_frame(&settings, still) : -1;
+    // The last pictures decoded, for a later job's frame comb.
+    const size_t reach = static_cast<size_t>(frame_comb_reach(settings));
+    std::deque<FramePtr> recent;
     int next = 0;
     bool still_seen = false;
     while (next <= last_frame) {
@@ -479,12 +516,20 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
         for (int i = 0; i < job.count; ++i) {
             const int n = next + i;
             job.written[i] = run.clip_writer != nullptr || n == still;
-            job.chained[i] = job.written[i] || n == still_partner || n == still_same_phase;
-            filtered = filtered || job.chained[i];
+            filtered = filtered || job.written[i];
             still_seen = still_seen || n == still;
         }
         const int count = job.count;
         next += count;
+        if (filtered) {
+            for (const FramePtr& picture : recent)
+                job.earlier.push_back(clone_frame(picture.get()));
+        }
+        for (int i = 0; i < count && reach > 0; ++i) {
+            recent.push_back(clone_frame(job.pictures[i].get()));
+            if (recent.size() > reach)
+                recent.pop_front();
+        }
         if (filtered) {
             job.number = results.reserve();
             if (job.number < 0 || !jobs.push(std::move(job)))

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -26,16 +25,6 @@ namespace {
 
 enum FieldOrderChoice { FIELD_ORDER_AUTO = -1, FIELD_ORDER_BFF = 0, FIELD_ORDER_TFF = 1 };
 
-// The composite signals of the last frames, kept for the frame comb ("3d")
-// of a later frame: frame n reads its partner n - 1 (NTSC) or n - 2 (PAL)
-// and the frame of the same phase, n - 2 or n - 4.
-constexpr int kept_frames = 5;
-struct KeptComposite {
-    PIXEL_YC* pixels;
-    int32_t number;
-    bool valid;
-};
-
 struct GstNorel {
     GstVideoFilter parent;
     // Properties, written by any thread under the object lock.
@@ -46,8 +35,6 @@ struct GstNorel {
     // Streaming thread only.
     YuvEffects effects;
     YuvPicture layout;      // the negotiated format; planes and sizes set per frame
-    KeptComposite kept[kept_frames];
-    size_t kept_pixels;     // the size of each kept frame
 };
 
 struct GstNorelClass {
@@ -157,18 +144,10 @@ void gst_norel_get_property(GObject* object, guint id, GValue* value, GParamSpec
     GST_OBJECT_UNLOCK(self);
 }
 
-void forget_composites(GstNorel* self)
-{
-    for (KeptComposite& k : self->kept)
-        k.valid = false;
-}
-
 void gst_norel_finalize(GObject* object)
 {
     GstNorel* self = GST_NOREL(object);
     release_yuv_effects(&self->effects);
-    for (KeptComposite& k : self->kept)
-        std::free(k.pixels);
     G_OBJECT_CLASS(gst_norel_parent_class)->finalize(object);
 }
 
@@ -205,8 +184,8 @@ gboolean gst_norel_set_info(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in_i
         GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("norel cannot take %s video", GST_VIDEO_INFO_NAME(in_info)), (nullptr));
         return FALSE;
     }
-    // Composite signals of another stream are no frame's partner.
-    forget_composites(self);
+    // The frame comb's history holds another stream's frames.
+    release_yuv_effects(&self->effects);
     return TRUE;
 }
 
@@ -288,52 +267,16 @@ GstFlowReturn gst_norel_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame
     const int32_t number = frame_number(GST_BASE_TRANSFORM(filter), info, frame->buffer);
     if (picture.width == 0 || picture.height == 0)
         return GST_FLOW_OK;
-    // The frame comb: the partner's and the same phase's composite signals
-    // if they were kept, and this frame's kept in place of the oldest.
-    // Frames are keyed by number, so after a seek a partner is one only if
-    // it is that frame's own.
-    const PIXEL_YC* partner = nullptr;
-    const PIXEL_YC* same_phase = nullptr;
-    PIXEL_YC* composite = nullptr;
-    if (settings.composite && settings.decode.mode == DECODE_3D) {
-        const size_t pixels = static_cast<size_t>(picture.width) * picture.height;
-        if (pixels != self->kept_pixels) {
-            for (KeptComposite& k : self->kept) {
-                std::free(k.pixels);
-                k = KeptComposite{static_cast<PIXEL_YC*>(std::malloc(pixels * sizeof(PIXEL_YC))), 0, false};
-            }
-            self->kept_pixels = pixels;
-        }
-        const int32_t partner_number = comb_partner_frame(&settings, number);
-        const int32_t same_phase_number = comb_same_phase_frame(&settings, number);
-        KeptComposite* slot = nullptr;
-        for (KeptComposite& k : self->kept) {
-            if (k.valid && k.number == partner_number)
-                partner = k.pixels;
-            if (k.valid && k.number == same_phase_number)
-                same_phase = k.pixels;
-        }
-        for (KeptComposite& k : self->kept) {
-            if (k.pixels == nullptr || k.pixels == partner || k.pixels == same_phase)
-                continue;
-            // The oldest, or one that holds nothing or a frame ahead of this one.
-            if (slot == nullptr || !k.valid ||
-                (slot->valid && static_cast<uint32_t>(number - k.number) > static_cast<uint32_t>(number - slot->number)))
-                slot = &k;
-        }
-        if (slot != nullptr) {
-            composite = slot->pixels;
-            slot->number = number;
-            slot->valid = true;
-        }
-    }
     if (!yuv_picture_is_usable(&picture)) {
         GST_WARNING_OBJECT(self, "a %dx%d frame whose planes the element cannot use (strides %d, %d, %d): passed on "
                                  "as it is", picture.width, picture.height, picture.linesize[0], picture.linesize[1],
                            picture.linesize[2]);
         return GST_FLOW_OK;
     }
-    if (!apply_effects_to_yuv(&self->effects, &settings, &picture, number, partner, composite, same_phase)) {
+    // The frame comb ("3d") reads the frames that have passed, from the
+    // engine's history by number: a stream hands over no earlier frame, so
+    // after a seek a frame decodes as "3line" until those it reads have passed.
+    if (!apply_effects_to_yuv(&self->effects, &settings, &picture, number)) {
         GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("norel: out of memory for a %dx%d frame", picture.width, picture.height),
                           (nullptr));
         return GST_FLOW_ERROR;

@@ -306,7 +306,7 @@ int get_image(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* w
     // timelines leave alone (the frame's own position is the timeline's
     // by now). Only the low bits reach the carrier's sequence.
     const int32_t number = static_cast<int32_t>(mlt_frame_original_position(frame));
-    if (!apply_effects_to_yuv(&instance->effects, &settings, &picture, number, nullptr, nullptr))
+    if (!apply_effects_to_yuv(&instance->effects, &settings, &picture, number))
         mlt_log_error(MLT_FILTER_SERVICE(filter), "out of memory for a %dx%d frame: left as it is\n", *width, *height);
     return 0;
 }
