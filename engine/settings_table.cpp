@@ -12,7 +12,7 @@ const SettingChoice decode_choices[] = {
     {DECODE_3LINE, "3line", "Comb over the field lines above and below", false},
     {DECODE_3D, "3d",
      "Motion-adaptive frame comb with the composite signals of the last two frames (PAL: four); "
-     "3line where they were not seen, as on the first frames",
+     "3line on a clip's first frames, which have none",
      true},
 };
 

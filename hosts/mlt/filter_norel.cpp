@@ -14,6 +14,7 @@
 #include <cmath>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "engine/settings_table.h"
@@ -27,9 +28,18 @@ namespace {
 struct Instance {
     std::mutex mutex;
     YuvEffects effects = {};
-    bool warned_3d = false;
+    // The frame comb's earlier frames come from a producer of the filter's
+    // own for the resource of the frames' producer: MLT reads its producers
+    // ahead on a thread of its own, so the filter must not move them.
+    mlt_producer earlier_source = nullptr;
+    std::string earlier_resource;
 
-    ~Instance() { release_yuv_effects(&effects); }
+    ~Instance()
+    {
+        release_yuv_effects(&effects);
+        if (earlier_source != nullptr)
+            mlt_producer_close(earlier_source);
+    }
 };
 
 // A number as the engine takes it, held to the range MLT offers.
@@ -174,7 +184,7 @@ void property_changed(mlt_properties, void* data, mlt_event_data event)
 
 // The settings at the frame's place in the filter, with the frame's own
 // field order unless "tff" is 0 or 1.
-EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, Instance* instance)
+EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h)
 {
     mlt_properties properties = MLT_FILTER_PROPERTIES(filter);
     const int position = mlt_filter_get_position(filter, frame);
@@ -220,14 +230,6 @@ EffectSettings settings_for(mlt_filter filter, mlt_frame frame, int w, int h, In
         settings.top_field_first = mlt_properties_get(frame_properties, "top_field_first") == nullptr ||
                                    mlt_properties_get_int(frame_properties, "top_field_first") != 0;
 
-    if (settings.decode.mode == DECODE_3D) {
-        // The frame comb needs the previous frame's composite signal, which
-        // MLT does not hand a filter: 3d decodes every frame as 3line.
-        if (!instance->warned_3d)
-            mlt_log_warning(MLT_FILTER_SERVICE(filter), "decode=3d is not offered here; 3line is used\n");
-        instance->warned_3d = true;
-        settings.decode.mode = DECODE_3LINE;
-    }
     return settings;
 }
 
@@ -281,13 +283,85 @@ bool picture_of(mlt_image_format format, uint8_t* image, int w, int h, mlt_prope
     return true;
 }
 
+// The formats taken without a conversion; anything else as yuv422.
+mlt_image_format format_taken(mlt_image_format asked)
+{
+    return asked == mlt_image_yuv420p || asked == mlt_image_yuv422p16 ? asked : mlt_image_yuv422;
+}
+
+// The frame being filtered, for the frame comb's earlier frames, and the
+// image of the one last asked for.
+struct EarlierFrames {
+    mlt_filter filter;
+    mlt_frame frame;
+    mlt_image_format format;  // what the frame was asked for
+    int width, height;
+    mlt_frame fetched;
+};
+
+// The frame comb ("3d") reads the composite signals of earlier frames; the
+// engine's history holds those filtered before, and those it lacks (after
+// a seek, or when frames are drawn out of order) are asked for here: the
+// same position of the source, from the filter's own producer of it, as
+// the frame's producer would give it.
+int earlier_picture(void* host, int32_t number, YuvPicture* picture)
+{
+    auto* earlier = static_cast<EarlierFrames*>(host);
+    auto* instance = static_cast<Instance*>(earlier->filter->child);
+    mlt_producer original = mlt_frame_get_original_producer(earlier->frame);
+    if (original != nullptr && mlt_producer_is_cut(original))
+        original = mlt_producer_cut_parent(original);
+    const char* resource = original != nullptr ? mlt_properties_get(MLT_PRODUCER_PROPERTIES(original), "resource") : nullptr;
+    if (resource == nullptr)
+        return 0;
+    if (instance->earlier_source == nullptr || instance->earlier_resource != resource) {
+        if (instance->earlier_source != nullptr)
+            mlt_producer_close(instance->earlier_source);
+        instance->earlier_source = mlt_factory_producer(mlt_service_profile(MLT_FILTER_SERVICE(earlier->filter)),
+                                                        nullptr, resource);
+        instance->earlier_resource = resource;
+    }
+    mlt_producer source = instance->earlier_source;
+    if (source == nullptr)
+        return 0;
+    mlt_producer_seek(source, number);
+    mlt_frame fetched = nullptr;
+    if (mlt_service_get_frame(MLT_PRODUCER_SERVICE(source), &fetched, 0) != 0 || fetched == nullptr)
+        return 0;
+    earlier->fetched = fetched;
+    // What the consumer asks of every frame (field order, scaling), as for the frame itself.
+    mlt_properties asked = MLT_FRAME_PROPERTIES(earlier->frame);
+    for (int i = 0; i < mlt_properties_count(asked); ++i) {
+        const char* name = mlt_properties_get_name(asked, i);
+        if (std::strncmp(name, "consumer.", 9) == 0)
+            mlt_properties_set(MLT_FRAME_PROPERTIES(fetched), name, mlt_properties_get_value(asked, i));
+    }
+    uint8_t* image = nullptr;
+    mlt_image_format format = earlier->format;
+    int width = earlier->width, height = earlier->height;
+    // Only that position of the source, at the frame's size, will do.
+    if (mlt_frame_original_position(fetched) != number ||
+        mlt_frame_get_image(fetched, &image, &format, &width, &height, 0) != 0 || image == nullptr ||
+        format != earlier->format || width != earlier->width || height != earlier->height ||
+        !picture_of(format, image, width, height, MLT_FRAME_PROPERTIES(fetched), picture))
+        return 0;
+    picture->interlaced = is_interlaced(earlier->filter, fetched);
+    return 1;
+}
+
+void release_earlier(void* host, int32_t)
+{
+    auto* earlier = static_cast<EarlierFrames*>(host);
+    mlt_frame_close(earlier->fetched);
+    earlier->fetched = nullptr;
+}
+
 int get_image(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* width, int* height, int)
 {
     mlt_filter filter = static_cast<mlt_filter>(mlt_frame_pop_service(frame));
     auto* instance = static_cast<Instance*>(filter->child);
-    // The formats taken without a conversion; anything else as yuv422.
-    if (*format != mlt_image_yuv420p && *format != mlt_image_yuv422p16)
-        *format = mlt_image_yuv422;
+    *format = format_taken(*format);
+    EarlierFrames earlier = {filter, frame, *format, *width, *height, nullptr};
     const int error = mlt_frame_get_image(frame, image, format, width, height, 1);
     if (error != 0 || *image == nullptr || *width <= 0 || *height <= 0)
         return error;
@@ -301,12 +375,13 @@ int get_image(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* w
     if (!yuv_picture_is_usable(&picture))
         return 0;
     std::lock_guard<std::mutex> lock(instance->mutex);
-    const EffectSettings settings = settings_for(filter, frame, picture.width, picture.height, instance);
+    const EffectSettings settings = settings_for(filter, frame, picture.width, picture.height);
     // The frame's place in its source, which trimming, playlists and
     // timelines leave alone (the frame's own position is the timeline's
     // by now). Only the low bits reach the carrier's sequence.
     const int32_t number = static_cast<int32_t>(mlt_frame_original_position(frame));
-    if (!apply_effects_to_yuv(&instance->effects, &settings, &picture, number))
+    const EarlierPictures pictures = {&earlier, earlier_picture, release_earlier};
+    if (!apply_effects_to_yuv(&instance->effects, &settings, &picture, number, &pictures))
         mlt_log_error(MLT_FILTER_SERVICE(filter), "out of memory for a %dx%d frame: left as it is\n", *width, *height);
     return 0;
 }

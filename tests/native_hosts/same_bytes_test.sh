@@ -2,9 +2,8 @@
 # The native filters against the command line: on interlaced clips the
 # command line writes, melt with the MLT filter and gst-launch-1.0 with the
 # GStreamer element must give the command line's bytes, setting for
-# setting, in each host's own YUV. The decoder, which the command line does
-# not offer, is compared with yuv_direct, which first gives the command
-# line's bytes where both apply.
+# setting, in each host's own YUV. The decoder is compared with yuv_direct,
+# which first gives the command line's bytes where both apply.
 #
 #   same_bytes_test.sh NOREL MLT_MODULE MLT_YML GST_PLUGIN_DIR YUV_DIRECT
 set -euo pipefail
@@ -126,21 +125,27 @@ for order in t b; do
     done
 done
 
-# The frame comb: the element keeps the previous frames' composite signals
-# and decodes as yuv_direct does frame after frame; MLT, which cannot, decodes
-# 3d as 3line.
+# The frame comb: every host decodes 3d as yuv_direct does frame after
+# frame, and melt rendering from frame 3 on (its history then lacks frames
+# 1 and 2, which it asks of the producer) gives the whole clip's frames 3 on.
 in=$(clip yuv422p t)
+frame_bytes=$((w * h * 2))
 for standard in ntsc pal; do
     "$direct" "$in.yuv" "$work/direct.yuv" $w $h 8 1 cy=1 standard=$standard decode=3d
+    cli "$in" "$work/cli" --cy --standard $standard --decode 3d
+    check "command line $standard 3d" "$work/cli.yuv" "$work/direct.yuv"
     gst-launch-1.0 -q filesrc location="$in.yuv" ! \
         rawvideoparse format=y42b width=$w height=$h framerate=30000/1001 interlaced=true top-field-first=true ! \
         norel cy=true standard=$standard decode=3d ! filesink location="$work/gst.yuv"
     check "gst-launch Y42B $standard 3d" "$work/gst.yuv" "$work/direct.yuv"
+    melt_render -silent -profile "$work/profile" "$in.y4m" -filter norel cy=1 standard=$standard decode=3d \
+        -consumer "avformat:$work/mlt.yuv" f=rawvideo pix_fmt=yuv422p top_field_first=1 real_time=-1
+    check "melt $standard 3d" "$work/mlt.yuv" "$work/direct.yuv"
+    tail -c $((3 * frame_bytes)) "$work/direct.yuv" > "$work/direct_3.yuv"
+    melt_render -silent -profile "$work/profile" "$in.y4m" in=3 -filter norel cy=1 standard=$standard decode=3d \
+        -consumer "avformat:$work/mlt.yuv" f=rawvideo pix_fmt=yuv422p top_field_first=1 real_time=-1
+    check "melt $standard 3d from position 3" "$work/mlt.yuv" "$work/direct_3.yuv"
 done
-"$direct" "$in.yuv" "$work/direct.yuv" $w $h 8 1 cy=1 decode=3line
-melt_render -silent -profile "$work/profile" "$in.y4m" -filter norel cy=1 decode=3d \
-    -consumer "avformat:$work/mlt.yuv" f=rawvideo pix_fmt=yuv422p top_field_first=1 real_time=-1
-check "melt 3d as 3line" "$work/mlt.yuv" "$work/direct.yuv"
 
 # The other subsamplings and 10 bits, where the element takes them.
 for entry in "yuv420p;i420" "yuv444p;y444" "yuv422p10le;i422-10le" "yuv420p10le;i420-10le"; do
@@ -169,7 +174,6 @@ check "gst-launch i422-10le cy_notch" "$work/gst.yuv" "$work/direct.yuv"
 # The frame number is the frame's position: rendered from frame 3 on, melt
 # gives the command line's frames 3 to 5, the carrier's and the deck's noise.
 in=$(clip yuv422p t)
-frame_bytes=$((w * h * 2))
 for entry in "cy_shift23;--cy --shift 23;cy=1 shift=23" \
              "vhs_ep_noise;--cy --vhs ep --seed 11 --dropouts 3000;cy=1 vhs=ep seed=11 dropouts=3000"; do
     IFS=';' read -r name cli_options mlt_options <<<"$entry"

@@ -289,7 +289,8 @@ Parameter number_list(const std::string& name, int64_t default_value, const std:
 
 // What MLT's filter and its editors must offer: every setting that needs no
 // other frame by its MLT name, the rectangle once, the field order with the
-// frame's own (-1) beside the table's, no choice that needs other frames.
+// frame's own (-1) beside the table's, every choice (the filter asks its own
+// producer for the earlier frames the frame comb reads).
 std::vector<Parameter> mlt_expected()
 {
     std::vector<Parameter> expected = {{"rect", 0, 0, 0, ""}};
@@ -301,7 +302,7 @@ std::vector<Parameter> mlt_expected()
             expected.push_back({name, -1, 1, -1, ""});
         } else if (setting.kind == SETTING_CHOICE) {
             std::vector<std::string> names;
-            for (int i = 0; i < setting.choice_count && !setting.choices[i].needs_other_frames; ++i)
+            for (int i = 0; i < setting.choice_count; ++i)
                 names.push_back(setting.choices[i].name);
             expected.push_back({name, 0, 0, setting.default_value, joined(names)});
         } else {

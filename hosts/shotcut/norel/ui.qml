@@ -17,7 +17,7 @@ Item {
         ['dropout_compensator', 1]]
     property var fieldOrders: [-1, 1, 0]
     property var standards: ['ntsc', 'pal']
-    property var decoders: ['off', 'notch', '2line', '3line']
+    property var decoders: ['off', 'notch', '2line', '3line', '3d']
     property var bandwidths: ['wide', 'narrow']
     property var tapes: ['off', 'sp', 'lp', 'ep', 'svhs']
     property bool ready: false
@@ -298,7 +298,7 @@ Item {
         Shotcut.ComboBox {
             id: decodeCombo
             Layout.fillWidth: true
-            model: [qsTr('Off (the composite signal)'), qsTr('Notch'), qsTr('2-line comb'), qsTr('3-line comb')]
+            model: [qsTr('Off (the composite signal)'), qsTr('Notch'), qsTr('2-line comb'), qsTr('3-line comb'), qsTr('Frame comb (3d)')]
             Layout.columnSpan: 2
             onActivated: setValue('decode', decoders[currentIndex])
         }
