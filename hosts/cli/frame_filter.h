@@ -54,6 +54,9 @@ private:
 // How many frames back the frame comb reads: frames first - this .. first - 1
 // are what a job's first frame may need; 0 without the frame comb.
 int frame_comb_reach(const EffectSettings& settings);
+// Frames a worker filters in a row with the frame comb: each but the first
+// reads the frames before it from the worker's own history.
+constexpr int combed_job_frames = 4;
 
 // True where compose mode ("合成モード") runs instead of the effects.
 bool composes(const EffectSettings& settings);

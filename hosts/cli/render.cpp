@@ -316,15 +316,16 @@ const PIXEL_YC* compose_source_frame(void* host, int32_t n)
     return source->frames->frame(std::clamp(n, 0, source->frame_count - 1));
 }
 
-// A frame, or where fields are paired the two frames of a pair, with what
-// becomes of each: written to the output or the still, or only decoded.
-// The pictures before it that its frame comb reads come along.
+// A frame, or where fields are paired the two frames of a pair, or with the
+// frame comb combed_job_frames in a row, with what becomes of each: written
+// to the output or the still, or only decoded. The pictures before it that
+// its frame comb reads come along.
 struct Job {
     long number = 0;  // its place in the output
     int first = 0;
     int count = 0;
-    FramePtr pictures[2];
-    bool written[2] = {};
+    FramePtr pictures[combed_job_frames];
+    bool written[combed_job_frames] = {};
     std::vector<FramePtr> earlier;  // frames first - earlier.size() .. first - 1
 };
 
@@ -354,6 +355,8 @@ struct EarlierOfJob {
     {
         const long back = static_cast<long>(job->first) - number;
         const long kept = static_cast<long>(job->earlier.size());
+        if (back <= 0 && -back < job->count)
+            return job->pictures[-back].get();  // the job's own, where not filtered
         return back >= 1 && back <= kept ? job->earlier[kept - back].get() : nullptr;
     }
 };
@@ -501,7 +504,8 @@ int filter_on_every_core(const Run& run, const EffectSettings& settings, int thr
         stop_if_requested();
         Job job;
         job.first = next;
-        for (int i = 0; i < (pairs ? 2 : 1); ++i) {
+        const int frames = pairs ? 2 : reach > 0 ? static_cast<int>(std::min<long long>(combed_job_frames, 1LL + last_frame - next)) : 1;
+        for (int i = 0; i < frames; ++i) {
             std::optional<FramePtr> picture = decoded.pop();
             if (!picture)
                 break;
