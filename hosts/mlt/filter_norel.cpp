@@ -294,7 +294,8 @@ mlt_image_format format_taken(mlt_image_format asked)
 struct EarlierFrames {
     mlt_filter filter;
     mlt_frame frame;
-    mlt_image_format format;  // what the frame was asked for
+    int asked_width, asked_height;  // what the frame was asked for
+    mlt_image_format format;        // what it got
     int width, height;
     mlt_frame fetched;
 };
@@ -338,7 +339,7 @@ int earlier_picture(void* host, int32_t number, YuvPicture* picture)
     }
     uint8_t* image = nullptr;
     mlt_image_format format = earlier->format;
-    int width = earlier->width, height = earlier->height;
+    int width = earlier->asked_width, height = earlier->asked_height;
     // Only that position of the source, at the frame's size, will do.
     if (mlt_frame_original_position(fetched) != number ||
         mlt_frame_get_image(fetched, &image, &format, &width, &height, 0) != 0 || image == nullptr ||
@@ -361,10 +362,13 @@ int get_image(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* w
     mlt_filter filter = static_cast<mlt_filter>(mlt_frame_pop_service(frame));
     auto* instance = static_cast<Instance*>(filter->child);
     *format = format_taken(*format);
-    EarlierFrames earlier = {filter, frame, *format, *width, *height, nullptr};
+    EarlierFrames earlier = {filter, frame, *width, *height, mlt_image_none, 0, 0, nullptr};
     const int error = mlt_frame_get_image(frame, image, format, width, height, 1);
     if (error != 0 || *image == nullptr || *width <= 0 || *height <= 0)
         return error;
+    earlier.format = *format;
+    earlier.width = *width;
+    earlier.height = *height;
     YuvPicture picture;
     if (!picture_of(*format, *image, *width, *height, MLT_FRAME_PROPERTIES(frame), &picture)) {
         mlt_log_warning(MLT_FILTER_SERVICE(filter), "cannot take this frame's image format (%s): left as it is\n",
