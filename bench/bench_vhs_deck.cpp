@@ -85,6 +85,8 @@ const bool registered = [] {
     register_kernel("vhs_kernel_fir_25_taps", vhs_fir_row_kernel, [](VhsFirRowFn* fn, KernelRows& r, int w) {
         fn(at(r.a), at(r.b), luma_taps, 12, w);
     });
+    register_kernel("vhs_kernel_symmetric_fir_25_taps", vhs_symmetric_fir_row_kernel,
+                    [](VhsSymmetricFirRowFn* fn, KernelRows& r, int w) { fn(at(r.a), at(r.b), luma_taps, 12, w); });
     register_kernel("vhs_kernel_noise", vhs_noise_row_kernel, [](VhsNoiseRowFn* fn, KernelRows& r, int w) {
         fn(at(r.a), at(r.c), at(r.d), 12345u, 0, w);
     });

@@ -103,6 +103,18 @@ void vhs_assemble_row_c(int16_t* out, const int16_t* y, const int16_t* u, const 
     }
 }
 
+void vhs_symmetric_fir_row_c(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                             int count)
+{
+    const int16_t* centre = taps + reach;
+    for (int x = 0; x < count; ++x) {
+        int32_t sum = centre[0] * in[x] + 8192;
+        for (int k = 1; k <= reach; ++k)
+            sum += centre[k] * saturate16(in[x - k] + in[x + k]);
+        out[x] = saturate16(sum >> 14);
+    }
+}
+
 void vhs_decimate_row_c(int16_t* out, const int16_t* in, int count)
 {
     for (int j = 0; j < count; ++j)
@@ -141,6 +153,13 @@ static const KernelVariant<VhsFirRowFn> fir_variants[] = {
 #if NOREL_X86
     {"sse2", CPU_FLAG_SSE2, vhs_fir_row_sse2},
     {"avx2", CPU_FLAG_AVX2, vhs_fir_row_avx2},
+#endif
+};
+static const KernelVariant<VhsSymmetricFirRowFn> symmetric_fir_variants[] = {
+    {"c", 0, vhs_symmetric_fir_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_symmetric_fir_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_symmetric_fir_row_avx2},
 #endif
 };
 static const KernelVariant<VhsNoiseRowFn> noise_variants[] = {
@@ -200,6 +219,8 @@ static const KernelVariant<VhsMixRowFn> mix_variants[] = {
 #endif
 };
 DispatchedKernel<VhsFirRowFn> vhs_fir_row_kernel = {fir_variants, std::size(fir_variants)};
+DispatchedKernel<VhsSymmetricFirRowFn> vhs_symmetric_fir_row_kernel = {
+    symmetric_fir_variants, std::size(symmetric_fir_variants)};
 DispatchedKernel<VhsNoiseRowFn> vhs_noise_row_kernel = {noise_variants, std::size(noise_variants)};
 DispatchedKernel<VhsAddNoiseRowFn> vhs_add_noise_row_kernel = {add_noise_variants,
                                                                std::size(add_noise_variants)};
@@ -759,6 +780,8 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     int16_t* un = work_row(walk, ROW_UN);
     int16_t* vn = work_row(walk, ROW_VN);
     VhsFirRowFn* fir = dispatched(&vhs_fir_row_kernel);
+    // The luma's and the colour-under channel's filters are symmetric.
+    VhsSymmetricFirRowFn* symmetric_fir = dispatched(&vhs_symmetric_fir_row_kernel);
     VhsAddNoiseRowFn* add_noise = dispatched(&vhs_add_noise_row_kernel);
     VhsAssembleRowFn* assemble = dispatched(&vhs_assemble_row_kernel);
     const int16_t* cos_at = state->cos_table + state->margin + rect.left;
@@ -789,8 +812,8 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
                                        sin_at - beyond, width + 2 * beyond, sign);
     int16_t* u_in = decimate(ur, spare_1, spare_2, width, levels, cr);
     int16_t* v_in = decimate(vr, spare_3, spare_4, width, levels, cr);
-    fir(ud, u_in, state->record_taps, cr, reduced);
-    fir(vd, v_in, state->record_taps, cr, reduced);
+    symmetric_fir(ud, u_in, state->record_taps, cr, reduced);
+    symmetric_fir(vd, v_in, state->record_taps, cr, reduced);
     const int16_t remove[4] = {static_cast<int16_t>(-16384 * sign), 0, 0,
                                static_cast<int16_t>(-16384 * sign)};
     assemble(y, sig, interpolate(ud, spare_1, spare_2, width, levels),
@@ -825,15 +848,15 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     // Playback: the luma's bandwidth and peaking; the chroma's noise and
     // second low-pass and the comb, at the reduced rate.
     extend(y, width, state->luma_reach);
-    fir(t, y, state->luma_taps, state->luma_reach, width);
+    symmetric_fir(t, y, state->luma_taps, state->luma_reach, width);
     if (state->chroma_noise_gain > 0) {
         add_noise(ud, un, reduced, state->chroma_noise_gain, 0);
         add_noise(vd, vn, reduced, state->chroma_noise_gain, 0);
     }
     extend(ud, reduced, cr);
     extend(vd, reduced, cr);
-    fir(ur, ud, state->playback_taps, cr, reduced);
-    fir(vr, vd, state->playback_taps, cr, reduced);
+    symmetric_fir(ur, ud, state->playback_taps, cr, reduced);
+    symmetric_fir(vr, vd, state->playback_taps, cr, reduced);
 
     const uint32_t phase_key = row_key(walk, generation, field, line, KEY_PHASE);
     const int32_t error = signed16(phase_key) * 286 >> 15;  // within 1 degree, Q14 radians

@@ -127,6 +127,12 @@ constexpr int vhs_most_reach = 60;
 // any reach up to 64; in is read from -reach to count - 1 + reach.
 typedef void VhsFirRowFn(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
                          int count);
+// The same for symmetric taps (taps[reach - k] = taps[reach + k]), folded:
+// out[x] = saturated (taps[reach] in[x] + sum over k of 1 .. reach of
+// taps[reach + k] saturated (in[x - k] + in[x + k]) + 8192) >> 14, which is
+// the FIR's value wherever the pairs' sums stay within 16 bits, as the
+// deck's rows do; only taps[reach .. 2 reach] are read.
+typedef VhsFirRowFn VhsSymmetricFirRowFn;
 // h = vhs_hash(key + (first + x) * 0x9E3779B9): luma[x] its low 16 bits,
 // u[x] bits 8 .. 15 of h >> 8 as the high byte, v[x] those of h >> 16.
 typedef void VhsNoiseRowFn(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first,
@@ -159,6 +165,8 @@ typedef void VhsMixRowFn(int16_t* y, const int16_t* r, const int16_t* l, int32_t
 
 // The FIR's plain reference is the decoder's decoder_fir_row_c, the same filter
 // at any reach; the deck's variants take the deck's longer reaches too.
+void vhs_symmetric_fir_row_c(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                             int count);
 void vhs_noise_row_c(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count);
 void vhs_add_noise_row_c(int16_t* y, const int16_t* w, int count, int32_t gain, int32_t rise);
 void vhs_shift_row_c(int16_t* out, const int16_t* in, int count, int32_t fraction);
@@ -172,6 +180,7 @@ int32_t vhs_clip_row_c(int16_t* r, const int16_t* y, const int16_t* low, int32_t
 void vhs_mix_row_c(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count);
 
 extern DispatchedKernel<VhsFirRowFn> vhs_fir_row_kernel;
+extern DispatchedKernel<VhsSymmetricFirRowFn> vhs_symmetric_fir_row_kernel;
 extern DispatchedKernel<VhsNoiseRowFn> vhs_noise_row_kernel;
 extern DispatchedKernel<VhsAddNoiseRowFn> vhs_add_noise_row_kernel;
 extern DispatchedKernel<VhsShiftRowFn> vhs_shift_row_kernel;
@@ -184,6 +193,10 @@ extern DispatchedKernel<VhsMixRowFn> vhs_mix_row_kernel;
 #if NOREL_X86
 void vhs_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count);
 void vhs_fir_row_avx2(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count);
+void vhs_symmetric_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                                int count);
+void vhs_symmetric_fir_row_avx2(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                                int count);
 void vhs_noise_row_sse2(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count);
 void vhs_noise_row_avx2(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count);
 void vhs_add_noise_row_sse2(int16_t* y, const int16_t* w, int count, int32_t gain, int32_t rise);

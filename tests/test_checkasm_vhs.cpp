@@ -68,6 +68,11 @@ TEST(CheckasmVhs, EveryVariantMatchesItsReference)
                 check(vhs_fir_row_kernel, {out}, [&](VhsFirRowFn* fn, auto& o) {
                     fn(o[0].data() + margin, in.data() + margin, taps.data(), reach, width);
                 });
+                for (int k = 1; k <= reach; ++k)
+                    taps[reach - k] = taps[reach + k];
+                check(vhs_symmetric_fir_row_kernel, {out}, [&](VhsSymmetricFirRowFn* fn, auto& o) {
+                    fn(o[0].data() + margin, in.data() + margin, taps.data(), reach, width);
+                });
             }
             const uint32_t key = random();
             const auto first = static_cast<int32_t>(random());

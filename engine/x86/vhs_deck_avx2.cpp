@@ -9,6 +9,13 @@ void vhs_fir_row_avx2(int16_t* out, const int16_t* in, const int16_t* taps, int 
         vhs_fir_row_sse2(out, in, taps, reach, count);
 }
 
+void vhs_symmetric_fir_row_avx2(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                                int count)
+{
+    if (!symmetric_fir_row_packed<Ops>(out, in, taps, reach, count))
+        vhs_symmetric_fir_row_sse2(out, in, taps, reach, count);
+}
+
 void vhs_noise_row_avx2(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32_t first, int count)
 {
     if (!noise_row_packed<Ops>(luma, u, v, key, first, count))

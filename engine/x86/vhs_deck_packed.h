@@ -125,6 +125,41 @@ bool fir_row_any_packed(int16_t* out, const int16_t* in, const int16_t* taps, in
     return true;
 }
 
+// The symmetric taps folded: each pair of values the same distance from
+// x summed (saturated) before the multiply, the centre paired with the
+// first sum.
+template <typename Ops>
+bool symmetric_fir_row_packed(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
+                              int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    const int16_t* centre = taps + reach;
+    const int terms = reach + 1;
+    V pairs[vhs_most_reach / 2 + 1];
+    for (int k = 0; k < terms; k += 2)
+        pairs[k / 2] = weight_pair<Ops>(centre[k], k + 1 < terms ? centre[k + 1] : 0);
+    auto term = [&](const int16_t* p, int k) {
+        if (k >= terms)
+            return Ops::set1_i16(0);
+        return k == 0 ? Ops::load(p) : Ops::adds_i16(Ops::load(p - k), Ops::load(p + k));
+    };
+    auto step = [&](int x) {
+        V lo = Ops::set1_i32(8192), hi = lo;
+        const int16_t* p = in + x;
+        for (int k = 0; k < terms; k += 2)
+            madd_pair<Ops>(lo, hi, term(p, k), term(p, k + 1), pairs[k / 2]);
+        Ops::store(out + x, Ops::packs_i32(Ops::srai_i32(lo, 14), Ops::srai_i32(hi, 14)));
+    };
+    int x = 0;
+    for (; x + Ops::lanes <= count; x += Ops::lanes)
+        step(x);
+    if (x < count)
+        step(count - Ops::lanes);
+    return true;
+}
+
 template <typename Ops>
 bool add_noise_row_packed(int16_t* y, const int16_t* w, int count, int32_t gain, int32_t rise)
 {
