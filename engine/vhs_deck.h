@@ -131,7 +131,7 @@ typedef void VhsFirRowFn(int16_t* out, const int16_t* in, const int16_t* taps, i
 // out[x] = saturated (taps[reach] in[x] + sum over k of 1 .. reach of
 // taps[reach + k] saturated (in[x - k] + in[x + k]) + 8192) >> 14, which is
 // the FIR's value wherever the pairs' sums stay within 16 bits, as the
-// deck's rows do; only taps[reach .. 2 reach] are read.
+// deck's rows do; only taps[reach .. 2 reach] are read, reach at least 1.
 typedef VhsFirRowFn VhsSymmetricFirRowFn;
 // h = vhs_hash(key + (first + x) * 0x9E3779B9): luma[x] its low 16 bits,
 // u[x] bits 8 .. 15 of h >> 8 as the high byte, v[x] those of h >> 16.

@@ -140,16 +140,16 @@ bool symmetric_fir_row_packed(int16_t* out, const int16_t* in, const int16_t* ta
     V pairs[vhs_most_reach / 2 + 1];
     for (int k = 0; k < terms; k += 2)
         pairs[k / 2] = weight_pair<Ops>(centre[k], k + 1 < terms ? centre[k + 1] : 0);
-    auto term = [&](const int16_t* p, int k) {
-        if (k >= terms)
-            return Ops::set1_i16(0);
-        return k == 0 ? Ops::load(p) : Ops::adds_i16(Ops::load(p - k), Ops::load(p + k));
-    };
+    auto folded = [](const int16_t* p, int k) { return Ops::adds_i16(Ops::load(p - k), Ops::load(p + k)); };
     auto step = [&](int x) {
         V lo = Ops::set1_i32(8192), hi = lo;
         const int16_t* p = in + x;
-        for (int k = 0; k < terms; k += 2)
-            madd_pair<Ops>(lo, hi, term(p, k), term(p, k + 1), pairs[k / 2]);
+        madd_pair<Ops>(lo, hi, Ops::load(p), folded(p, 1), pairs[0]);
+        int k = 2;
+        for (; k + 1 <= reach; k += 2)
+            madd_pair<Ops>(lo, hi, folded(p, k), folded(p, k + 1), pairs[k / 2]);
+        if (k == reach)
+            madd_pair<Ops>(lo, hi, folded(p, k), Ops::set1_i16(0), pairs[k / 2]);
         Ops::store(out + x, Ops::packs_i32(Ops::srai_i32(lo, 14), Ops::srai_i32(hi, 14)));
     };
     int x = 0;
