@@ -110,12 +110,17 @@ bool fir_row_any_packed(int16_t* out, const int16_t* in, const int16_t* taps, in
     V pairs[vhs_most_reach + 1];
     for (int k = 0; k < taps_n; k += 2)
         pairs[k / 2] = weight_pair<Ops>(taps[k], k + 1 < taps_n ? taps[k + 1] : 0);
+    // The even outputs' sums in the 32-bit lanes of rows read from even
+    // offsets, the odd outputs' from odd ones: no unpacking per tap.
     auto step = [&](int x) {
-        V lo = Ops::set1_i32(8192), hi = lo;
+        V even = Ops::set1_i32(8192), odd = even;
         const int16_t* p = in + x - reach;
-        for (int k = 0; k < taps_n; k += 2)
-            madd_pair<Ops>(lo, hi, Ops::load(p + k), Ops::load(p + k + 1), pairs[k / 2]);
-        Ops::store(out + x, Ops::packs_i32(Ops::srai_i32(lo, 14), Ops::srai_i32(hi, 14)));
+        for (int k = 0; k < taps_n; k += 2) {
+            even = Ops::add_i32(even, Ops::madd_i16(Ops::load(p + k), pairs[k / 2]));
+            odd = Ops::add_i32(odd, Ops::madd_i16(Ops::load(p + k + 1), pairs[k / 2]));
+        }
+        const V e = Ops::srai_i32(even, 14), o = Ops::srai_i32(odd, 14);
+        Ops::store(out + x, Ops::unpacklo_i16(Ops::packs_i32(e, e), Ops::packs_i32(o, o)));
     };
     int x = 0;
     for (; x + Ops::lanes <= count; x += Ops::lanes)
