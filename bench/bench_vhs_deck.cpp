@@ -41,7 +41,8 @@ void vhs_deck_stage(benchmark::State& state, unsigned flags, FrameSize size)
 struct KernelRows {
     static constexpr int margin = 64;
     std::vector<int16_t> a, b, c, d, cos_row, sin_row;
-    explicit KernelRows(int w)
+    std::vector<PIXEL_YC> pixels;
+    explicit KernelRows(int w) : pixels(w)
     {
         std::mt19937 random(1);
         std::uniform_int_distribution<int> value(0, 4096), weight(-2048, 2048);
@@ -108,6 +109,8 @@ const bool registered = [] {
     register_kernel("vhs_kernel_clip", vhs_clip_row_kernel, [](VhsClipRowFn* fn, KernelRows& r, int w) {
         benchmark::DoNotOptimize(fn(at(r.a), at(r.b), at(r.c), 16433, 8192, w));
     });
+    register_kernel("vhs_kernel_store_luma", vhs_store_luma_row_kernel,
+                    [](VhsStoreLumaRowFn* fn, KernelRows& r, int w) { fn(r.pixels.data(), at(r.a), w); });
     register_kernel("vhs_kernel_mix", vhs_mix_row_kernel, [](VhsMixRowFn* fn, KernelRows& r, int w) {
         fn(at(r.a), at(r.b), at(r.c), 3269, 13115, w);
     });

@@ -148,6 +148,12 @@ void vhs_mix_row_c(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, in
         y[x] = saturate16(y[x] + ((a * r[x] + b * l[x] + 8192) >> 14));
 }
 
+void vhs_store_luma_row_c(PIXEL_YC* pixels, const int16_t* y, int count)
+{
+    for (int x = 0; x < count; ++x)
+        pixels[x].y = y[x];
+}
+
 static const KernelVariant<VhsFirRowFn> fir_variants[] = {
     {"c", 0, decoder_fir_row_c},
 #if NOREL_X86
@@ -218,6 +224,13 @@ static const KernelVariant<VhsMixRowFn> mix_variants[] = {
     {"avx2", CPU_FLAG_AVX2, vhs_mix_row_avx2},
 #endif
 };
+static const KernelVariant<VhsStoreLumaRowFn> store_luma_variants[] = {
+    {"c", 0, vhs_store_luma_row_c},
+#if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, vhs_store_luma_row_sse2},
+    {"avx2", CPU_FLAG_AVX2, vhs_store_luma_row_avx2},
+#endif
+};
 DispatchedKernel<VhsFirRowFn> vhs_fir_row_kernel = {fir_variants, std::size(fir_variants)};
 DispatchedKernel<VhsSymmetricFirRowFn> vhs_symmetric_fir_row_kernel = {
     symmetric_fir_variants, std::size(symmetric_fir_variants)};
@@ -233,6 +246,8 @@ DispatchedKernel<VhsInterpolateRowFn> vhs_interpolate_row_kernel = {interpolate_
                                                                     std::size(interpolate_variants)};
 DispatchedKernel<VhsClipRowFn> vhs_clip_row_kernel = {clip_variants, std::size(clip_variants)};
 DispatchedKernel<VhsMixRowFn> vhs_mix_row_kernel = {mix_variants, std::size(mix_variants)};
+DispatchedKernel<VhsStoreLumaRowFn> vhs_store_luma_row_kernel = {store_luma_variants,
+                                                                 std::size(store_luma_variants)};
 
 // The set-up's cosine and exponential from additions, multiplications and
 // divisions alone, which IEEE rounds alike on every build (no library's
@@ -936,6 +951,5 @@ void play_vhs_row(VhsWalk* walk, PIXEL_YC* pixels, int row)
     dispatched(&extract_luma_row_kernel)(own, pixels, width);
     for (int g = 0; g < walk->settings.generations; ++g)
         play_generation(walk, own, own, row, g);
-    for (int x = 0; x < width; ++x)
-        pixels[x].y = own[x];
+    dispatched(&vhs_store_luma_row_kernel)(pixels, own, width);
 }

@@ -159,6 +159,8 @@ typedef void VhsInterpolateRowFn(int16_t* out, const int16_t* in, int count);
 // the least r[x] (0 for none clipped). boost and 4096 + boost within 16 bits.
 typedef int32_t VhsClipRowFn(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost,
                              int32_t clip, int count);
+// pixels[x].y = y[x]; cb and cr are left alone.
+typedef void VhsStoreLumaRowFn(PIXEL_YC* pixels, const int16_t* y, int count);
 // y[x] = saturated y[x] + ((a r[x] + b l[x] + 8192) >> 14).
 typedef void VhsMixRowFn(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b,
                          int count);
@@ -178,6 +180,7 @@ void vhs_interpolate_row_c(int16_t* out, const int16_t* in, int count);
 int32_t vhs_clip_row_c(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost, int32_t clip,
                        int count);
 void vhs_mix_row_c(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count);
+void vhs_store_luma_row_c(PIXEL_YC* pixels, const int16_t* y, int count);
 
 extern DispatchedKernel<VhsFirRowFn> vhs_fir_row_kernel;
 extern DispatchedKernel<VhsSymmetricFirRowFn> vhs_symmetric_fir_row_kernel;
@@ -189,6 +192,7 @@ extern DispatchedKernel<VhsDecimateRowFn> vhs_decimate_row_kernel;
 extern DispatchedKernel<VhsInterpolateRowFn> vhs_interpolate_row_kernel;
 extern DispatchedKernel<VhsClipRowFn> vhs_clip_row_kernel;
 extern DispatchedKernel<VhsMixRowFn> vhs_mix_row_kernel;
+extern DispatchedKernel<VhsStoreLumaRowFn> vhs_store_luma_row_kernel;
 
 #if NOREL_X86
 void vhs_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count);
@@ -219,4 +223,6 @@ void vhs_interpolate_row_avx2(int16_t* out, const int16_t* in, int count);
 int32_t vhs_clip_row_avx2(int16_t* r, const int16_t* y, const int16_t* low, int32_t boost,
                         int32_t clip, int count);
 void vhs_mix_row_avx2(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, int32_t b, int count);
+void vhs_store_luma_row_sse2(PIXEL_YC* pixels, const int16_t* y, int count);
+void vhs_store_luma_row_avx2(PIXEL_YC* pixels, const int16_t* y, int count);
 #endif

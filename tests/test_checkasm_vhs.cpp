@@ -108,6 +108,11 @@ TEST(CheckasmVhs, EveryVariantMatchesItsReference)
                     fn(o[0].data() + margin, in.data() + margin, in3.data() + margin, a, b, width);
                 });
             }
+            // Pixels' components as 16-bit values, three a pixel.
+            check(vhs_store_luma_row_kernel, {random_row(random, 3 * width, limit)},
+                  [&](VhsStoreLumaRowFn* fn, auto& o) {
+                      fn(reinterpret_cast<PIXEL_YC*>(o[0].data() + margin), in.data() + margin, width);
+                  });
             const std::vector<int16_t> cos_row = random_row(random, width, limit == 4096 ? 2048 : 32767);
             const std::vector<int16_t> sin_row = random_row(random, width, limit == 4096 ? 2048 : 32767);
             std::uniform_int_distribution<int> entry(-32768, 32767);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/vhs_deck.h"
+#include "engine/x86/composite_decoder_packed.h"
 #include "engine/x86/vector_ops.h"
 
 #include <cstring>
@@ -365,6 +366,39 @@ bool mix_row_packed(int16_t* y, const int16_t* r, const int16_t* l, int32_t a, i
     for (int x = 0; x + Ops::lanes <= count; x += Ops::lanes)
         Ops::store(y + x, mixed(x));
     std::memcpy(y + last, tail, sizeof(tail));
+    return true;
+}
+
+// The row's y put into the pixels' places of y, in the decoder's layout of
+// interleaved blocks (Ops: its DecoderOps); cb and cr are loaded and kept.
+template <typename Ops>
+bool store_luma_row_packed(PIXEL_YC* pixels, const int16_t* y, int count)
+{
+    using V = typename Ops::V;
+    if (count < Ops::lanes)
+        return false;
+    struct Block {
+        V k[3];
+    };
+    int16_t lanes_of_y[3 * Ops::lanes];
+    for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < Ops::lanes; ++j)
+            lanes_of_y[k * Ops::lanes + j] = (8 * k + j % 8) % 3 == 0 ? -1 : 0;
+    }
+    const V keep[3] = {Ops::load(lanes_of_y), Ops::load(lanes_of_y + Ops::lanes),
+                       Ops::load(lanes_of_y + 2 * Ops::lanes)};
+    const V zero = Ops::set1_i16(0);
+    walk_row<Ops>(
+        count,
+        [&](int x) {
+            Block block;  // y in its places, zero in the others
+            interleave_pixels<Ops>(block.k, Components<Ops>{Ops::load(y + x), zero, zero});
+            const int16_t* own = reinterpret_cast<const int16_t*>(pixels + x);
+            for (int k = 0; k < 3; ++k)
+                block.k[k] = Ops::bit_or(block.k[k], Ops::and_not(keep[k], Ops::load_block(own, 8 * k)));
+            return block;
+        },
+        [&](int x, const Block& block) { Ops::store_block(reinterpret_cast<int16_t*>(pixels + x), block.k); });
     return true;
 }
 

@@ -69,3 +69,9 @@ void vhs_mix_row_sse2(int16_t* y, const int16_t* r, const int16_t* l, int32_t a,
     if (!mix_row_packed<Ops>(y, r, l, a, b, count))
         vhs_mix_row_c(y, r, l, a, b, count);
 }
+
+void vhs_store_luma_row_sse2(PIXEL_YC* pixels, const int16_t* y, int count)
+{
+    if (!store_luma_row_packed<Sse2DecoderOps>(pixels, y, count))
+        vhs_store_luma_row_c(pixels, y, count);
+}
