@@ -70,10 +70,11 @@ void encode_pal_stage(benchmark::State& state, unsigned flags, FrameSize size)
     SubcarrierTables carrier;
     build_carrier_tables(&carrier, STANDARD_PAL, 704, 0, size.w, size.w);
     VariantScope variant(flags);
+    EncodePalRowFn* encode_row = best_variant(encode_pal_row_kernel);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
             encode_pal_rect_row(rect_row(frame.data(), &rect, r), rect_row(frame.data(), &rect, r), &rect, &carrier,
-                                &pal_bench_sequence, r);
+                                &pal_bench_sequence, r, encode_row);
         benchmark::ClobberMemory();
     }
     release_subcarrier_tables(&carrier);
@@ -157,7 +158,7 @@ void fir_kernel(benchmark::State& state, unsigned flags, FrameSize size)
     for (int k = 0; k <= 2 * reach; ++k)
         taps[k] = lowpass[k];
     VariantScope variant(flags);
-    DecoderFirRowFn* fir = dispatched(&decoder_fir_row_kernel);
+    DecoderFirRowFn* fir = best_variant(decoder_fir_row_kernel);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
             fir(rows.row(0), rows.row(1), taps, reach, size.w);
@@ -170,7 +171,7 @@ void demodulate_kernel(benchmark::State& state, unsigned flags, FrameSize size)
 {
     KernelRows rows(size, 5);
     VariantScope variant(flags);
-    DemodulateRowFn* demodulate = dispatched(&demodulate_row_kernel);
+    DemodulateRowFn* demodulate = best_variant(demodulate_row_kernel);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
             demodulate(rows.row(0), rows.row(1), rows.row(2), rows.row(3), rows.row(4), size.w,
@@ -186,7 +187,7 @@ void assemble_kernel(benchmark::State& state, unsigned flags, FrameSize size)
     int16_t matrix[4];
     compute_decoder_matrix(matrix, 100, 0);
     VariantScope variant(flags);
-    AssembleRowFn* assemble = dispatched(&assemble_row_kernel);
+    AssembleRowFn* assemble = best_variant(assemble_row_kernel);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
             assemble(rows.frame.data() + static_cast<size_t>(r) * size.w, rows.row(0), rows.row(1),
@@ -200,7 +201,7 @@ void extract_luma_kernel(benchmark::State& state, unsigned flags, FrameSize size
 {
     KernelRows rows(size, 1);
     VariantScope variant(flags);
-    ExtractLumaRowFn* extract_luma = dispatched(&extract_luma_row_kernel);
+    ExtractLumaRowFn* extract_luma = best_variant(extract_luma_row_kernel);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
             extract_luma(rows.row(0), rows.frame.data() + static_cast<size_t>(r) * size.w, size.w);
@@ -213,7 +214,7 @@ void line_comb_kernel(benchmark::State& state, unsigned flags, FrameSize size)
 {
     KernelRows rows(size, 4);
     VariantScope variant(flags);
-    LineCombRowFn* line_comb = dispatched(&line_comb_row_kernel);
+    LineCombRowFn* line_comb = best_variant(line_comb_row_kernel);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
             line_comb(rows.row(0), rows.row(1), rows.row(2), rows.row(3), size.w);
@@ -226,7 +227,7 @@ void frame_comb_kernel(benchmark::State& state, unsigned flags, FrameSize size)
 {
     KernelRows rows(size, 3);
     VariantScope variant(flags);
-    FrameCombRowFn* frame_comb = dispatched(&frame_comb_row_kernel);
+    FrameCombRowFn* frame_comb = best_variant(frame_comb_row_kernel);
     for (auto _ : state) {
         for (int r = 0; r < size.h; ++r)
             frame_comb(rows.row(0), rows.row(1), rows.row(2), size.w);

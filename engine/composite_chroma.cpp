@@ -147,15 +147,15 @@ int32_t composite_row_sign(const FilterRect* rect, int32_t carrier_flags, int ro
 }
 
 void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
-                               const SubcarrierTables* tables, int32_t carrier_flags, int row)
+                               const SubcarrierTables* tables, int32_t carrier_flags, int row,
+                               EncodeCompositeRowFn* encode_row)
 {
     const int width = rect->right - rect->left;
     if (out != in)
         std::memcpy(out, in, static_cast<size_t>(width) * sizeof(PIXEL_YC));
     // Entries are indexed by absolute column, so every row starts at left.
-    dispatched(&encode_composite_row_kernel)(out, tables->cos_table + rect->left,
-                                             tables->sin_table + rect->left, width,
-                                             composite_row_sign(rect, carrier_flags, row));
+    encode_row(out, tables->cos_table + rect->left, tables->sin_table + rect->left, width,
+               composite_row_sign(rect, carrier_flags, row));
 }
 
 void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierTables* tables,
@@ -163,9 +163,10 @@ void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierT
 {
     if (rect_is_empty(rect))
         return;
+    EncodeCompositeRowFn* encode_row = best_variant(encode_composite_row_kernel);
     for (int r = rect->top; r < rect->bottom; ++r)
         encode_composite_rect_row(rect_row(frame, rect, r), rect_row(frame, rect, r), rect, tables,
-                                  carrier_flags, r);
+                                  carrier_flags, r, encode_row);
 }
 
 // The line's half-line count from the start of frame 0 decides its phase:
@@ -257,15 +258,16 @@ DispatchedKernel<EncodePalRowFn> encode_pal_row_kernel = {encode_pal_row_variant
                                                           std::size(encode_pal_row_variants)};
 
 void encode_pal_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
-                         const SubcarrierTables* tables, const PalSequence* sequence, int row)
+                         const SubcarrierTables* tables, const PalSequence* sequence, int row,
+                         EncodePalRowFn* encode_row)
 {
     const int width = rect->right - rect->left;
     if (out != in)
         std::memcpy(out, in, static_cast<size_t>(width) * sizeof(PIXEL_YC));
     int16_t coefficients[4];
     pal_row_coefficients(coefficients, pal_line(sequence, row));
-    dispatched(&encode_pal_row_kernel)(out, tables->cos_table + rect->left,
-                                       tables->sin_table + rect->left, width, coefficients);
+    encode_row(out, tables->cos_table + rect->left, tables->sin_table + rect->left, width,
+               coefficients);
 }
 
 void release_subcarrier_tables(SubcarrierTables* tables)

@@ -55,13 +55,9 @@ void compute_subcarrier_entries(int16_t* cos_table, int16_t* sin_table, int32_t 
 // Modulates the rectangle's chroma onto y in place and zeroes cb and cr.
 // Bit 1 of carrier_flags gives the starting sign (+1 when set), bit 0 the
 // row-parity offset. Needs tables built for a width of at least rect->right.
+// Chooses its kernel on every call.
 void encode_composite(PIXEL_YC* frame, const FilterRect* rect, const SubcarrierTables* tables,
                       int32_t carrier_flags);
-
-// Row `row` of the rectangle as encode_composite leaves it, encoded from
-// the row's pixels `in` into out (both at column left), which may be in.
-void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
-                               const SubcarrierTables* tables, int32_t carrier_flags, int row);
 
 // The carrier's sign (+1 or -1) on row `row` of the rectangle: it flips
 // every second row, so rows two apart (one field line) always differ.
@@ -111,7 +107,8 @@ void pal_row_coefficients(int16_t coefficients[4], const PalLine& line);
 // Row `row` of the rectangle encoded for PAL from in into out, as
 // encode_composite_rect_row does for NTSC.
 void encode_pal_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
-                         const SubcarrierTables* tables, const PalSequence* sequence, int row);
+                         const SubcarrierTables* tables, const PalSequence* sequence, int row,
+                         EncodePalRowFn* encode_row);
 
 // Frees both tables; the next build allocates them again.
 void release_subcarrier_tables(SubcarrierTables* tables);
@@ -130,3 +127,9 @@ void encode_composite_row_c(PIXEL_YC* pixels, const int16_t* cos_weights,
 // The reference "c" and, on x86, "sse2" and "avx2".
 extern DispatchedKernel<EncodeCompositeRowFn> encode_composite_row_kernel;
 
+// Row `row` of the rectangle as encode_composite leaves it, encoded from
+// the row's pixels `in` into out (both at column left), which may be in,
+// by the given variant of encode_composite_row.
+void encode_composite_rect_row(PIXEL_YC* out, const PIXEL_YC* in, const FilterRect* rect,
+                               const SubcarrierTables* tables, int32_t carrier_flags, int row,
+                               EncodeCompositeRowFn* encode_row);

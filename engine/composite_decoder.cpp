@@ -6,6 +6,10 @@
 #include <cstring>
 #include <iterator>
 
+#if NOREL_X86
+#include "engine/x86/composite_decoder.h"
+#endif
+
 static const char* const decode_mode_names[decode_mode_count] = {"off", "notch", "2line", "3line",
                                                                  "3d"};
 static const char* const chroma_bandwidth_names[chroma_bandwidth_count] = {"wide", "narrow"};
@@ -330,6 +334,19 @@ DispatchedKernel<BandpassDemodulateRowFn> bandpass_demodulate_row_kernel = {
 DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel = {
     extract_luma_row_variants, std::size(extract_luma_row_variants)};
 
+void select_decoder_kernels(DecoderKernels* kernels)
+{
+    kernels->fir = best_variant(decoder_fir_row_kernel);
+    kernels->demodulate = best_variant(demodulate_row_kernel);
+    kernels->assemble = best_variant(assemble_row_kernel);
+    kernels->line_comb = best_variant(line_comb_row_kernel);
+    kernels->frame_difference = best_variant(frame_difference_row_kernel);
+    kernels->frame_comb = best_variant(frame_comb_row_kernel);
+    kernels->assemble_delayed = best_variant(assemble_delayed_row_kernel);
+    kernels->bandpass_demodulate = best_variant(bandpass_demodulate_row_kernel);
+    kernels->extract_luma = best_variant(extract_luma_row_kernel);
+}
+
 // The working rows, each with room for the filters' reach on both sides.
 constexpr int max_comb_reach = 4;  // rows to a comb partner: PAL's two field lines
 enum WorkRow {
@@ -410,12 +427,14 @@ static void update_tables(DecoderState* state, const DecodeSettings* settings, i
     }
 }
 
-int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecodeSettings* settings,
-                      int32_t standard, int32_t freq, const SubcarrierTables* carrier,
+int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecoderKernels* kernels,
+                      const DecodeSettings* settings, int32_t standard, int32_t freq,
+                      const SubcarrierTables* carrier,
                       int32_t carrier_flags, const PalSequence* sequence, const PIXEL_YC* partner,
                       const PIXEL_YC* same_phase, const FilterRect* rect)
 {
     walk->state = state;
+    walk->kernels = kernels;
     walk->settings = clamp_decode_settings(*settings);
     walk->standard = standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
     walk->freq = freq;
@@ -459,15 +478,16 @@ void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end)
     int lowpass_reach = 0;
     const int16_t* lowpass = decoder_lowpass_taps(settings.bandwidth, &lowpass_reach, walk->standard);
 
-    DecoderFirRowFn* fir = dispatched(&decoder_fir_row_kernel);
-    DemodulateRowFn* demodulate = dispatched(&demodulate_row_kernel);
-    AssembleRowFn* assemble = dispatched(&assemble_row_kernel);
-    LineCombRowFn* line_comb = dispatched(&line_comb_row_kernel);
-    FrameDifferenceRowFn* frame_difference = dispatched(&frame_difference_row_kernel);
-    FrameCombRowFn* frame_comb_blend = dispatched(&frame_comb_row_kernel);
-    AssembleDelayedRowFn* assemble_delayed = dispatched(&assemble_delayed_row_kernel);
-    BandpassDemodulateRowFn* bandpass_demodulate = dispatched(&bandpass_demodulate_row_kernel);
-    ExtractLumaRowFn* extract_luma = dispatched(&extract_luma_row_kernel);
+    const DecoderKernels* kernels = walk->kernels;
+    DecoderFirRowFn* fir = kernels->fir;
+    DemodulateRowFn* demodulate = kernels->demodulate;
+    AssembleRowFn* assemble = kernels->assemble;
+    LineCombRowFn* line_comb = kernels->line_comb;
+    FrameDifferenceRowFn* frame_difference = kernels->frame_difference;
+    FrameCombRowFn* frame_comb_blend = kernels->frame_comb;
+    AssembleDelayedRowFn* assemble_delayed = kernels->assemble_delayed;
+    BandpassDemodulateRowFn* bandpass_demodulate = kernels->bandpass_demodulate;
+    ExtractLumaRowFn* extract_luma = kernels->extract_luma;
 
     auto ring = [&](int q) { return work_row(state, (q - rect->top) % RING_ROWS); };
     auto load_through = [&](int last) {
@@ -581,8 +601,10 @@ int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_
                      const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
                      const PIXEL_YC* partner, const PIXEL_YC* same_phase, const FilterRect* rect)
 {
+    DecoderKernels kernels;
+    select_decoder_kernels(&kernels);
     DecodeWalk walk;
-    return start_decode_walk(&walk, state, settings, STANDARD_NTSC, freq, carrier, carrier_flags,
+    return start_decode_walk(&walk, state, &kernels, settings, STANDARD_NTSC, freq, carrier, carrier_flags,
                              nullptr, partner, same_phase, rect) &&
            decode_frame(&walk, frame, rect);
 }
@@ -592,8 +614,10 @@ int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
                          PIXEL_YC* frame, const PIXEL_YC* partner, const PIXEL_YC* same_phase,
                          const FilterRect* rect)
 {
+    DecoderKernels kernels;
+    select_decoder_kernels(&kernels);
     DecodeWalk walk;
-    return start_decode_walk(&walk, state, settings, STANDARD_PAL, sequence->freq, carrier, 0,
+    return start_decode_walk(&walk, state, &kernels, settings, STANDARD_PAL, sequence->freq, carrier, 0,
                              sequence, partner, same_phase, rect) &&
            decode_frame(&walk, frame, rect);
 }

@@ -84,7 +84,8 @@ struct DecoderState {
 // FALSE when the row buffers cannot be had (the frame is left as it is).
 // NTSC; decode_pal_composite does the same for PAL, whose combs reach two
 // field lines (four rows) to either side, where the carrier is inverted
-// and the switch agrees, and whose carrier the sequence gives.
+// and the switch agrees, and whose carrier the sequence gives. Both choose
+// their kernels on every call.
 int decode_composite(DecoderState* state, const DecodeSettings* settings, int32_t freq,
                      const SubcarrierTables* carrier, int32_t carrier_flags, PIXEL_YC* frame,
                      const PIXEL_YC* partner, const PIXEL_YC* same_phase, const FilterRect* rect);
@@ -94,6 +95,8 @@ int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
                          PIXEL_YC* frame, const PIXEL_YC* partner, const PIXEL_YC* same_phase,
                          const FilterRect* rect);
 
+struct DecoderKernels;  // below
+
 // The same decoding as a walk down the rectangle, for a caller whose
 // composite rows become available top to bottom: each call decodes the
 // rows from `decoded` up to end - 1 in place in `rows`, having read the
@@ -101,6 +104,7 @@ int decode_pal_composite(DecoderState* state, const DecodeSettings* settings,
 // `rows` places the rectangle's columns, and may be a ring.
 struct DecodeWalk {
     DecoderState* state;
+    const DecoderKernels* kernels;
     DecodeSettings settings;  // as clamp_decode_settings leaves them
     int32_t standard;
     int32_t freq;
@@ -115,8 +119,8 @@ struct DecodeWalk {
 };
 
 // FALSE when the row buffers cannot be had. `sequence` is read for PAL only.
-int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecodeSettings* settings,
-                      int32_t standard, int32_t freq, const SubcarrierTables* carrier,
+int start_decode_walk(DecodeWalk* walk, DecoderState* state, const DecoderKernels* kernels,
+                      const DecodeSettings* settings, int32_t standard, int32_t freq, const SubcarrierTables* carrier,
                       int32_t carrier_flags, const PalSequence* sequence, const PIXEL_YC* partner,
                       const PIXEL_YC* same_phase, const FilterRect* rect);
 void decode_walk_rows(DecodeWalk* walk, const RowPlace* rows, int end);
@@ -234,41 +238,17 @@ extern DispatchedKernel<FrameDifferenceRowFn> frame_difference_row_kernel;
 extern DispatchedKernel<FrameCombRowFn> frame_comb_row_kernel;
 extern DispatchedKernel<ExtractLumaRowFn> extract_luma_row_kernel;
 
-#if NOREL_X86
-void decoder_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
-                          int count);
-void decoder_fir_row_avx2(int16_t* out, const int16_t* in, const int16_t* taps, int reach,
-                          int count);
-void demodulate_row_sse2(int16_t* u, int16_t* v, const int16_t* chroma, const int16_t* cos_weights,
-                         const int16_t* sin_weights, int count, int32_t sign);
-void demodulate_row_avx2(int16_t* u, int16_t* v, const int16_t* chroma, const int16_t* cos_weights,
-                         const int16_t* sin_weights, int count, int32_t sign);
-void assemble_row_sse2(PIXEL_YC* out, const int16_t* composite, const int16_t* chroma,
-                       const int16_t* u, const int16_t* v, const int16_t matrix[4], int count);
-void assemble_row_avx2(PIXEL_YC* out, const int16_t* composite, const int16_t* chroma,
-                       const int16_t* u, const int16_t* v, const int16_t matrix[4], int count);
-void line_comb_row_sse2(int16_t* out, const int16_t* row, const int16_t* above,
-                        const int16_t* below, int count);
-void line_comb_row_avx2(int16_t* out, const int16_t* row, const int16_t* above,
-                        const int16_t* below, int count);
-void frame_difference_row_sse2(int16_t* out, const int16_t* row, const int16_t* partner, int count);
-void frame_difference_row_avx2(int16_t* out, const int16_t* row, const int16_t* partner, int count);
-void frame_comb_row_sse2(int16_t* chroma, const int16_t* difference,
-                         const int16_t* motion_difference, int count);
-void frame_comb_row_avx2(int16_t* chroma, const int16_t* difference,
-                         const int16_t* motion_difference, int count);
-void extract_luma_row_sse2(int16_t* out, const PIXEL_YC* pixels, int count);
-void extract_luma_row_avx2(int16_t* out, const PIXEL_YC* pixels, int count);
-void bandpass_demodulate_row_sse2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
-                                  const int16_t* taps, const int16_t* cos_weights,
-                                  const int16_t* sin_weights, int count, int32_t sign);
-void bandpass_demodulate_row_avx2(int16_t* chroma, int16_t* u, int16_t* v, const int16_t* in,
-                                  const int16_t* taps, const int16_t* cos_weights,
-                                  const int16_t* sin_weights, int count, int32_t sign);
-void assemble_delayed_row_sse2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
-                               const int16_t* chroma, const int16_t* u, const int16_t* v,
-                               const int16_t matrix[4], int count);
-void assemble_delayed_row_avx2(PIXEL_YC* out, PIXEL_YC* previous, const int16_t* composite,
-                               const int16_t* chroma, const int16_t* u, const int16_t* v,
-                               const int16_t matrix[4], int count);
-#endif
+// The row kernels the decoder runs, chosen once by the state that runs it
+// (select_decoder_kernels: the best variants cpu_flags() allows).
+struct DecoderKernels {
+    DecoderFirRowFn* fir;
+    DemodulateRowFn* demodulate;
+    AssembleRowFn* assemble;
+    LineCombRowFn* line_comb;
+    FrameDifferenceRowFn* frame_difference;
+    FrameCombRowFn* frame_comb;
+    AssembleDelayedRowFn* assemble_delayed;
+    BandpassDemodulateRowFn* bandpass_demodulate;
+    ExtractLumaRowFn* extract_luma;
+};
+void select_decoder_kernels(DecoderKernels* kernels);

@@ -2,15 +2,19 @@
 //
 // A kernel is one inner loop with a plain C++ reference and optional packed
 // variants that need processor features. Each kernel keeps a small table of
-// its variants and one dispatch record; the stage calls
-// dispatched(&kernel)(...), which uses the last variant of the table that the
-// allowed features can run. Adding a kernel:
-//   1. write foo_c and the variants (engine/x86/foo_sse2.cpp, ...);
+// its variants; a state chooses the best of every kernel it runs once, when
+// it is first used, into a record of function pointers, and the stages call
+// through that record. Adding a kernel:
+//   1. write foo_c and the variants (engine/x86/foo_sse2.cpp, ...), their
+//      prototypes in engine/x86/foo.h;
 //   2. next to foo_c, define the table {"c", 0, foo_c}, {"sse2",
 //      CPU_FLAG_SSE2, foo_sse2}, ... (reference first, best last) and
 //      DispatchedKernel<FooFn> foo_kernel = {table, std::size(table)};
-//   3. call dispatched(&foo_kernel) in the stage.
-// Tests and benchmarks walk kernel.variants and skip those !cpu_can_run.
+//   3. add a pointer to the record of the state that runs it (EffectKernels
+//      in engine/effect_kernels.h, or a converter's own), filled with
+//      best_variant(foo_kernel), and call it from there.
+// Tests and benchmarks walk kernel.variants and skip those !cpu_can_run;
+// they hold dispatch to a subset with cpu_set_mask before they make a state.
 #pragma once
 
 #include <atomic>
@@ -30,8 +34,8 @@ unsigned cpu_detected_flags();
 unsigned cpu_flags();
 
 // Lets tests, benchmarks and fuzzers hold dispatch to a subset of the
-// features (0: references only; ~0u: everything detected). Every kernel
-// chooses its variant again on its next call.
+// features (0: references only; ~0u: everything detected). States made
+// afterwards choose their kernels within it.
 void cpu_set_mask(unsigned mask);
 
 // True when every feature in `required` may be used.
@@ -47,27 +51,39 @@ struct KernelVariant {
     Fn* fn;
 };
 
-// The choice is cached in atomics: threads that choose at once choose the
-// same variant, and a thread that sees selected_for also sees its choice.
+// A kernel's variants, the reference first, then by preference. The
+// atomics serve dispatched() alone.
 template <typename Fn>
 struct DispatchedKernel {
-    const KernelVariant<Fn>* variants;  // the reference first, then by preference
+    const KernelVariant<Fn>* variants;
     size_t variant_count;
     std::atomic<Fn*> selected{nullptr};    // the variant in use while selected_for == cpu_flags()
     std::atomic<unsigned> selected_for{~0u};  // ~0u: not chosen yet (cpu_flags() never returns it)
 };
 
-// The kernel's function for the features allowed now; safe from any thread.
+// The last variant of the table that the allowed features can run: what a
+// state's record of kernels is filled with.
+template <typename Fn>
+Fn* best_variant(const DispatchedKernel<Fn>& kernel)
+{
+    Fn* best = kernel.variants[0].fn;
+    for (size_t i = 1; i < kernel.variant_count; ++i) {
+        if (cpu_can_run(kernel.variants[i].required_flags))
+            best = kernel.variants[i].fn;
+    }
+    return best;
+}
+
+// The same chosen on every call, for the kernels no state's record holds
+// yet (the VHS deck's). The choice is cached in atomics: threads that
+// choose at once choose the same variant, and a thread that sees
+// selected_for also sees its choice. Safe from any thread.
 template <typename Fn>
 Fn* dispatched(DispatchedKernel<Fn>* kernel)
 {
     const unsigned flags = cpu_flags();
     if (kernel->selected_for.load(std::memory_order_acquire) != flags) {
-        Fn* best = kernel->variants[0].fn;
-        for (size_t i = 1; i < kernel->variant_count; ++i) {
-            if (cpu_can_run(kernel->variants[i].required_flags))
-                best = kernel->variants[i].fn;
-        }
+        Fn* best = best_variant(*kernel);
         kernel->selected.store(best, std::memory_order_relaxed);
         kernel->selected_for.store(flags, std::memory_order_release);
         return best;

@@ -68,7 +68,7 @@ static const int16_t* components(const PIXEL_YC* pixels)
     return reinterpret_cast<const int16_t*>(pixels);
 }
 
-static void fill_row(PIXEL_YC* out, const SourceRows* src, int i)
+static void fill_row(PIXEL_YC* out, const SourceRows* src, int i, AverageRowsFn* average_rows)
 {
     const FilterRect* rect = src->rect;
     // A one-row rectangle has no neighbour rows of its own; rather than read
@@ -79,15 +79,14 @@ static void fill_row(PIXEL_YC* out, const SourceRows* src, int i)
     }
     const int a = i - 1 >= rect->top ? i - 1 : i + 1;
     const int b = i + 1 < rect->bottom ? i + 1 : i - 1;
-    dispatched(&average_rows_kernel)(components(out), components(source_row(src, a)),
-                                     components(source_row(src, b)),
-                                     3 * (rect->right - rect->left));
+    average_rows(components(out), components(source_row(src, a)), components(source_row(src, b)),
+                 3 * (rect->right - rect->left));
 }
 
 void fill_from_other_field(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int i)
 {
     const SourceRows rows = {src, INT_MAX, rect};
-    fill_row(rect_row(dst, rect, i), &rows, i);
+    fill_row(rect_row(dst, rect, i), &rows, i, best_variant(average_rows_kernel));
 }
 
 void interpolate_row_c(int16_t* out, const int16_t* const tap[4], const int32_t weights[4],
@@ -113,13 +112,13 @@ DispatchedKernel<InterpolateRowFn> interpolate_row_kernel = {interpolate_row_var
 
 // The packed variants multiply 16-bit weights; a kernel from elsewhere that
 // does not fit is left to the reference.
-static InterpolateRowFn* interpolation_for(const int32_t weights[4])
+static InterpolateRowFn* interpolation_for(const int32_t weights[4], InterpolateRowFn* packed)
 {
     for (int k = 0; k < 4; ++k) {
         if (weights[k] < -32767 || weights[k] > 32767)
             return interpolate_row_c;
     }
-    return dispatched(&interpolate_row_kernel);
+    return packed;
 }
 
 static int direction(int moved_field)
@@ -127,24 +126,25 @@ static int direction(int moved_field)
     return moved_field ? 1 : -1;
 }
 
-static void shift_row_whole(PIXEL_YC* out, const SourceRows* src, int32_t v, int moved_field, int i)
+static void shift_row_whole(PIXEL_YC* out, const SourceRows* src, const FieldShift* shift, int i)
 {
     const FilterRect* rect = src->rect;
-    const long long source = i + static_cast<long long>(direction(moved_field)) * 2 * (v / 16);
+    const long long source =
+        i + static_cast<long long>(direction(shift->moved_field)) * 2 * (shift->v / 16);
     if (row_inside(rect, source))
         copy_row(out, src, static_cast<int>(source));
     else
-        fill_row(out, src, i);
+        fill_row(out, src, i, shift->average_rows);
 }
 
-static void shift_row_fraction(PIXEL_YC* out, const SourceRows* src, int32_t v, int moved_field,
-                               const int32_t kernel[4], int i)
+static void shift_row_fraction(PIXEL_YC* out, const SourceRows* src, const FieldShift* shift, int i)
 {
     const FilterRect* rect = src->rect;
-    const int sigma = direction(moved_field);
-    const long long centre = i + static_cast<long long>(sigma) * 2 * ((v >> 4) + 1);
+    const int32_t* kernel = shift->kernel;
+    const int sigma = direction(shift->moved_field);
+    const long long centre = i + static_cast<long long>(sigma) * 2 * ((shift->v >> 4) + 1);
     if (!row_inside(rect, centre)) {
-        fill_row(out, src, i);
+        fill_row(out, src, i, shift->average_rows);
         return;
     }
     // Taps one field line apart; one outside the rectangle is replaced by
@@ -156,7 +156,8 @@ static void shift_row_fraction(PIXEL_YC* out, const SourceRows* src, int32_t v, 
     const int r3 = row_inside(rect, m + 4 * sigma) ? m + 4 * sigma : r2;
     const int16_t* const tap[4] = {components(source_row(src, r0)), components(source_row(src, r1)),
                                    components(source_row(src, r2)), components(source_row(src, r3))};
-    interpolation_for(kernel)(components(out), tap, kernel, 3 * (rect->right - rect->left));
+    interpolation_for(kernel, shift->interpolate_row)(components(out), tap, kernel,
+                                                      3 * (rect->right - rect->left));
 }
 
 void shift_field_row(PIXEL_YC* out, const PIXEL_YC* src, int src_cycle, const FilterRect* rect,
@@ -166,9 +167,9 @@ void shift_field_row(PIXEL_YC* out, const PIXEL_YC* src, int src_cycle, const Fi
     if (row_stays(i, shift->moved_field))
         copy_row(out, &rows, i);
     else if (shift->kernel != nullptr)
-        shift_row_fraction(out, &rows, shift->v, shift->moved_field, shift->kernel, i);
+        shift_row_fraction(out, &rows, shift, i);
     else
-        shift_row_whole(out, &rows, shift->v, shift->moved_field, i);
+        shift_row_whole(out, &rows, shift, i);
 }
 
 int shift_field_reach(const FieldShift* shift)
@@ -191,13 +192,15 @@ static void shift_rows(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rec
 void shift_field_whole(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int32_t v,
                        int moved_field)
 {
-    const FieldShift shift = {v, moved_field, nullptr};
+    const FieldShift shift = {v, moved_field, nullptr, best_variant(interpolate_row_kernel),
+                              best_variant(average_rows_kernel)};
     shift_rows(dst, src, rect, &shift);
 }
 
 void shift_field_fraction(PIXEL_YC* dst, const PIXEL_YC* src, const FilterRect* rect, int32_t v,
                           int moved_field, const int32_t kernel[4])
 {
-    const FieldShift shift = {v, moved_field, kernel};
+    const FieldShift shift = {v, moved_field, kernel, best_variant(interpolate_row_kernel),
+                              best_variant(average_rows_kernel)};
     shift_rows(dst, src, rect, &shift);
 }

@@ -88,6 +88,7 @@ int32_t carrier_flags(const EffectSettings* settings, int32_t frame)
 
 // What the chain does to one frame, decided before its rows are walked.
 struct Chain {
+    const EffectKernels* kernels;
     const SubcarrierTables* carrier;  // "C/Y" tables; null: no encoding
     int32_t standard;
     int32_t carrier_flags;  // NTSC
@@ -99,13 +100,14 @@ struct Chain {
 
 static FieldShift field_shift(EffectState* state, int32_t v, int field)
 {
+    const EffectKernels* kernels = &state->kernels;
     if ((v & 15) == 0)
-        return {v, field, nullptr};
+        return {v, field, nullptr, kernels->interpolate_row, kernels->average_rows};
     if (v != state->kernel_key) {
         build_shift_kernel(state->shift_kernel.weights, v);
         state->kernel_key = v;
     }
-    return {v, field, state->shift_kernel.weights};
+    return {v, field, state->shift_kernel.weights, kernels->interpolate_row, kernels->average_rows};
 }
 
 // A strip's rows are short runs a pitch apart, which the processor does not
@@ -206,9 +208,11 @@ static void stage_row(Walk* walk, int r, PIXEL_YC* out)
     }
     const Chain* chain = walk->chain;
     if (chain->carrier != nullptr && chain->standard == STANDARD_PAL)
-        encode_pal_rect_row(out, in, &walk->span, chain->carrier, &chain->pal, r);
+        encode_pal_rect_row(out, in, &walk->span, chain->carrier, &chain->pal, r,
+                            chain->kernels->encode_pal_row);
     else if (chain->carrier != nullptr)
-        encode_composite_rect_row(out, in, &walk->span, chain->carrier, chain->carrier_flags, r);
+        encode_composite_rect_row(out, in, &walk->span, chain->carrier, chain->carrier_flags, r,
+                                  chain->kernels->encode_composite_row);
     else if (out != in)
         std::memcpy(out, in, width * sizeof(PIXEL_YC));
 }
@@ -336,6 +340,15 @@ static void walk_strip(Walk* walk)
     }
 }
 
+// The state's kernels, chosen when it is first used.
+static void choose_kernels(EffectState* state)
+{
+    if (!state->kernels_chosen) {
+        select_effect_kernels(&state->kernels);
+        state->kernels_chosen = true;
+    }
+}
+
 static int32_t colour_standard(const EffectSettings* settings)
 {
     return settings->standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
@@ -350,7 +363,8 @@ static bool start_decoding(DecodeWalk* walk, EffectState* state, const EffectSet
     if (carrier == nullptr || settings->decode.mode == DECODE_OFF || rect_is_empty(rect))
         return false;
     const PalSequence sequence = pal_sequence(settings, frame->number);
-    return start_decode_walk(walk, &state->decoder, &settings->decode, colour_standard(settings),
+    return start_decode_walk(walk, &state->decoder, &state->kernels.decoder, &settings->decode,
+                             colour_standard(settings),
                              settings->freq, carrier, carrier_flags(settings, frame->number),
                              &sequence, frame->partner, frame->same_phase, rect) != 0;
 }
@@ -376,6 +390,7 @@ static bool decode_rect(EffectState* state, const EffectSettings* settings,
 static Chain frame_chain(EffectState* state, const EffectSettings* settings, const EffectFrame* frame)
 {
     Chain chain;
+    chain.kernels = &state->kernels;
     chain.standard = colour_standard(settings);
     chain.carrier = settings->composite &&
                             build_carrier_tables(&state->subcarrier_tables, chain.standard,
@@ -386,8 +401,8 @@ static Chain frame_chain(EffectState* state, const EffectSettings* settings, con
     chain.carrier_flags = carrier_flags(settings, frame->number);
     chain.pal = pal_sequence(settings, frame->number);
     chain.shift = field_shift(state, settings->shift, moved_field(settings, frame->number));
-    chain.filter_rows = settings->lpf ? dispatched(&vertical_lpf_rows_kernel) : nullptr;
-    chain.strip_row_chroma = dispatched(&strip_chroma_row_kernel);
+    chain.filter_rows = settings->lpf ? state->kernels.vertical_lpf_rows : nullptr;
+    chain.strip_row_chroma = state->kernels.strip_chroma_row;
     return chain;
 }
 
@@ -540,9 +555,10 @@ void apply_effects(EffectState* state, const EffectSettings* given, const Effect
 {
     const EffectSettings safe = normalised_settings(given);
     const EffectSettings* settings = &safe;
+    choose_kernels(state);
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (settings->show_range) {
-        show_range(frame->pixels, &rect);
+        change_rect_rows(frame->pixels, &rect, state->kernels.show_range_row);
         return;
     }
     // The tables are built even for an empty rectangle: the state is the
@@ -557,13 +573,14 @@ int apply_effects_by_rows(EffectState* state, const EffectSettings* given,
 {
     const EffectSettings safe = normalised_settings(given);
     const EffectSettings* settings = &safe;
+    choose_kernels(state);
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (rect_is_empty(&rect))
         return 1;
     if (settings->show_range) {
         if (!reserve_walk_rows(state, static_cast<size_t>(rect.right - rect.left)))
             return 0;
-        rows_through(host, &rect, state->walk_rows, dispatched(&show_range_row_kernel));
+        rows_through(host, &rect, state->walk_rows, state->kernels.show_range_row);
         return 1;
     }
     const Chain chain = frame_chain(state, settings, frame);
@@ -574,6 +591,7 @@ int decode_effects(EffectState* state, const EffectSettings* given, const Effect
 {
     const EffectSettings safe = normalised_settings(given);
     const EffectSettings* settings = &safe;
+    choose_kernels(state);
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (rect_is_empty(&rect))
         return 1;
@@ -591,7 +609,7 @@ int decode_effects(EffectState* state, const EffectSettings* given, const Effect
         !decode_rect(state, settings, frame, &state->subcarrier_tables, &rect))
         return 0;
     if (settings->mono)
-        strip_chroma(frame->pixels, &rect);
+        change_rect_rows(frame->pixels, &rect, state->kernels.strip_chroma_row);
     return 1;
 }
 

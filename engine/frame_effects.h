@@ -8,6 +8,7 @@
 
 #include "engine/composite_chroma.h"
 #include "engine/composite_decoder.h"
+#include "engine/effect_kernels.h"
 #include "engine/filter_rect.h"
 #include "engine/shift_kernel.h"
 #include "engine/vhs_deck.h"
@@ -58,10 +59,12 @@ struct CombHistory {
     CombSignal signals[comb_history_frames];
 };
 
-// What survives between frames: the subcarrier tables and the shift kernel,
-// each with the inputs it was built for, and the frame comb's history. Zero
-// frames processed: as declared.
+// What survives between frames: the kernels, the subcarrier tables and the
+// shift kernel, each with the inputs it was built for, and the frame comb's
+// history. Zero frames processed: as declared.
 struct EffectState {
+    EffectKernels kernels = {};  // chosen at the first frame
+    bool kernels_chosen = false;
     SubcarrierTables subcarrier_tables;
     ShiftKernel shift_kernel = {};
     int32_t kernel_key = 0;  // the shift value shift_kernel was built for; 0: none

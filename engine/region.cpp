@@ -61,7 +61,7 @@ DispatchedKernel<RegionRowFn> show_range_row_kernel = {show_range_row_variants,
 DispatchedKernel<RegionRowFn> strip_chroma_row_kernel = {strip_chroma_row_variants,
                                                          std::size(strip_chroma_row_variants)};
 
-static void for_each_row(PIXEL_YC* frame, const FilterRect* rect, RegionRowFn* row_fn)
+void change_rect_rows(PIXEL_YC* frame, const FilterRect* rect, RegionRowFn* row_fn)
 {
     if (rect_is_empty(rect))
         return;
@@ -72,10 +72,10 @@ static void for_each_row(PIXEL_YC* frame, const FilterRect* rect, RegionRowFn* r
 
 void show_range(PIXEL_YC* frame, const FilterRect* rect)
 {
-    for_each_row(frame, rect, dispatched(&show_range_row_kernel));
+    change_rect_rows(frame, rect, best_variant(show_range_row_kernel));
 }
 
 void strip_chroma(PIXEL_YC* frame, const FilterRect* rect)
 {
-    for_each_row(frame, rect, dispatched(&strip_chroma_row_kernel));
+    change_rect_rows(frame, rect, best_variant(strip_chroma_row_kernel));
 }

@@ -17,6 +17,10 @@ void strip_chroma(PIXEL_YC* frame, const FilterRect* rect);
 // `count` pixels: the units they dispatch.
 typedef void RegionRowFn(PIXEL_YC* pixels, int count);
 
+// The rectangle's rows through a variant of one of them. show_range and
+// strip_chroma choose theirs on every call.
+void change_rect_rows(PIXEL_YC* frame, const FilterRect* rect, RegionRowFn* row_fn);
+
 // The plain references the packed variants must match bit for bit.
 void show_range_row_c(PIXEL_YC* pixels, int count);
 void strip_chroma_row_c(PIXEL_YC* pixels, int count);

@@ -63,6 +63,12 @@ DispatchedKernel<RgbaToYcRowFn> rgba_to_yc_row_kernel = {rgba_to_yc_row_variants
 DispatchedKernel<YcToRgbaRowFn> yc_to_rgba_row_kernel = {yc_to_rgba_row_variants,
                                                          std::size(yc_to_rgba_row_variants)};
 
+void select_rgba_kernels(RgbaKernels* kernels)
+{
+    kernels->to_yc = best_variant(rgba_to_yc_row_kernel);
+    kernels->to_rgba = best_variant(yc_to_rgba_row_kernel);
+}
+
 static const RgbaPixel* rgba_row(const RgbaPixel* picture, ptrdiff_t stride, int row)
 {
     return reinterpret_cast<const RgbaPixel*>(reinterpret_cast<const uint8_t*>(picture) +
@@ -71,7 +77,7 @@ static const RgbaPixel* rgba_row(const RgbaPixel* picture, ptrdiff_t stride, int
 
 void rgba_to_yc(PIXEL_YC* dst, int pitch, const RgbaPixel* src, ptrdiff_t stride, int w, int h)
 {
-    RgbaToYcRowFn* row_fn = dispatched(&rgba_to_yc_row_kernel);
+    RgbaToYcRowFn* row_fn = best_variant(rgba_to_yc_row_kernel);
     for (int r = 0; r < h; ++r)
         row_fn(dst + static_cast<ptrdiff_t>(r) * pitch, rgba_row(src, stride, r), w);
 }
@@ -79,7 +85,7 @@ void rgba_to_yc(PIXEL_YC* dst, int pitch, const RgbaPixel* src, ptrdiff_t stride
 void yc_to_rgba(RgbaPixel* dst, ptrdiff_t stride, const PIXEL_YC* src, int pitch,
                 const RgbaPixel* alpha_from, ptrdiff_t alpha_stride, int w, int h)
 {
-    YcToRgbaRowFn* row_fn = dispatched(&yc_to_rgba_row_kernel);
+    YcToRgbaRowFn* row_fn = best_variant(yc_to_rgba_row_kernel);
     for (int r = 0; r < h; ++r)
         row_fn(const_cast<RgbaPixel*>(rgba_row(dst, stride, r)),
                src + static_cast<ptrdiff_t>(r) * pitch, rgba_row(alpha_from, alpha_stride, r), w);

@@ -32,6 +32,15 @@ void yc_to_rgba_row_c(RgbaPixel* dst, const PIXEL_YC* src, const RgbaPixel* alph
 extern DispatchedKernel<RgbaToYcRowFn> rgba_to_yc_row_kernel;
 extern DispatchedKernel<YcToRgbaRowFn> yc_to_rgba_row_kernel;
 
+// The converters' kernels for a host that converts a row at a time: the
+// best variants the allowed features (cpu_flags()) can run, chosen by
+// select_rgba_kernels once per frame or state.
+struct RgbaKernels {
+    RgbaToYcRowFn* to_yc;
+    YcToRgbaRowFn* to_rgba;
+};
+void select_rgba_kernels(RgbaKernels* kernels);
+
 // The fixed-point matrices, shared by the references and the packed variants.
 // To YC, Q11: 4096 / 255 * 2048 times the BT.601 weights; each colour
 // difference row sums to 0, so greys have no chroma.
@@ -52,7 +61,7 @@ enum : int {
 };
 
 // Whole pictures: w x h pixels, RGBA rows `stride` bytes apart, YC rows
-// `pitch` pixels apart.
+// `pitch` pixels apart; each chooses its kernel on every call.
 void rgba_to_yc(PIXEL_YC* dst, int pitch, const RgbaPixel* src, ptrdiff_t stride, int w, int h);
 void yc_to_rgba(RgbaPixel* dst, ptrdiff_t stride, const PIXEL_YC* src, int pitch,
                 const RgbaPixel* alpha_from, ptrdiff_t alpha_stride, int w, int h);

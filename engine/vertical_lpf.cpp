@@ -122,5 +122,5 @@ DispatchedKernel<VerticalLpfFn> vertical_lpf_kernel = {vertical_lpf_variants,
 
 void vertical_lpf(PIXEL_YC* dst, const PIXEL_YC* src, int h, int w, int max_w)
 {
-    dispatched(&vertical_lpf_kernel)(dst, src, h, w, max_w);
+    best_variant(vertical_lpf_kernel)(dst, src, h, w, max_w);
 }

@@ -234,12 +234,12 @@ void row_to_yc(const PictureRows* rows, int x, int frame_row, int columns, PIXEL
     int row;
     const YuvPicture* picture = &part_of_row(rows->picture_parts, rows->part_count, frame_row, &row)->picture;
     if (is_packed(picture)) {
-        dispatched(&packed_to_yc_row_kernel)(yc, packed_row(picture, x, row), columns,
-                                             picture->packing == YUV_YUYV, &rows->maps);
+        rows->effects->kernels.packed_to_yc(yc, packed_row(picture, x, row), columns,
+                                            picture->packing == YUV_YUYV, &rows->maps);
     } else if (rows->row_kernels) {
         const YuvPlanes planes = planes_at(picture, x, row);
-        dispatched(&planar_to_yc_row_kernel)(yc, planes.data[0], planes.data[1], planes.data[2], columns,
-                                             picture->layout.chroma_shift_x, &rows->maps);
+        rows->effects->kernels.planar_to_yc(yc, planes.data[0], planes.data[1], planes.data[2], columns,
+                                            picture->layout.chroma_shift_x, &rows->maps);
     } else if (picture->sample_shift == 0) {
         yuv_to_yc(picture->layout, planes_at(picture, x, row), columns, 1, yc, columns);
     } else {
@@ -256,13 +256,13 @@ void part_rows_from_yc(const PictureRows* rows, const YuvPicture* picture, const
 {
     if (is_packed(picture)) {
         for (int r = 0; r < count; ++r)
-            dispatched(&yc_to_packed_row_kernel)(packed_row(picture, x, top + r), yc + r * pitch, columns,
-                                                 picture->packing == YUV_YUYV, &rows->maps);
+            rows->effects->kernels.yc_to_packed(packed_row(picture, x, top + r), yc + r * pitch, columns,
+                                                picture->packing == YUV_YUYV, &rows->maps);
     } else if (rows->row_kernels && count <= 2) {
         const YuvPlanes planes = planes_at(picture, x, top);
-        dispatched(&yc_to_planar_rows_kernel)(planes.data[0], count > 1 ? planes.data[0] + planes.linesize[0] : nullptr,
-                                              planes.data[1], planes.data[2], yc, pitch, count, columns,
-                                              picture->layout.chroma_shift_x, &rows->maps);
+        rows->effects->kernels.yc_to_planar(planes.data[0], count > 1 ? planes.data[0] + planes.linesize[0] : nullptr,
+                                            planes.data[1], planes.data[2], yc, pitch, count, columns,
+                                            picture->layout.chroma_shift_x, &rows->maps);
     } else if (picture->sample_shift == 0) {
         yc_to_yuv(picture->layout, yc, static_cast<int>(pitch), columns, count, planes_at(picture, x, top));
     } else {
@@ -468,6 +468,10 @@ int filter_picture(YuvEffects* effects, const EffectSettings* settings, const Yu
     rows.row_kernels = picture->layout.depth == 8 && picture->layout.has_chroma;
     if (rows.row_kernels || is_packed(picture))
         rows.maps = yuv_row_maps(picture->layout);
+    if (!effects->kernels_chosen) {
+        select_yuv_kernels(&effects->kernels);
+        effects->kernels_chosen = true;
+    }
     rows.block = effects->pixels;
     rows.edge = effects->pixels + rows.block_h * out_width;
 

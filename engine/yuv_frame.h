@@ -45,6 +45,8 @@ struct YuvPicture {
 // pictures need. Zero-initialised: empty.
 struct YuvEffects {
     EffectState state;
+    YuvKernels kernels;  // chosen at the first picture
+    bool kernels_chosen;
     PIXEL_YC* pixels;  // a chroma block's rows as the chain finishes them
     size_t capacity;   // pixels in `pixels`
     uint8_t* rows;     // rows narrowed to the depth, for shifted pictures

@@ -341,7 +341,7 @@ void planes_to_yc_fast(const YuvLayout& layout, const YuvPlanes& planes, int wid
     if constexpr (std::is_same_v<Sample, uint8_t>) {
         if (layout.has_chroma) {
             const YuvRowMaps maps = yuv_row_maps(layout);
-            PlanarToYcRowFn* row_to_yc = dispatched(&planar_to_yc_row_kernel);
+            PlanarToYcRowFn* row_to_yc = best_variant(planar_to_yc_row_kernel);
             for (int r = 0; r < height; ++r) {
                 const int chroma_row = r >> layout.chroma_shift_y;
                 row_to_yc(yc + static_cast<long long>(r) * pitch, plane_row<Sample>(planes, 0, r),
@@ -565,7 +565,7 @@ void yc_to_planes_fast(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, i
     if constexpr (std::is_same_v<Sample, uint8_t>) {
         if (block_h <= 2) {
             const YuvRowMaps maps = yuv_row_maps(layout);
-            YcToPlanarRowsFn* rows_to_codes = dispatched(&yc_to_planar_rows_kernel);
+            YcToPlanarRowsFn* rows_to_codes = best_variant(yc_to_planar_rows_kernel);
             for (int r0 = 0, cy = 0; r0 < height; r0 += block_h, ++cy) {
                 const int rows = std::min(height - r0, block_h);
                 rows_to_codes(plane_row_out<Sample>(planes, 0, r0),
@@ -752,6 +752,14 @@ DispatchedKernel<YcToPlanarRowsFn> yc_to_planar_rows_kernel = {yc_to_planar_rows
                                                                std::size(yc_to_planar_rows_variants)};
 DispatchedKernel<YcToPackedRowFn> yc_to_packed_row_kernel = {yc_to_packed_row_variants,
                                                              std::size(yc_to_packed_row_variants)};
+
+void select_yuv_kernels(YuvKernels* kernels)
+{
+    kernels->planar_to_yc = best_variant(planar_to_yc_row_kernel);
+    kernels->packed_to_yc = best_variant(packed_to_yc_row_kernel);
+    kernels->yc_to_planar = best_variant(yc_to_planar_rows_kernel);
+    kernels->yc_to_packed = best_variant(yc_to_packed_row_kernel);
+}
 
 SampleScale luma_scale(const YuvLayout& layout)
 {

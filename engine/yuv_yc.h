@@ -141,3 +141,15 @@ extern DispatchedKernel<PackedToYcRowFn> packed_to_yc_row_kernel;
 extern DispatchedKernel<YcToPlanarRowsFn> yc_to_planar_rows_kernel;
 extern DispatchedKernel<YcToPackedRowFn> yc_to_packed_row_kernel;
 
+// The row kernels for a host that converts a row at a time: the best
+// variants the allowed features (cpu_flags()) can run, chosen by
+// select_yuv_kernels once per state. yuv_to_yc and yc_to_yuv choose theirs
+// on every call.
+struct YuvKernels {
+    PlanarToYcRowFn* planar_to_yc;
+    PackedToYcRowFn* packed_to_yc;
+    YcToPlanarRowsFn* yc_to_planar;
+    YcToPackedRowFn* yc_to_packed;
+};
+void select_yuv_kernels(YuvKernels* kernels);
+

@@ -1,6 +1,7 @@
 // The decoder's row kernels sixteen values at a time in AVX2; rows shorter
 // than that go to the SSE2 variants, and what the packed code does not cover
 // to the references.
+#include "engine/x86/composite_decoder.h"
 #include "engine/x86/composite_decoder_packed.h"
 
 using Ops = Avx2DecoderOps;

@@ -1,5 +1,6 @@
 // The decoder's row kernels eight values at a time in SSE2; rows shorter
 // than that, and what the packed code does not cover, go to the references.
+#include "engine/x86/composite_decoder.h"
 #include "engine/x86/composite_decoder_packed.h"
 
 using Ops = Sse2DecoderOps;

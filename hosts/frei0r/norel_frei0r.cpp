@@ -44,19 +44,20 @@ struct RgbaRows {
     int w;
     int left;   // the rectangle's columns, which written rows hold
     int width;
+    RgbaKernels kernels;
 };
 
 void read_rgba_row(void* host, int row, int left, int right, PIXEL_YC* pixels)
 {
     const auto* rows = static_cast<const RgbaRows*>(host);
-    dispatched(&rgba_to_yc_row_kernel)(pixels, rows->in + static_cast<size_t>(row) * rows->w + left, right - left);
+    rows->kernels.to_yc(pixels, rows->in + static_cast<size_t>(row) * rows->w + left, right - left);
 }
 
 void write_rgba_row(void* host, int row, const PIXEL_YC* pixels)
 {
     const auto* rows = static_cast<const RgbaRows*>(host);
     const size_t at = static_cast<size_t>(row) * rows->w + rows->left;
-    dispatched(&yc_to_rgba_row_kernel)(rows->out + at, pixels, rows->in + at, rows->width);
+    rows->kernels.to_rgba(rows->out + at, pixels, rows->in + at, rows->width);
 }
 
 // The frame's number in its clip, from the host's clock: hosts seek, render
@@ -191,7 +192,8 @@ NOREL_EXPORT void f0r_update(f0r_instance_t handle, double time, const uint32_t*
     // each row before it writes it, so `in` may be `out`.
     copy_pixels(out, in, static_cast<size_t>(w) * h);
     // Without memory for the rows in use, the frame stays as it came.
-    RgbaRows rows = {in, out, w, rect.left, rect.right - rect.left};
+    RgbaRows rows = {in, out, w, rect.left, rect.right - rect.left, {}};
+    select_rgba_kernels(&rows.kernels);
     const FrameRows frame_rows = {&rows, read_rgba_row, write_rgba_row};
     const EffectFrame frame = {nullptr, nullptr, w, h, w, frame_number(time, frei0r_frame_rate(instance->values))};
     apply_effects_by_rows(&instance->state, &settings, &frame, &frame_rows);
