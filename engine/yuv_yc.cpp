@@ -6,10 +6,6 @@
 #include <type_traits>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #if NOREL_X86
 #include "engine/x86/yuv_yc.h"
 #endif
@@ -211,127 +207,40 @@ CodeValues code_values(const SampleScale& scale, int depth)
     return values;
 }
 
-// The values of the scale last used on this thread for luma (slot 0) or
-// chroma (slot 1): hosts convert a frame a few rows at a time, with the same
-// scales for every call.
-const CodeValues& cached_code_values(const SampleScale& scale, int depth, int slot)
-{
-    struct Entry {
-        SampleScale scale;
-        int depth;
-        CodeValues values;
-    };
-    thread_local Entry entries[2] = {{{0, 0, -1}, 0, {}}, {{0, 0, -1}, 0, {}}};
-    Entry& e = entries[slot];
-    if (e.depth != depth || e.scale.offset != scale.offset || e.scale.span != scale.span ||
-        e.scale.max_code != scale.max_code)
-        e = Entry{scale, depth, code_values(scale, depth)};
-    return e.values;
-}
+// Every 8- to 12-bit scale's values, built once for the process at the
+// first conversion (about 32 000 values) and only read afterwards: hosts
+// convert a few rows at a time, with the same scales for every call.
+// Another depth, which no host converts, has its values built at each call.
+struct ScaleValues {
+    CodeValues by_depth[5][2][2];  // depth - 8, full range, chroma
+};
 
-// Codes to values through the table; with SSE2 for 8-bit samples with a
-// CodeMap sixteen at a time, the code - offset pairs (d·128, d) times
-// (factor >> 7, factor & 127) giving d·factor in 32 bits.
-template <typename Sample>
-void codes_to_values(const Sample* codes, int count, const short* table, int max_code, const CodeMap* linear,
-                     short* values)
+const ScaleValues& scale_values()
 {
-    int i = 0;
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<Sample, uint8_t>) {
-        if (linear != nullptr) {
-            const __m128i offset = _mm_set1_epi16(static_cast<short>(linear->offset));
-            const __m128i factor = _mm_set1_epi32(((linear->factor & 127) << 16) | (linear->factor >> 7));
-            const __m128i bias = _mm_set1_epi32(linear->bias);
-            auto eight_values = [&](__m128i differences) {
-                const __m128i high_part = _mm_slli_epi16(differences, 7);
-                auto products = [&](__m128i pairs) {
-                    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, factor), bias), code_map_shift);
-                };
-                return _mm_packs_epi32(products(_mm_unpacklo_epi16(high_part, differences)),
-                                       products(_mm_unpackhi_epi16(high_part, differences)));
-            };
-            const __m128i zero = _mm_setzero_si128();
-            for (; i + 16 <= count; i += 16) {
-                const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + i));
-                const __m128i low = _mm_sub_epi16(_mm_unpacklo_epi8(sixteen, zero), offset);
-                const __m128i high = _mm_sub_epi16(_mm_unpackhi_epi8(sixteen, zero), offset);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(values + i), eight_values(low));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(values + i + 8), eight_values(high));
+    static const ScaleValues values = [] {
+        ScaleValues all;
+        for (int depth = 8; depth <= 12; ++depth) {
+            for (int full = 0; full < 2; ++full) {
+                YuvLayout layout;
+                layout.depth = depth;
+                layout.full_range = full != 0;
+                all.by_depth[depth - 8][full][0] = code_values(luma_scale(layout), depth);
+                all.by_depth[depth - 8][full][1] = code_values(chroma_scale(layout), depth);
             }
         }
-    }
-#endif
-    for (; i < count; ++i)
-        values[i] = table[table_index(codes[i], max_code)];
+        return all;
+    }();
+    return values;
 }
 
-template <typename Sample>
-void codes_to_values(const Sample* codes, int count, const CodeValues& map, short* values)
+// The values of the layout's luma (chroma false) or chroma scale; `built`
+// holds them for a depth outside 8..12.
+const CodeValues& layout_values(const YuvLayout& layout, bool chroma, CodeValues* built)
 {
-    codes_to_values(codes, count, map.table.data(), static_cast<int>(map.table.size()) - 1,
-                    map.linear ? &*map.linear : nullptr, values);
-}
-
-#if defined(__SSE2__)
-// Stores four pixels held as [y cb cr junk] 64-bit lanes in `first` and
-// `second`. Each 8-byte store overlaps the next pixel's first 2 bytes, which
-// the following store overwrites, so the caller must own the pixel after
-// the last one.
-inline void store_four_pixels(__m128i first, __m128i second, PIXEL_YC* out)
-{
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), first);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 1), _mm_unpackhi_epi64(first, first));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2), second);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3), _mm_unpackhi_epi64(second, second));
-}
-
-// Eight pixels from eight y, cb and cr values each.
-inline void store_eight_pixels(__m128i y, __m128i cb, __m128i cr, PIXEL_YC* out)
-{
-    const __m128i y_cb_low = _mm_unpacklo_epi16(y, cb);
-    const __m128i y_cb_high = _mm_unpackhi_epi16(y, cb);
-    const __m128i cr_low = _mm_unpacklo_epi16(cr, cr);
-    const __m128i cr_high = _mm_unpackhi_epi16(cr, cr);
-    store_four_pixels(_mm_unpacklo_epi32(y_cb_low, cr_low), _mm_unpackhi_epi32(y_cb_low, cr_low), out);
-    store_four_pixels(_mm_unpacklo_epi32(y_cb_high, cr_high), _mm_unpackhi_epi32(y_cb_high, cr_high), out + 4);
-}
-
-inline __m128i load_eight(const short* values)
-{
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
-}
-#endif
-
-// Writes `width` pixels from y and from cb, cr widened 2^shift_x times:
-// with SSE2 for shift_x 0 and 1 sixteen pixels at a time while a pixel
-// follows them (their stores reach into it), the rest one at a time.
-void interleave_widened(const short* y, const short* cb, const short* cr, int width, int shift_x,
-                       PIXEL_YC* out)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    if (shift_x == 0) {
-        for (; x + 16 < width; x += 16) {
-            store_eight_pixels(load_eight(y + x), load_eight(cb + x), load_eight(cr + x), out + x);
-            store_eight_pixels(load_eight(y + x + 8), load_eight(cb + x + 8), load_eight(cr + x + 8), out + x + 8);
-        }
-    } else if (shift_x == 1) {
-        for (; x + 16 < width; x += 16) {
-            const __m128i narrow_cb = load_eight(cb + x / 2);
-            const __m128i narrow_cr = load_eight(cr + x / 2);
-            store_eight_pixels(load_eight(y + x), _mm_unpacklo_epi16(narrow_cb, narrow_cb),
-                               _mm_unpacklo_epi16(narrow_cr, narrow_cr), out + x);
-            store_eight_pixels(load_eight(y + x + 8), _mm_unpackhi_epi16(narrow_cb, narrow_cb),
-                               _mm_unpackhi_epi16(narrow_cr, narrow_cr), out + x + 8);
-        }
-    }
-#endif
-    for (; x < width; ++x) {
-        out[x].y = y[x];
-        out[x].cb = cb[x >> shift_x];
-        out[x].cr = cr[x >> shift_x];
-    }
+    if (layout.depth >= 8 && layout.depth <= 12)
+        return scale_values().by_depth[layout.depth - 8][layout.full_range][chroma];
+    *built = code_values(chroma ? chroma_scale(layout) : luma_scale(layout), layout.depth);
+    return *built;
 }
 
 template <typename Sample>
@@ -351,25 +260,27 @@ void planes_to_yc_fast(const YuvLayout& layout, const YuvPlanes& planes, int wid
             return;
         }
     }
-    const CodeValues& luma = cached_code_values(luma_scale(layout), layout.depth, 0);
-    const CodeValues& chroma = cached_code_values(chroma_scale(layout), layout.depth, 1);
-    const int chroma_width = (width + (1 << layout.chroma_shift_x) - 1) >> layout.chroma_shift_x;
-    // Hosts convert a row at a time: the rows' values are kept for the thread.
-    thread_local std::vector<short> y, cb, cr;
-    y.resize(width);
-    cb.assign(chroma_width, 0);
-    cr.assign(chroma_width, 0);
-    int converted_row = -1;
+    CodeValues built_luma, built_chroma;
+    const std::vector<short>& luma = layout_values(layout, false, &built_luma).table;
+    const std::vector<short>& chroma = layout_values(layout, true, &built_chroma).table;
+    const int luma_max = static_cast<int>(luma.size()) - 1, chroma_max = static_cast<int>(chroma.size()) - 1;
+    const int shift_x = layout.chroma_shift_x;
     for (int r = 0; r < height; ++r) {
-        codes_to_values(plane_row<Sample>(planes, 0, r), width, luma, y.data());
-        const int chroma_row = r >> layout.chroma_shift_y;
-        if (layout.has_chroma && chroma_row != converted_row) {
-            codes_to_values(plane_row<Sample>(planes, 1, chroma_row), chroma_width, chroma, cb.data());
-            codes_to_values(plane_row<Sample>(planes, 2, chroma_row), chroma_width, chroma, cr.data());
-            converted_row = chroma_row;
+        PIXEL_YC* out = yc + static_cast<long long>(r) * pitch;
+        const Sample* y = plane_row<Sample>(planes, 0, r);
+        for (int x = 0; x < width; ++x)
+            out[x].y = luma[table_index(y[x], luma_max)];
+        if (!layout.has_chroma) {
+            for (int x = 0; x < width; ++x)
+                out[x].cb = out[x].cr = 0;
+            continue;
         }
-        interleave_widened(y.data(), cb.data(), cr.data(), width, layout.chroma_shift_x,
-                           yc + static_cast<long long>(r) * pitch);
+        const Sample* cb = plane_row<Sample>(planes, 1, r >> layout.chroma_shift_y);
+        const Sample* cr = plane_row<Sample>(planes, 2, r >> layout.chroma_shift_y);
+        for (int x = 0; x < width; ++x) {
+            out[x].cb = chroma[table_index(cb[x >> shift_x], chroma_max)];
+            out[x].cr = chroma[table_index(cr[x >> shift_x], chroma_max)];
+        }
     }
 }
 
@@ -381,189 +292,27 @@ inline int value_to_code(int value, const SampleScale& scale)
     return std::clamp(code, 0, scale.max_code);
 }
 
-#if defined(__SSE2__)
-// y, cb and cr of eight pixels. Reads the first 2 bytes of the pixel after
-// them, so the caller must own it.
-inline void load_eight_pixels(const PIXEL_YC* in, __m128i& y, __m128i& cb, __m128i& cr)
+// The rounded mean of a block's `count` values summing to `sum`: for a
+// power-of-two count (2·sum + count) >> (log2 count + 1), which is
+// divide_rounded's floor for such counts.
+int block_mean(int sum, int count)
 {
-    // Pixels i and i + 1 as [y cb cr junk] 64-bit lanes.
-    auto two_pixels = [in](int i) {
-        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i)),
-                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i + 1)));
-    };
-    // Four pixels as [y y y y cb cb cb cb] and [cr cr cr cr junk].
-    auto four_pixels = [&](int i, __m128i& y_cb, __m128i& cr_junk) {
-        const __m128i first = two_pixels(i), second = two_pixels(i + 2);
-        const __m128i even = _mm_unpacklo_epi16(first, second);  // y0 y2 cb0 cb2 cr0 cr2
-        const __m128i odd = _mm_unpackhi_epi16(first, second);   // y1 y3 cb1 cb3 cr1 cr3
-        y_cb = _mm_unpacklo_epi16(even, odd);
-        cr_junk = _mm_unpackhi_epi16(even, odd);
-    };
-    __m128i y_cb_low, cr_low, y_cb_high, cr_high;
-    four_pixels(0, y_cb_low, cr_low);
-    four_pixels(4, y_cb_high, cr_high);
-    y = _mm_unpacklo_epi64(y_cb_low, y_cb_high);
-    cb = _mm_unpackhi_epi64(y_cb_low, y_cb_high);
-    cr = _mm_unpacklo_epi64(cr_low, cr_high);
-}
-
-// value_to_code of eight values before the clamping, in 16-bit lanes: each
-// lane pair (value, 1) times (span, 2048) gives value·span + 2048.
-inline __m128i values_to_unclamped_codes(__m128i values, const SampleScale& scale)
-{
-    const __m128i span_and_half = _mm_set1_epi32((2048 << 16) | scale.span);
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i low = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(values, one), span_and_half), 12);
-    const __m128i high = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(values, one), span_and_half), 12);
-    return _mm_add_epi16(_mm_packs_epi32(low, high), _mm_set1_epi16(static_cast<short>(scale.offset)));
-}
-#endif
-
-// Luma codes of a row: with SSE2 for 8-bit samples sixteen pixels at a
-// time while a pixel follows them, where packing to unsigned bytes is the
-// clamping to 0..255.
-template <typename Sample>
-void yc_row_to_luma_fast(const PIXEL_YC* in, int width, const SampleScale& scale, Sample* luma)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<Sample, uint8_t>) {
-        for (; x + 16 < width; x += 16) {
-            __m128i y_low, y_high, cb, cr;
-            load_eight_pixels(in + x, y_low, cb, cr);
-            load_eight_pixels(in + x + 8, y_high, cb, cr);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x),
-                             _mm_packus_epi16(values_to_unclamped_codes(y_low, scale),
-                                              values_to_unclamped_codes(y_high, scale)));
-        }
-    }
-#endif
-    for (; x < width; ++x)
-        luma[x] = static_cast<Sample>(value_to_code(in[x].y, scale));
-}
-
-// Chroma codes of blocks two pixels wide and `rows` high: with SSE2 for
-// 8-bit samples and rows 1 or 2, sixteen pixels at a time while a pixel
-// follows them. A block's mean is (2·sum + count) >> (log2 count + 1), as
-// in block_means_to_codes. Returns the number of pixels done.
-template <typename Sample>
-int pair_blocks_to_codes(const PIXEL_YC* in, int pitch, int rows, int width, const SampleScale& scale,
-                         Sample* cb, Sample* cr)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<Sample, uint8_t>) {
-        if (rows > 2)
-            return 0;
-        const __m128i count = _mm_set1_epi32(2 * rows);
-        const int shift = rows == 2 ? 3 : 2;
-        const __m128i one = _mm_set1_epi16(1);
-        // Block sums of eight pixels, in four 32-bit lanes each.
-        auto block_sums = [&](const PIXEL_YC* at, __m128i& sum_cb, __m128i& sum_cr) {
-            __m128i y, cb_values, cr_values;
-            load_eight_pixels(at, y, cb_values, cr_values);
-            sum_cb = _mm_madd_epi16(cb_values, one);
-            sum_cr = _mm_madd_epi16(cr_values, one);
-            if (rows == 2) {
-                load_eight_pixels(at + pitch, y, cb_values, cr_values);
-                sum_cb = _mm_add_epi32(sum_cb, _mm_madd_epi16(cb_values, one));
-                sum_cr = _mm_add_epi32(sum_cr, _mm_madd_epi16(cr_values, one));
-            }
-        };
-        auto means = [&](__m128i sum) { return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(sum, sum), count), shift); };
-        auto store_codes = [&](__m128i low_sums, __m128i high_sums, Sample* codes) {
-            const __m128i values = _mm_packs_epi32(means(low_sums), means(high_sums));
-            const __m128i unclamped = values_to_unclamped_codes(values, scale);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(codes), _mm_packus_epi16(unclamped, unclamped));
-        };
-        for (; x + 16 < width; x += 16) {
-            __m128i cb_low, cr_low, cb_high, cr_high;
-            block_sums(in + x, cb_low, cr_low);
-            block_sums(in + x + 8, cb_high, cr_high);
-            store_codes(cb_low, cb_high, cb + x / 2);
-            store_codes(cr_low, cr_high, cr + x / 2);
-        }
-    }
-#endif
-    return x;
-}
-
-// Column sums of cb and cr over `rows` rows.
-void sum_columns(const PIXEL_YC* in, int pitch, int rows, int width, int* cb, int* cr)
-{
-    for (int x = 0; x < width; ++x) {
-        cb[x] = in[x].cb;
-        cr[x] = in[x].cr;
-    }
-    for (int r = 1; r < rows; ++r) {
-        const PIXEL_YC* row = in + static_cast<long long>(r) * pitch;
-        for (int x = 0; x < width; ++x) {
-            cb[x] += row[x].cb;
-            cr[x] += row[x].cr;
-        }
-    }
-}
-
-// Chroma samples from column sums: each the rounded mean of its block.
-// Whole blocks of a power-of-two count divide by a shift, (2·sum + count)
-// >> (log2 count + 1), which is divide_rounded's floor for such counts.
-template <int ShiftX, typename Sample>
-void block_means_to_codes(const int* sums, int width, int rows, const SampleScale& scale, Sample* codes)
-{
-    constexpr int block_w = 1 << ShiftX;
-    const int whole_blocks = width / block_w;
-    int cx = 0;
-    if ((rows & (rows - 1)) == 0) {
-        int shift = ShiftX + 1;
-        for (int r = rows; r > 1; r >>= 1)
-            ++shift;
-        const int count = rows * block_w;
-        for (; cx < whole_blocks; ++cx) {
-            int sum = 0;
-            for (int j = 0; j < block_w; ++j)
-                sum += sums[cx * block_w + j];
-            codes[cx] = static_cast<Sample>(value_to_code((2 * sum + count) >> shift, scale));
-        }
-    }
-    // A partial block at the edge, or blocks of a count that is no power of
-    // two, are divided exactly.
-    for (; cx * block_w < width; ++cx) {
-        const int x1 = std::min(width, (cx + 1) * block_w);
-        int sum = 0;
-        for (int x = cx * block_w; x < x1; ++x)
-            sum += sums[x];
-        codes[cx] = static_cast<Sample>(value_to_code(divide_rounded(sum, rows * (x1 - cx * block_w)), scale));
-    }
-}
-
-template <typename Sample>
-void sums_to_chroma(const int* sums, int width, int rows, int shift_x, const SampleScale& scale, Sample* codes)
-{
-    switch (shift_x) {
-    case 0: block_means_to_codes<0>(sums, width, rows, scale, codes); break;
-    case 1: block_means_to_codes<1>(sums, width, rows, scale, codes); break;
-    default: block_means_to_codes<2>(sums, width, rows, scale, codes); break;
-    }
+    if ((count & (count - 1)) != 0)
+        return divide_rounded(sum, count);
+    int shift = 1;
+    for (int c = count; c > 1; c >>= 1)
+        ++shift;
+    return (2 * sum + count) >> shift;
 }
 
 template <typename Sample>
 void yc_to_planes_fast(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, int width, int height,
                        const YuvPlanes& planes)
 {
-    const SampleScale luma = luma_scale(layout);
-    auto luma_rows = [&](int first, int count) {
-        for (int r = first; r < first + count; ++r)
-            yc_row_to_luma_fast(yc + static_cast<long long>(r) * pitch, width, luma,
-                                plane_row_out<Sample>(planes, 0, r));
-    };
-    if (!layout.has_chroma) {
-        luma_rows(0, height);
-        return;
-    }
-    const SampleScale chroma = chroma_scale(layout);
+    const int block_w = 1 << layout.chroma_shift_x;
     const int block_h = 1 << layout.chroma_shift_y;
     if constexpr (std::is_same_v<Sample, uint8_t>) {
-        if (block_h <= 2) {
+        if (layout.has_chroma && block_h <= 2) {
             const YuvRowMaps maps = yuv_row_maps(layout);
             YcToPlanarRowsFn* rows_to_codes = best_variant(yc_to_planar_rows_kernel);
             for (int r0 = 0, cy = 0; r0 < height; r0 += block_h, ++cy) {
@@ -577,63 +326,45 @@ void yc_to_planes_fast(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, i
             return;
         }
     }
-    thread_local std::vector<int> sum_cb, sum_cr;
-    sum_cb.resize(width);
-    sum_cr.resize(width);
-    // Each block row's luma and chroma together, while its rows are cached.
+    const SampleScale luma = luma_scale(layout);
+    for (int r = 0; r < height; ++r) {
+        const PIXEL_YC* in = yc + static_cast<long long>(r) * pitch;
+        Sample* codes = plane_row_out<Sample>(planes, 0, r);
+        for (int x = 0; x < width; ++x)
+            codes[x] = static_cast<Sample>(value_to_code(in[x].y, luma));
+    }
+    if (!layout.has_chroma)
+        return;
+    const SampleScale chroma = chroma_scale(layout);
     for (int r0 = 0, cy = 0; r0 < height; r0 += block_h, ++cy) {
         const int rows = std::min(height - r0, block_h);
-        luma_rows(r0, rows);
         const PIXEL_YC* in = yc + static_cast<long long>(r0) * pitch;
         Sample* cb = plane_row_out<Sample>(planes, 1, cy);
         Sample* cr = plane_row_out<Sample>(planes, 2, cy);
-        const int done = layout.chroma_shift_x == 1 ? pair_blocks_to_codes(in, pitch, rows, width, chroma, cb, cr) : 0;
-        const int rest = width - done;
-        sum_columns(in + done, pitch, rows, rest, sum_cb.data(), sum_cr.data());
-        sums_to_chroma(sum_cb.data(), rest, rows, layout.chroma_shift_x, chroma, cb + (done >> layout.chroma_shift_x));
-        sums_to_chroma(sum_cr.data(), rest, rows, layout.chroma_shift_x, chroma, cr + (done >> layout.chroma_shift_x));
+        for (int x0 = 0, cx = 0; x0 < width; x0 += block_w, ++cx) {
+            const int x1 = std::min(width, x0 + block_w);
+            int sum_cb = 0, sum_cr = 0;
+            for (int r = 0; r < rows; ++r) {
+                for (int x = x0; x < x1; ++x) {
+                    sum_cb += in[static_cast<long long>(r) * pitch + x].cb;
+                    sum_cr += in[static_cast<long long>(r) * pitch + x].cr;
+                }
+            }
+            const int count = rows * (x1 - x0);
+            cb[cx] = static_cast<Sample>(value_to_code(block_mean(sum_cb, count), chroma));
+            cr[cx] = static_cast<Sample>(value_to_code(block_mean(sum_cr, count), chroma));
+        }
     }
-}
-
-// The conversions above as row kernels: what the variant table calls "sse2".
-void planar_to_yc_row_sse2(PIXEL_YC* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int count,
-                           int shift_x, const YuvRowMaps* maps)
-{
-    const int chroma_width = (count + (1 << shift_x) - 1) >> shift_x;
-    thread_local std::vector<short> values;
-    values.resize(static_cast<size_t>(count) + 2 * chroma_width);
-    short* y_values = values.data();
-    short* cb_values = y_values + count;
-    short* cr_values = cb_values + chroma_width;
-    const CodeMap* luma_map = maps->linear ? &maps->luma_map : nullptr;
-    const CodeMap* chroma_map = maps->linear ? &maps->chroma_map : nullptr;
-    codes_to_values(y, count, maps->luma_values, 255, luma_map, y_values);
-    codes_to_values(cb, chroma_width, maps->chroma_values, 255, chroma_map, cb_values);
-    codes_to_values(cr, chroma_width, maps->chroma_values, 255, chroma_map, cr_values);
-    interleave_widened(y_values, cb_values, cr_values, count, shift_x, out);
-}
-
-void yc_to_planar_rows_sse2(uint8_t* y0, uint8_t* y1, uint8_t* cb, uint8_t* cr, const PIXEL_YC* in,
-                            ptrdiff_t pitch, int rows, int count, int shift_x, const YuvRowMaps* maps)
-{
-    yc_row_to_luma_fast(in, count, maps->luma, y0);
-    if (rows > 1)
-        yc_row_to_luma_fast(in + pitch, count, maps->luma, y1);
-    const int done = shift_x == 1 ? pair_blocks_to_codes(in, static_cast<int>(pitch), rows, count, maps->chroma, cb, cr) : 0;
-    const int rest = count - done;
-    thread_local std::vector<int> sums;
-    sums.resize(2 * static_cast<size_t>(rest));
-    sum_columns(in + done, static_cast<int>(pitch), rows, rest, sums.data(), sums.data() + rest);
-    sums_to_chroma(sums.data(), rest, rows, shift_x, maps->chroma, cb + (done >> shift_x));
-    sums_to_chroma(sums.data() + rest, rest, rows, shift_x, maps->chroma, cr + (done >> shift_x));
 }
 
 }  // namespace
 
 YuvRowMaps yuv_row_maps(const YuvLayout& layout)
 {
-    const CodeValues& luma = cached_code_values(luma_scale(layout), 8, 0);
-    const CodeValues& chroma = cached_code_values(chroma_scale(layout), 8, 1);
+    YuvLayout eight_bits = layout;
+    eight_bits.depth = 8;
+    const CodeValues& luma = layout_values(eight_bits, false, nullptr);
+    const CodeValues& chroma = layout_values(eight_bits, true, nullptr);
     YuvRowMaps maps = {};
     maps.luma_values = luma.table.data();
     maps.chroma_values = chroma.table.data();
@@ -715,10 +446,8 @@ void yc_to_packed_row_c(uint8_t* out, const PIXEL_YC* in, int count, int luma_fi
 
 static const KernelVariant<PlanarToYcRowFn> planar_to_yc_row_variants[] = {
     {"c", 0, planar_to_yc_row_c},
-#if defined(__SSE2__)
-    {"sse2", CPU_FLAG_SSE2, planar_to_yc_row_sse2},
-#endif
 #if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, planar_to_yc_row_sse2},
     {"avx2", CPU_FLAG_AVX2, planar_to_yc_row_avx2},
 #endif
 };
@@ -730,10 +459,8 @@ static const KernelVariant<PackedToYcRowFn> packed_to_yc_row_variants[] = {
 };
 static const KernelVariant<YcToPlanarRowsFn> yc_to_planar_rows_variants[] = {
     {"c", 0, yc_to_planar_rows_c},
-#if defined(__SSE2__)
-    {"sse2", CPU_FLAG_SSE2, yc_to_planar_rows_sse2},
-#endif
 #if NOREL_X86
+    {"sse2", CPU_FLAG_SSE2, yc_to_planar_rows_sse2},
     {"avx2", CPU_FLAG_AVX2, yc_to_planar_rows_avx2},
 #endif
 };

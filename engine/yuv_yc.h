@@ -54,16 +54,15 @@ struct YuvPlanes {
 };
 
 // Fills the width x height pixels of `yc` (rows `pitch` pixels apart).
-// Reads codes through a table of the scale's values, for 8-bit samples with
-// SSE2 through the same values as a multiply, add and shift, and interleaves
-// rows with SSE2 when chroma is subsampled at most 2x horizontally.
+// Reads codes through a table of the scale's values; 8-bit samples with
+// chroma go through the row kernels below.
 void yuv_to_yc(const YuvLayout& layout, const YuvPlanes& planes, int width, int height,
                PIXEL_YC* yc, int pitch);
 
 // Writes the width x height pixels of `yc` into the planes. Maps values
-// with a multiply and a shift (the scale has 4096 steps) and sums blocks
-// column by column; for 8-bit samples with SSE2 it converts luma and blocks
-// two pixels wide and at most two high sixteen pixels at a time.
+// with a multiply and a shift (the scale has 4096 steps) and averages
+// blocks; 8-bit samples with chroma blocks at most two rows high go
+// through the row kernels below.
 void yc_to_yuv(const YuvLayout& layout, const PIXEL_YC* yc, int pitch, int width, int height,
                const YuvPlanes& planes);
 
@@ -108,8 +107,8 @@ struct YuvRowMaps {
     SampleScale chroma;
 };
 
-// The maps of an 8-bit layout. The tables are the thread's own, kept until
-// it converts with another layout.
+// The maps of an 8-bit layout. The tables are the process's, built at the
+// first conversion and only read afterwards.
 YuvRowMaps yuv_row_maps(const YuvLayout& layout);
 
 // `count` pixels of a row from luma and from chroma 2^shift_x times
