@@ -225,19 +225,9 @@ std::vector<PIXEL_YC> random_yc(size_t count, unsigned seed)
 
 }  // namespace
 
-// Every variant of the row kernels: the references alone, up to SSE2, all.
-const unsigned variant_masks[] = {0u, CPU_FLAG_SSE2, ~0u};
-
-struct MaskScope {
-    explicit MaskScope(unsigned mask) { cpu_set_mask(mask); }
-    ~MaskScope() { cpu_set_mask(~0u); }
-};
-
 TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryLayout)
 {
-    for (unsigned mask : variant_masks)
     for (int depth = 8; depth <= 12; ++depth) {
-        const MaskScope scope(mask);
         for (int shift_x = 0; shift_x <= 2; ++shift_x) {
             for (int shift_y = 0; shift_y <= 2; ++shift_y) {
                 for (bool full : {false, true}) {
@@ -247,7 +237,7 @@ TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryLayout)
                         const YuvLayout l = layout(depth, shift_x, shift_y, full, chroma);
                         for (auto [w, h] : {std::pair{37, 11}, std::pair{64, 8}, std::pair{17, 2}, std::pair{1, 3}, std::pair{7, 1}, std::pair{49, 4}}) {
                             const unsigned seed = static_cast<unsigned>(depth * 1000 + shift_x * 100 + shift_y * 10 + w);
-                            SCOPED_TRACE(testing::Message() << "mask " << mask << " depth " << depth << " shifts " << shift_x << shift_y
+                            SCOPED_TRACE(testing::Message() << "depth " << depth << " shifts " << shift_x << shift_y
                                                             << " full " << full << " chroma " << chroma << " size "
                                                             << w << "x" << h);
                             // Samples beyond the depth too, as a damaged file holds them.
@@ -282,81 +272,51 @@ TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryLayout)
     }
 }
 
-TEST(PixelConvert, FastConversionMatchesTheReferenceOnEveryEightBitCode)
-{
-    for (bool full : {false, true}) {
-        for (int shift = 0; shift <= 1; ++shift) {
-            SCOPED_TRACE(testing::Message() << "full " << full << " shift " << shift);
-            const YuvLayout l = layout(8, shift, shift, full);
-            // Every code in every plane, at every position of a vector.
-            const int width = 256 << shift, height = 3 << shift;
-            RandomPicture picture(l, width, height, 5);
-            for (int p = 0; p < 3; ++p) {
-                const int plane_w = p > 0 ? 256 : width;
-                for (int r = 0; r < (p > 0 ? 3 : height); ++r)
-                    for (int x = 0; x < plane_w; ++x)
-                        picture.planes.data[p][r * picture.planes.linesize[p] + x] = static_cast<uint8_t>(x + r);
-            }
-            std::vector<PIXEL_YC> fast(static_cast<size_t>(width) * height), reference(fast.size());
-            yuv_to_yc(l, picture.planes, width, height, fast.data(), width);
-            yuv_to_yc_reference(l, picture.planes, width, height, reference.data(), width);
-            for (size_t i = 0; i < fast.size(); ++i) {
-                ASSERT_EQ(fast[i].y, reference[i].y) << "pixel " << i;
-                ASSERT_EQ(fast[i].cb, reference[i].cb) << "pixel " << i;
-                ASSERT_EQ(fast[i].cr, reference[i].cr) << "pixel " << i;
-            }
-        }
-    }
-}
-
 // Packed 4:2:2 rows against their planar twin through the references.
 TEST(PixelConvert, PackedRowsMatchTheirPlanarTwin)
 {
-    for (unsigned mask : variant_masks) {
-        const MaskScope scope(mask);
-        for (bool full : {false, true}) {
-            const YuvLayout l = layout(8, 1, 0, full);
-            const YuvRowMaps maps = yuv_row_maps(l);
-            for (int luma_first : {0, 1}) {
-                for (int w : {1, 2, 15, 16, 17, 33, 64, 71}) {
-                    SCOPED_TRACE(testing::Message() << "mask " << mask << " full " << full << " luma first "
-                                                    << luma_first << " width " << w);
-                    const RandomPicture twin(l, w, 1, static_cast<unsigned>(w * 7 + luma_first));
-                    const int pairs = (w + 1) / 2;
-                    std::vector<uint8_t> packed(4 * pairs + 3, 0xEE);
-                    const int luma = luma_first ? 0 : 1, chroma = 1 - luma;
-                    for (int x = 0; x < w; ++x)
-                        packed[2 * x + luma] = twin.planes.data[0][x];
-                    for (int j = 0; j < pairs; ++j) {
-                        packed[4 * j + chroma] = twin.planes.data[1][j];
-                        packed[4 * j + chroma + 2] = twin.planes.data[2][j];
-                    }
-                    std::vector<PIXEL_YC> row(w + 1, PIXEL_YC{7, 7, 7}), expected = row;
-                    dispatched(&packed_to_yc_row_kernel)(row.data(), packed.data(), w, luma_first, &maps);
-                    yuv_to_yc_reference(l, twin.planes, w, 1, expected.data(), w);
-                    for (int x = 0; x <= w; ++x) {
-                        ASSERT_EQ(row[x].y, expected[x].y) << x;
-                        ASSERT_EQ(row[x].cb, expected[x].cb) << x;
-                        ASSERT_EQ(row[x].cr, expected[x].cr) << x;
-                    }
+    for (bool full : {false, true}) {
+        const YuvLayout l = layout(8, 1, 0, full);
+        const YuvRowMaps maps = yuv_row_maps(l);
+        for (int luma_first : {0, 1}) {
+            for (int w : {1, 2, 15, 16, 17, 33, 64, 71}) {
+                SCOPED_TRACE(testing::Message() << "full " << full << " luma first "
+                                                << luma_first << " width " << w);
+                const RandomPicture twin(l, w, 1, static_cast<unsigned>(w * 7 + luma_first));
+                const int pairs = (w + 1) / 2;
+                std::vector<uint8_t> packed(4 * pairs + 3, 0xEE);
+                const int luma = luma_first ? 0 : 1, chroma = 1 - luma;
+                for (int x = 0; x < w; ++x)
+                    packed[2 * x + luma] = twin.planes.data[0][x];
+                for (int j = 0; j < pairs; ++j) {
+                    packed[4 * j + chroma] = twin.planes.data[1][j];
+                    packed[4 * j + chroma + 2] = twin.planes.data[2][j];
+                }
+                std::vector<PIXEL_YC> row(w + 1, PIXEL_YC{7, 7, 7}), expected = row;
+                packed_to_yc_row_c(row.data(), packed.data(), w, luma_first, &maps);
+                yuv_to_yc_reference(l, twin.planes, w, 1, expected.data(), w);
+                for (int x = 0; x <= w; ++x) {
+                    ASSERT_EQ(row[x].y, expected[x].y) << x;
+                    ASSERT_EQ(row[x].cb, expected[x].cb) << x;
+                    ASSERT_EQ(row[x].cr, expected[x].cr) << x;
+                }
 
-                    const std::vector<PIXEL_YC> yc = random_yc(w, static_cast<unsigned>(w));
-                    RandomPicture back(l, w, 1, 1);
-                    yc_to_yuv_reference(l, yc.data(), w, w, 1, back.planes);
-                    std::vector<uint8_t> out = packed;
-                    dispatched(&yc_to_packed_row_kernel)(out.data(), yc.data(), w, luma_first, &maps);
-                    for (int x = 0; x < w; ++x)
-                        ASSERT_EQ(out[2 * x + luma], back.planes.data[0][x]) << "luma " << x;
-                    for (int j = 0; j < pairs; ++j) {
-                        ASSERT_EQ(out[4 * j + chroma], back.planes.data[1][j]) << "cb " << j;
-                        ASSERT_EQ(out[4 * j + chroma + 2], back.planes.data[2][j]) << "cr " << j;
-                    }
-                    // Nothing past the row: the odd width's last luma slot and beyond.
-                    for (int i = 2 * w; i < static_cast<int>(out.size()); ++i) {
-                        const bool last_chroma = i < 4 * pairs && (i % 4 == chroma || i % 4 == chroma + 2);
-                        if (!last_chroma) {
-                            ASSERT_EQ(out[i], packed[i]) << "byte " << i;
-                        }
+                const std::vector<PIXEL_YC> yc = random_yc(w, static_cast<unsigned>(w));
+                RandomPicture back(l, w, 1, 1);
+                yc_to_yuv_reference(l, yc.data(), w, w, 1, back.planes);
+                std::vector<uint8_t> out = packed;
+                yc_to_packed_row_c(out.data(), yc.data(), w, luma_first, &maps);
+                for (int x = 0; x < w; ++x)
+                    ASSERT_EQ(out[2 * x + luma], back.planes.data[0][x]) << "luma " << x;
+                for (int j = 0; j < pairs; ++j) {
+                    ASSERT_EQ(out[4 * j + chroma], back.planes.data[1][j]) << "cb " << j;
+                    ASSERT_EQ(out[4 * j + chroma + 2], back.planes.data[2][j]) << "cr " << j;
+                }
+                // Nothing past the row: the odd width's last luma slot and beyond.
+                for (int i = 2 * w; i < static_cast<int>(out.size()); ++i) {
+                    const bool last_chroma = i < 4 * pairs && (i % 4 == chroma || i % 4 == chroma + 2);
+                    if (!last_chroma) {
+                        ASSERT_EQ(out[i], packed[i]) << "byte " << i;
                     }
                 }
             }
