@@ -20,11 +20,13 @@ void vhs_deck_stage(benchmark::State& state, unsigned flags, FrameSize size)
     VhsState deck;
     const PalSequence sequence = {704, 0, 1};
     VariantScope variant(flags);
+    VhsKernels kernels;
+    select_vhs_kernels(&kernels);
     int32_t number = 0;
     for (auto _ : state) {
         VhsWalk walk;
-        if (!start_vhs_deck(&walk, &deck, &settings, STANDARD_NTSC, 704, 0, 2, &sequence, &rect,
-                            size.w, size.h, number++)) {
+        if (!start_vhs_deck(&walk, &deck, &kernels, &settings, STANDARD_NTSC, 704, 0, 2, &sequence,
+                            &rect, size.w, size.h, number++)) {
             state.SkipWithError("no memory");
             break;
         }

@@ -9,5 +9,6 @@ void select_effect_kernels(EffectKernels* kernels)
     kernels->vertical_lpf_rows = best_variant(vertical_lpf_rows_kernel);
     kernels->show_range_row = best_variant(show_range_row_kernel);
     kernels->strip_chroma_row = best_variant(strip_chroma_row_kernel);
+    select_vhs_kernels(&kernels->vhs);
     select_decoder_kernels(&kernels->decoder);
 }

@@ -7,6 +7,7 @@
 #include "engine/composite_decoder.h"
 #include "engine/field_shift.h"
 #include "engine/region.h"
+#include "engine/vhs_deck.h"
 #include "engine/vertical_lpf.h"
 
 struct EffectKernels {
@@ -17,6 +18,7 @@ struct EffectKernels {
     VerticalLpfRowsFn* vertical_lpf_rows;  // "LPF"
     RegionRowFn* show_range_row;
     RegionRowFn* strip_chroma_row;  // "MONO"
+    VhsKernels vhs;
     DecoderKernels decoder;
 };
 

@@ -412,7 +412,8 @@ static bool start_deck(VhsWalk* deck, EffectState* state, const EffectSettings* 
                        const EffectFrame* frame, const FilterRect* rect)
 {
     const PalSequence sequence = pal_sequence(settings, frame->number);
-    return start_vhs_deck(deck, &state->vhs, &settings->vhs, colour_standard(settings),
+    return start_vhs_deck(deck, &state->vhs, &state->kernels.vhs, &settings->vhs,
+                          colour_standard(settings),
                           settings->freq, settings->phase, carrier_flags(settings, frame->number),
                           &sequence, rect, frame->w, frame->h, frame->number) != 0;
 }

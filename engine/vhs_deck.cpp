@@ -249,6 +249,23 @@ DispatchedKernel<VhsMixRowFn> vhs_mix_row_kernel = {mix_variants, std::size(mix_
 DispatchedKernel<VhsStoreLumaRowFn> vhs_store_luma_row_kernel = {store_luma_variants,
                                                                  std::size(store_luma_variants)};
 
+void select_vhs_kernels(VhsKernels* kernels)
+{
+    kernels->fir = best_variant(vhs_fir_row_kernel);
+    kernels->symmetric_fir = best_variant(vhs_symmetric_fir_row_kernel);
+    kernels->noise = best_variant(vhs_noise_row_kernel);
+    kernels->add_noise = best_variant(vhs_add_noise_row_kernel);
+    kernels->shift = best_variant(vhs_shift_row_kernel);
+    kernels->assemble = best_variant(vhs_assemble_row_kernel);
+    kernels->decimate = best_variant(vhs_decimate_row_kernel);
+    kernels->interpolate = best_variant(vhs_interpolate_row_kernel);
+    kernels->clip = best_variant(vhs_clip_row_kernel);
+    kernels->mix = best_variant(vhs_mix_row_kernel);
+    kernels->demodulate = best_variant(demodulate_row_kernel);
+    kernels->extract_luma = best_variant(extract_luma_row_kernel);
+    kernels->store_luma = best_variant(vhs_store_luma_row_kernel);
+}
+
 // The set-up's cosine and exponential from additions, multiplications and
 // divisions alone, which IEEE rounds alike on every build (no library's
 // own approximation decides a tap).
@@ -514,11 +531,13 @@ static int16_t* history_row(const VhsWalk* walk, int generation, int field, int 
     return work_row(walk, work_rows + (generation * 2 + field) * history_rows + which);
 }
 
-int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsSettings* settings, int32_t standard,
-                   int32_t freq, int32_t phase, int32_t carrier_flags, const PalSequence* sequence,
-                   const FilterRect* rect, int w, int h, int32_t frame_number)
+int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsKernels* kernels,
+                   const VhsSettings* settings, int32_t standard, int32_t freq, int32_t phase,
+                   int32_t carrier_flags, const PalSequence* sequence, const FilterRect* rect, int w,
+                   int h, int32_t frame_number)
 {
     walk->state = state;
+    walk->kernels = kernels;
     walk->standard = standard == STANDARD_PAL ? STANDARD_PAL : STANDARD_NTSC;
     walk->settings = clamp_vhs_settings(*settings, walk->standard);
     walk->carrier_flags = carrier_flags;
@@ -586,7 +605,7 @@ static void extend(int16_t* row, int width, int reach)
 
 // out[x] = in at x + offset / 256 (Q8), between its samples linearly,
 // beyond its ends the end value.
-static void shift_row(int16_t* out, const int16_t* in, int width, int32_t offset)
+static void shift_row(int16_t* out, const int16_t* in, int width, int32_t offset, VhsShiftRowFn* shift)
 {
     const int whole = offset >> 8;  // floor
     const int32_t fraction = offset & 255;
@@ -601,7 +620,7 @@ static void shift_row(int16_t* out, const int16_t* in, int width, int32_t offset
     for (int x = 0; x < first; ++x)
         out[x] = at(x);
     if (end > first)
-        dispatched(&vhs_shift_row_kernel)(out + first, in + first + whole, end - first, fraction);
+        shift(out + first, in + first + whole, end - first, fraction);
     for (int x = end; x < width; ++x)
         out[x] = at(x);
 }
@@ -618,9 +637,8 @@ static int count_at(int width, int level)
 // copy in `spare` for no halving). The row must hold values from
 // -full_rate_margin to width + full_rate_margin - 1.
 static int16_t* decimate(int16_t* row, int16_t* spare, int16_t* spare_2, int width, int levels,
-                         int margin)
+                         int margin, VhsDecimateRowFn* halve)
 {
-    VhsDecimateRowFn* halve = dispatched(&vhs_decimate_row_kernel);
     if (levels == 0) {
         std::memcpy(spare - margin, row - margin, (width + 2 * margin) * sizeof(int16_t));
         return spare;
@@ -637,9 +655,9 @@ static int16_t* decimate(int16_t* row, int16_t* spare, int16_t* spare_2, int wid
 
 // The row at 1 / 2^levels of the full rate back at the full rate, each
 // doubling linear, in `spare` or `spare_2` (or `row` for none).
-static int16_t* interpolate(int16_t* row, int16_t* spare, int16_t* spare_2, int width, int levels)
+static int16_t* interpolate(int16_t* row, int16_t* spare, int16_t* spare_2, int width, int levels,
+                            VhsInterpolateRowFn* twice)
 {
-    VhsInterpolateRowFn* twice = dispatched(&vhs_interpolate_row_kernel);
     int16_t* from = row;
     for (int level = levels; level > 0; --level) {
         int16_t* to = level % 2 == 0 ? spare : spare_2;
@@ -794,11 +812,14 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     int16_t* wn = work_row(walk, ROW_WN);
     int16_t* un = work_row(walk, ROW_UN);
     int16_t* vn = work_row(walk, ROW_VN);
-    VhsFirRowFn* fir = dispatched(&vhs_fir_row_kernel);
+    const VhsKernels* kernels = walk->kernels;
+    VhsFirRowFn* fir = kernels->fir;
     // The luma's and the colour-under channel's filters are symmetric.
-    VhsSymmetricFirRowFn* symmetric_fir = dispatched(&vhs_symmetric_fir_row_kernel);
-    VhsAddNoiseRowFn* add_noise = dispatched(&vhs_add_noise_row_kernel);
-    VhsAssembleRowFn* assemble = dispatched(&vhs_assemble_row_kernel);
+    VhsSymmetricFirRowFn* symmetric_fir = kernels->symmetric_fir;
+    VhsAddNoiseRowFn* add_noise = kernels->add_noise;
+    VhsAssembleRowFn* assemble = kernels->assemble;
+    VhsDecimateRowFn* halve = kernels->decimate;
+    VhsInterpolateRowFn* twice = kernels->interpolate;
     const int16_t* cos_at = state->cos_table + state->margin + rect.left;
     const int16_t* sin_at = state->sin_table + state->margin + rect.left;
     const int cr = state->chroma_reach;
@@ -823,16 +844,16 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     // demodulate_row_kernel gives half the chroma's amplitude; record_taps double it.
     // The composite's ends extended before the demodulation, so that what
     // the halvings leave of the carrier does not stand beyond them.
-    dispatched(&demodulate_row_kernel)(ur - beyond, vr - beyond, sig - beyond, cos_at - beyond,
+    kernels->demodulate(ur - beyond, vr - beyond, sig - beyond, cos_at - beyond,
                                        sin_at - beyond, width + 2 * beyond, sign);
-    int16_t* u_in = decimate(ur, spare_1, spare_2, width, levels, cr);
-    int16_t* v_in = decimate(vr, spare_3, spare_4, width, levels, cr);
+    int16_t* u_in = decimate(ur, spare_1, spare_2, width, levels, cr, halve);
+    int16_t* v_in = decimate(vr, spare_3, spare_4, width, levels, cr, halve);
     symmetric_fir(ud, u_in, state->record_taps, cr, reduced);
     symmetric_fir(vd, v_in, state->record_taps, cr, reduced);
     const int16_t remove[4] = {static_cast<int16_t>(-16384 * sign), 0, 0,
                                static_cast<int16_t>(-16384 * sign)};
-    assemble(y, sig, interpolate(ud, spare_1, spare_2, width, levels),
-             interpolate(vd, spare_3, spare_4, width, levels), cos_at, sin_at, remove, width);
+    assemble(y, sig, interpolate(ud, spare_1, spare_2, width, levels, twice),
+             interpolate(vd, spare_3, spare_4, width, levels, twice), cos_at, sin_at, remove, width);
 
     // The luma pre-emphasised and white-clipped, then de-emphasised: what
     // the clip took comes back through the de-emphasis (its low-pass at a
@@ -841,18 +862,18 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
     extend(y, width, 2 * er);
     fir(t, y - er, state->emphasis_taps, er, width);
     int16_t* taken = work_row(walk, ROW_R);
-    if (dispatched(&vhs_clip_row_kernel)(taken, y, t, state->emphasis_boost, state->white_clip, width) < 0) {
+    if (kernels->clip(taken, y, t, state->emphasis_boost, state->white_clip, width) < 0) {
         const int slow = state->deemphasis_levels;
         extend(taken, width, full_rate_margin(0, slow));
-        int16_t* low = decimate(taken, spare_1, spare_2, width, slow, 0);
+        int16_t* low = decimate(taken, spare_1, spare_2, width, slow, 0, halve);
         low_pass(low, count_at(width, slow), state->deemphasis_pole);
-        dispatched(&vhs_mix_row_kernel)(y, taken, interpolate(low, spare_3, spare_4, width, slow),
+        kernels->mix(y, taken, interpolate(low, spare_3, spare_4, width, slow, twice),
                                         state->deemphasis_direct, 16384 - state->deemphasis_direct,
                                         width);
     }
 
     const int32_t tracking = tracking_weight(walk, line, lines);
-    dispatched(&vhs_noise_row_kernel)(wn - 1, un - 1, vn - 1,
+    kernels->noise(wn - 1, un - 1, vn - 1,
                                       row_key(walk, generation, field, line, KEY_NOISE),
                                       rect.left - 1, width + 1);
     if (state->noise_gain > 0)
@@ -899,9 +920,11 @@ static void play_generation(VhsWalk* walk, const int16_t* in, int16_t* out, int 
 
     // Time-base error moves luma and chroma together; chroma lags by the delay.
     const int32_t moved = displacement(walk, generation, field, line, lines, tracking);
-    shift_row(y, t, width, -moved);
-    shift_row(u, interpolate(ur, spare_1, spare_2, width, levels), width, -moved - state->chroma_delay_q8);
-    shift_row(v, interpolate(vr, spare_3, spare_4, width, levels), width, -moved - state->chroma_delay_q8);
+    shift_row(y, t, width, -moved, kernels->shift);
+    shift_row(u, interpolate(ur, spare_1, spare_2, width, levels, twice), width,
+              -moved - state->chroma_delay_q8, kernels->shift);
+    shift_row(v, interpolate(vr, spare_3, spare_4, width, levels, twice), width,
+              -moved - state->chroma_delay_q8, kernels->shift);
 
     // Dropouts: streaks of 10 .. 50 us (one in eight three times that),
     // up to four a line; the compensator repeats the field's line above.
@@ -948,8 +971,8 @@ void play_vhs_row(VhsWalk* walk, PIXEL_YC* pixels, int row)
         return;
     // The row's composite values in a row of their own, after the histories.
     int16_t* own = history_row(walk, walk->settings.generations, 0, 0);
-    dispatched(&extract_luma_row_kernel)(own, pixels, width);
+    walk->kernels->extract_luma(own, pixels, width);
     for (int g = 0; g < walk->settings.generations; ++g)
         play_generation(walk, own, own, row, g);
-    dispatched(&vhs_store_luma_row_kernel)(pixels, own, width);
+    walk->kernels->store_luma(pixels, own, width);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "engine/composite_chroma.h"
+#include "engine/composite_decoder.h"
 #include "engine/cpu.h"
 #include "engine/filter_rect.h"
 
@@ -85,10 +86,13 @@ struct VhsState {
     int16_t* sin_table = nullptr;
 };
 
+struct VhsKernels;  // below
+
 // One frame's walk of the deck over the rectangle's rows, which must come
 // top to bottom, each row once.
 struct VhsWalk {
     VhsState* state;
+    const VhsKernels* kernels;
     VhsSettings settings;  // clamped
     int32_t standard;
     int32_t carrier_flags;  // NTSC
@@ -105,8 +109,10 @@ struct VhsWalk {
 
 // Builds what the deck needs for the frame; FALSE when memory cannot be
 // had (then no row may be played). `carrier_flags` and `sequence` are the
-// encoder's for this frame, `freq` and `phase` its carrier's settings.
-int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsSettings* settings, int32_t standard,
+// encoder's for this frame, `freq` and `phase` its carrier's settings;
+// `kernels` the ones the walk runs.
+int start_vhs_deck(VhsWalk* walk, VhsState* state, const VhsKernels* kernels,
+                   const VhsSettings* settings, int32_t standard,
                    int32_t freq, int32_t phase, int32_t carrier_flags, const PalSequence* sequence,
                    const FilterRect* rect, int w, int h, int32_t frame_number);
 
@@ -193,6 +199,26 @@ extern DispatchedKernel<VhsInterpolateRowFn> vhs_interpolate_row_kernel;
 extern DispatchedKernel<VhsClipRowFn> vhs_clip_row_kernel;
 extern DispatchedKernel<VhsMixRowFn> vhs_mix_row_kernel;
 extern DispatchedKernel<VhsStoreLumaRowFn> vhs_store_luma_row_kernel;
+
+// The row kernels the deck runs, chosen once by the state that runs it
+// (select_vhs_kernels: the best variants cpu_flags() allows); the
+// demodulation and the luma's extraction are the decoder's.
+struct VhsKernels {
+    VhsFirRowFn* fir;
+    VhsSymmetricFirRowFn* symmetric_fir;
+    VhsNoiseRowFn* noise;
+    VhsAddNoiseRowFn* add_noise;
+    VhsShiftRowFn* shift;
+    VhsAssembleRowFn* assemble;
+    VhsDecimateRowFn* decimate;
+    VhsInterpolateRowFn* interpolate;
+    VhsClipRowFn* clip;
+    VhsMixRowFn* mix;
+    DemodulateRowFn* demodulate;
+    ExtractLumaRowFn* extract_luma;
+    VhsStoreLumaRowFn* store_luma;
+};
+void select_vhs_kernels(VhsKernels* kernels);
 
 #if NOREL_X86
 void vhs_fir_row_sse2(int16_t* out, const int16_t* in, const int16_t* taps, int reach, int count);

@@ -123,8 +123,11 @@ void print_deck_digests()
                 const FilterRect rect = {0, h, 0, w, w};
                 const PalSequence sequence = {704, 3, 1};
                 VhsState state;
+                VhsKernels kernels;
+                select_vhs_kernels(&kernels);
                 VhsWalk walk;
-                if (!start_vhs_deck(&walk, &state, &settings, standard, 704, 0, 2, &sequence, &rect, w, h, 11))
+                if (!start_vhs_deck(&walk, &state, &kernels, &settings, standard, 704, 0, 2, &sequence, &rect,
+                                    w, h, 11))
                     std::abort();
                 for (int r = 0; r < h; ++r)
                     play_vhs_row(&walk, frame.data() + static_cast<size_t>(r) * w, r);
