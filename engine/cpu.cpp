@@ -1,5 +1,6 @@
 #include "engine/cpu.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #if NOREL_X86

@@ -17,7 +17,6 @@
 // they hold dispatch to a subset with cpu_set_mask before they make a state.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 
 // Features a variant may need. The 32-bit plug-in is built for SSE2 as a
@@ -51,14 +50,11 @@ struct KernelVariant {
     Fn* fn;
 };
 
-// A kernel's variants, the reference first, then by preference. The
-// atomics serve dispatched() alone.
+// A kernel's variants, the reference first, then by preference.
 template <typename Fn>
 struct DispatchedKernel {
     const KernelVariant<Fn>* variants;
     size_t variant_count;
-    std::atomic<Fn*> selected{nullptr};    // the variant in use while selected_for == cpu_flags()
-    std::atomic<unsigned> selected_for{~0u};  // ~0u: not chosen yet (cpu_flags() never returns it)
 };
 
 // The last variant of the table that the allowed features can run: what a
@@ -72,23 +68,6 @@ Fn* best_variant(const DispatchedKernel<Fn>& kernel)
             best = kernel.variants[i].fn;
     }
     return best;
-}
-
-// The same chosen on every call, for the kernels no state's record holds
-// yet (the VHS deck's). The choice is cached in atomics: threads that
-// choose at once choose the same variant, and a thread that sees
-// selected_for also sees its choice. Safe from any thread.
-template <typename Fn>
-Fn* dispatched(DispatchedKernel<Fn>* kernel)
-{
-    const unsigned flags = cpu_flags();
-    if (kernel->selected_for.load(std::memory_order_acquire) != flags) {
-        Fn* best = best_variant(*kernel);
-        kernel->selected.store(best, std::memory_order_relaxed);
-        kernel->selected_for.store(flags, std::memory_order_release);
-        return best;
-    }
-    return kernel->selected.load(std::memory_order_relaxed);
 }
 
 // The second-level cache of one core in bytes, read once: the environment's

@@ -50,19 +50,19 @@ TEST(CpuDispatch, DetectsSse2WhereverThePackedVariantsAreBuilt)
     std::printf("[ checkasm ] vertical_lpf variants checked:%s\n", names.empty() ? " none" : names.c_str());
 }
 
-TEST(CpuDispatch, MaskRestrictsTheChoiceAndEveryKernelChoosesAgain)
+TEST(CpuDispatch, MaskRestrictsTheChoice)
 {
     FullDispatchAfterwards restore;
-    VerticalLpfFn* best = dispatched(&vertical_lpf_kernel);
+    VerticalLpfFn* best = best_variant(vertical_lpf_kernel);
     cpu_set_mask(0);
-    EXPECT_EQ(dispatched(&vertical_lpf_kernel), &vertical_lpf_c);
+    EXPECT_EQ(best_variant(vertical_lpf_kernel), &vertical_lpf_c);
     for (const auto* variant : checkasm::packed_variants(vertical_lpf_kernel)) {
         cpu_set_mask(~0u);
         cpu_set_mask(variant->required_flags);
-        EXPECT_EQ(dispatched(&vertical_lpf_kernel), variant->fn) << variant->name;
+        EXPECT_EQ(best_variant(vertical_lpf_kernel), variant->fn) << variant->name;
     }
     cpu_set_mask(~0u);
-    EXPECT_EQ(dispatched(&vertical_lpf_kernel), best);
+    EXPECT_EQ(best_variant(vertical_lpf_kernel), best);
     const auto variants = checkasm::packed_variants(vertical_lpf_kernel);
     EXPECT_EQ(best, variants.empty() ? &vertical_lpf_c : variants.back()->fn);
 }
