@@ -3,6 +3,10 @@
 #include "engine/composite_decoder.h"
 #include "engine/settings_table.h"
 
+#if NOREL_X86
+#include "engine/x86/vhs_deck.h"
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>

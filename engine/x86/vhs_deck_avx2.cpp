@@ -1,4 +1,5 @@
 // The deck's row kernels sixteen values at a time in AVX2; rows shorter than that go to the SSE2 variants.
+#include "engine/x86/vhs_deck.h"
 #include "engine/x86/vhs_deck_packed.h"
 
 using Ops = Avx2Ops;

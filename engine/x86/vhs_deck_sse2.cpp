@@ -1,5 +1,6 @@
 // The deck's row kernels eight values at a time in SSE2; rows shorter than that go to the references.
 #include "engine/composite_decoder.h"
+#include "engine/x86/vhs_deck.h"
 #include "engine/x86/vhs_deck_packed.h"
 
 using Ops = Sse2Ops;
