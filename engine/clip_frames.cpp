@@ -231,7 +231,9 @@ int apply_effects_in_clip(EffectState* state, const EffectSettings* settings, co
     EarlierInMemory host = {state, given, earlier};
     if (!take_comb_signals(state, settings, &frame, earlier != nullptr ? chain_in_memory : nullptr, &host))
         return 0;
-    apply_effects(state, settings, &frame);
+    // A signal the walk could not write is not kept.
+    if (!apply_effects(state, settings, &frame))
+        return 0;
     keep_comb_signal(state, &frame);
     return 1;
 }

@@ -552,7 +552,7 @@ static int walk_rect(EffectState* state, const EffectSettings* settings, const E
     return 1;
 }
 
-void apply_effects(EffectState* state, const EffectSettings* given, const EffectFrame* frame)
+int apply_effects(EffectState* state, const EffectSettings* given, const EffectFrame* frame)
 {
     const EffectSettings safe = normalised_settings(given);
     const EffectSettings* settings = &safe;
@@ -560,13 +560,12 @@ void apply_effects(EffectState* state, const EffectSettings* given, const Effect
     const FilterRect rect = effect_rect(settings, frame->w, frame->h, frame->max_w);
     if (settings->show_range) {
         change_rect_rows(frame->pixels, &rect, state->kernels.show_range_row);
-        return;
+        return 1;
     }
     // The tables are built even for an empty rectangle: the state is the
     // same after any frame.
     const Chain chain = frame_chain(state, settings, frame);
-    if (!rect_is_empty(&rect))
-        walk_rect(state, settings, frame, &chain, &rect, nullptr);
+    return rect_is_empty(&rect) || walk_rect(state, settings, frame, &chain, &rect, nullptr);
 }
 
 int apply_effects_by_rows(EffectState* state, const EffectSettings* given,

@@ -106,8 +106,9 @@ struct EffectFrame {
 // the VHS deck, the decoder and "MONO", each as the settings ask, inside the rectangle
 // cut to the picture.
 // Touches nothing but the frame, its scratch frame and `state`; where the
-// memory for the rows in use cannot be had, the frame is left as it is.
-void apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
+// memory for the rows in use cannot be had, the frame is left as it is
+// (and frame->composite unwritten) and the result is FALSE.
+int apply_effects(EffectState* state, const EffectSettings* settings, const EffectFrame* frame);
 
 // A frame in a host's own pixel format, handed to the chain a row at a
 // time so that no frame of PIXEL_YC is ever made. read() converts columns
