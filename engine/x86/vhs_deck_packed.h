@@ -12,6 +12,19 @@
 
 namespace {
 
+// Runs step at every whole vector of a row, and where the row does not
+// end on one, once more at its last vector's columns (their values come
+// again from the same input).
+template <typename Ops, typename Step>
+void each_vector(int count, Step step)
+{
+    int x = 0;
+    for (; x + Ops::lanes <= count; x += Ops::lanes)
+        step(x);
+    if (x < count)
+        step(count - Ops::lanes);
+}
+
 // 32-bit lanes: what the hash needs beyond vector_ops.h.
 inline __m128i mullo_u32(__m128i a, __m128i b)
 {
@@ -84,11 +97,7 @@ bool noise_row_packed(int16_t* luma, int16_t* u, int16_t* v, uint32_t key, int32
         Ops::store(v + x, in_order(Ops::packs_i32(low16<Ops>(Ops::bit_and(srli_u32(a, 16), mask)),
                                                   low16<Ops>(Ops::bit_and(srli_u32(b, 16), mask)))));
     };
-    int x = 0;
-    for (; x + Ops::lanes <= count; x += Ops::lanes)
-        step(x);
-    if (x < count)
-        step(count - Ops::lanes);  // the last values again, from the same columns
+    each_vector<Ops>(count, step);
     return true;
 }
 
@@ -123,11 +132,7 @@ bool fir_row_any_packed(int16_t* out, const int16_t* in, const int16_t* taps, in
         const V e = Ops::srai_i32(even, 14), o = Ops::srai_i32(odd, 14);
         Ops::store(out + x, Ops::unpacklo_i16(Ops::packs_i32(e, e), Ops::packs_i32(o, o)));
     };
-    int x = 0;
-    for (; x + Ops::lanes <= count; x += Ops::lanes)
-        step(x);
-    if (x < count)
-        step(count - Ops::lanes);
+    each_vector<Ops>(count, step);
     return true;
 }
 
@@ -158,11 +163,7 @@ bool symmetric_fir_row_packed(int16_t* out, const int16_t* in, const int16_t* ta
             madd_pair<Ops>(lo, hi, folded(p, k), Ops::set1_i16(0), pairs[k / 2]);
         Ops::store(out + x, Ops::packs_i32(Ops::srai_i32(lo, 14), Ops::srai_i32(hi, 14)));
     };
-    int x = 0;
-    for (; x + Ops::lanes <= count; x += Ops::lanes)
-        step(x);
-    if (x < count)
-        step(count - Ops::lanes);
+    each_vector<Ops>(count, step);
     return true;
 }
 
@@ -213,11 +214,7 @@ bool shift_row_packed(int16_t* out, const int16_t* in, int count, int32_t fracti
         madd_pair<Ops>(lo, hi, Ops::load(in + x), Ops::load(in + x + 1), weights);
         Ops::store(out + x, Ops::packs_i32(Ops::srai_i32(lo, 8), Ops::srai_i32(hi, 8)));
     };
-    int x = 0;
-    for (; x + Ops::lanes <= count; x += Ops::lanes)
-        step(x);
-    if (x < count)
-        step(count - Ops::lanes);
+    each_vector<Ops>(count, step);
     return true;
 }
 
@@ -279,11 +276,7 @@ bool decimate_row_packed(int16_t* out, const int16_t* in, int count)
         const int16_t* p = in + 2 * j;
         Ops::store(out + j, in_order(Ops::packs_i32(half(p), half(p + Ops::lanes))));
     };
-    int j = 0;
-    for (; j + Ops::lanes <= count; j += Ops::lanes)
-        step(j);
-    if (j < count)
-        step(count - Ops::lanes);
+    each_vector<Ops>(count, step);
     return true;
 }
 
@@ -302,11 +295,7 @@ bool interpolate_row_packed(int16_t* out, const int16_t* in, int count)
             Ops::avg_u16(Ops::bit_xor(a, sign), Ops::bit_xor(Ops::load(in + j + 1), sign)), sign);
         store_unpacked(out + 2 * j, Ops::unpacklo_i16(a, mean), Ops::unpackhi_i16(a, mean));
     };
-    int j = 0;
-    for (; j + Ops::lanes <= count; j += Ops::lanes)
-        step(j);
-    if (j < count)
-        step(count - Ops::lanes);
+    each_vector<Ops>(count, step);
     return true;
 }
 
@@ -329,11 +318,7 @@ bool clip_row_packed(int32_t* least, int16_t* r, const int16_t* y, const int16_t
         smallest = min_i16(smallest, taken);
         Ops::store(r + x, taken);
     };
-    int x = 0;
-    for (; x + Ops::lanes <= count; x += Ops::lanes)
-        step(x);
-    if (x < count)
-        step(count - Ops::lanes);
+    each_vector<Ops>(count, step);
     alignas(32) int16_t lanes[Ops::lanes];
     Ops::store(lanes, smallest);
     int32_t found = 0;
